@@ -1,37 +1,18 @@
 #include "api/regex/Regex.h"
 
+#include "api/regex/RegexSets.h"
+
 #include <bit>
 #include <cstring>
 
 namespace kestel {
 
+using regex_detail::followUnion;
+using regex_detail::passAnchors;
+
 namespace {
 
 constexpr uint64_t bit(uint32_t state) { return uint64_t{1} << state; }
-
-// Union of the follow sets of `states`, walking the mask from the lowest set bit upward.
-uint64_t followUnion(const Regex& re, uint64_t states) {
-  uint64_t out = 0;
-  while (states != 0) {
-    out |= re.follow[static_cast<unsigned>(std::countr_zero(states))];
-    states &= states - 1;
-  }
-  return out;
-}
-
-// Adds what lies beyond the anchor states of `states` that may be passed here; repeated, since
-// an anchor may follow another one (`^^a`, `$^` on an empty subject).
-uint64_t passAnchors(const Regex& re, uint64_t states, uint64_t passable) {
-  uint64_t passed = 0;
-  for (;;) {
-    const uint64_t anchors = states & passable & ~passed;
-    if (anchors == 0) {
-      return states;
-    }
-    passed |= anchors;
-    states |= followUnion(re, anchors);
-  }
-}
 
 // A compiled piece of the pattern: the states entered when it begins, the states that complete
 // it, and whether it can match the empty text.

@@ -1,0 +1,47 @@
+// Matches one compiled expression against many subjects at a constant few operations per byte:
+// every set of active states met so far becomes a state of a deterministic automaton whose
+// transitions are filled in lazily, byte by byte, from the position automaton. Results equal
+// match() for every subject. The cache is bounded: when it holds kMaxStates sets it is emptied
+// and rebuilt as needed, so memory never exceeds about kMaxStates kilobytes.
+#pragma once
+
+#include "api/regex/Regex.h"
+
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kestel {
+
+class RegexMatcher {
+public:
+  static constexpr std::size_t kMaxStates = 1024;
+
+  // Copies the record; the matcher does not refer to it afterwards.
+  explicit RegexMatcher(const Regex& re);
+
+  // Returns whether the pattern occurs in `subject`; never fails on input.
+  bool match(std::string_view subject);
+
+private:
+  // Transition entries: a row offset (state index × 256), or one of these.
+  static constexpr int32_t kUnknown = -1;
+  static constexpr int32_t kAccept = -2; // the accept state is active: the subject matches
+  static constexpr int32_t kDead = -3;   // no active state can reach the accept state any more
+
+  int32_t entryFor(uint64_t states);
+  int32_t transition(int32_t row, unsigned char byte);
+  void reset();
+
+  Regex re_;
+  uint64_t startStates_ = 0; // the initial closure before the first byte
+  int32_t start_ = kUnknown;
+  std::vector<int32_t> next_;     // 256 entries per state
+  std::vector<uint64_t> sets_;    // the active states of each state
+  std::vector<uint8_t> endMatch_; // whether each state matches when the subject ends there
+  std::unordered_map<uint64_t, int32_t> index_;
+  uint64_t generation_ = 0; // counts the times the cache was emptied
+};
+
+} // namespace kestel
