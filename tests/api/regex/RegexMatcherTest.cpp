@@ -29,6 +29,28 @@ TEST(RegexMatcher, AgreesWithMatchWhileTheCacheOverflows) {
   EXPECT_LT(matched, 270);
 }
 
+// Long subjects where the bytes that can begin a match are rare, so the matcher skips over
+// most of them in blocks; the block edges must not hide a match.
+TEST(RegexMatcher, SkippingAgreesWithMatch) {
+  const char* const patterns[] = {"ether[0-9]+", "(ab|cd)e", "[[:digit:]]+\\.[[:digit:]]+",
+                                  "(UP|DOWN)$",  "x",        "[b-y]z",
+                                  "q(a|b|c|d)",  "^-"};
+  std::mt19937 rng(5);
+  for (const char* pattern : patterns) {
+    Regex re;
+    ASSERT_TRUE(compile(re, pattern)) << pattern;
+    RegexMatcher matcher(re);
+    for (int i = 0; i < 300; ++i) {
+      static constexpr char kAlphabet[] = "---------ether01.abcdeqzxUPDOWN";
+      std::string subject(rng() % 90, '-');
+      for (char& c : subject) {
+        c = (rng() % 8 == 0) ? kAlphabet[rng() % 31] : '-';
+      }
+      ASSERT_EQ(matcher.match(subject), match(re, subject)) << pattern << " on " << subject;
+    }
+  }
+}
+
 TEST(RegexMatcher, HandlesEmptySubjectsAndEmptyExpressions) {
   const struct {
     const char* pattern;
