@@ -39,20 +39,34 @@ TEST(Regex, MatchesTheDocumentedCases) {
   }
 }
 
-TEST(Regex, RepeatedGroupReentersEveryAlternative) {
+// Regressions of a construction that tracked only a piece's first state: a repeated group must
+// re-enter every way into it, an alternative must not be entered from inside the one before
+// it, empty alternatives must keep what follows reachable, and consecutive anchors chain.
+TEST(Regex, BuildsEveryPathThroughGroups) {
   const MatchCase cases[] = {
+      // repetition re-enters every alternative and every state a group may begin with
       {"^(a|b)+$", "ab", true},
-      {"^(a|b)+$", "ba", true},
       {"^(a|b)*$", "abba", true},
       {"^(a|b)+$", "abc", false},
       {"^(ab|cd)+$", "cdab", true},
+      {"^(a?b)*$", "bb", true},
+      {"^(a*.)*$", "11", true},
+      // an alternative is entered only where the group begins
       {"^(a+|b)c$", "abc", false},
       {"^(a+|b)c$", "aac", true},
-      {"^(a|bc?)*d$", "abbcd", true},
+      {"^([^a]*b*c|b*)$", "]", false},
+      {"^([]a]+|b)$", "]b", false},
+      // empty groups and alternatives
+      {"^(()|b)$", "b", true},
+      {"^(()|b)$", "", true},
+      {"^(c(|\\.))$", "c.", true},
+      {"^(c(|\\.))$", "c", true},
+      {"^((|1)b?)$", "1b", true},
+      // anchors after anchors
       {"^^a", "a", true},
       {"a$$", "ba", true},
-      {"^$", "", true},
       {"$^", "", true},
+      {"^(^)$", "", true},
       {"^$", "x", false},
       {"x*^a", "a", true},
       {"x*^a", "xa", false},
