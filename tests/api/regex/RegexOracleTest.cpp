@@ -202,6 +202,28 @@ TEST(RegexOracle, AgreesWithRegexecOnRandomPatterns) {
   EXPECT_LT(matched, compared * 4 / 5);
 }
 
+// Every class, negated or not, and the any-byte atoms, on every byte value regexec can see.
+TEST(RegexOracle, ClassesAgreeWithRegexecOnEveryByte) {
+  const char* const names[] = {"alnum", "cntrl", "lower", "space", "alpha", "digit",
+                               "print", "upper", "blank", "graph", "punct", "xdigit"};
+  std::vector<std::string> patterns = {".", "[^a]", "[]-a]", "[a-]", "[^]x]"};
+  for (const char* name : names) {
+    patterns.push_back(std::string("[[:") + name + ":]]");
+    patterns.push_back(std::string("[^[:") + name + ":]]");
+  }
+  for (const std::string& pattern : patterns) {
+    Regex ours;
+    ASSERT_TRUE(compile(ours, pattern)) << pattern;
+    regex_t theirs;
+    ASSERT_EQ(regcomp(&theirs, pattern.c_str(), REG_EXTENDED | REG_NOSUB), 0) << pattern;
+    for (int c = 1; c < 256; ++c) {
+      const std::string subject(1, static_cast<char>(c));
+      EXPECT_EQ(match(ours, subject), oracle(theirs, subject)) << pattern << " on byte " << c;
+    }
+    regfree(&theirs);
+  }
+}
+
 TEST(RegexOracle, StreamAgreesWithMatchOverAnySplit) {
   PatternGenerator gen(7);
   std::mt19937 rng(11);
