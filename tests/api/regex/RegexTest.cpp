@@ -110,6 +110,26 @@ TEST(Regex, ReportsEveryCompileError) {
   EXPECT_FALSE(match(re, std::string(62, 'a')));
 }
 
+// Patterns come from the router: long runs of operators cost time in proportion to their
+// length, nesting is bounded by the state limit, and NUL is an ordinary byte.
+TEST(Regex, ToleratesHostilePatterns) {
+  Regex re;
+  EXPECT_TRUE(compile(re, "a" + std::string(100000, '*')));
+  EXPECT_TRUE(match(re, "b"));
+  EXPECT_TRUE(compile(re, "^(" + std::string(100000, '|') + "b)$"));
+  EXPECT_TRUE(match(re, "b"));
+  EXPECT_TRUE(match(re, ""));
+  EXPECT_FALSE(match(re, "c"));
+  EXPECT_TRUE(compile(re, std::string(62, '(') + "a" + std::string(62, ')')));
+  EXPECT_TRUE(match(re, "xa"));
+  RegexError error;
+  EXPECT_FALSE(compile(re, std::string(100000, '(') + std::string(100000, ')'), &error));
+  EXPECT_EQ(error.text, "regular expression too compex");
+  EXPECT_TRUE(compile(re, std::string("a\0b", 3)));
+  EXPECT_TRUE(match(re, std::string("xa\0b", 4)));
+  EXPECT_FALSE(match(re, "ab"));
+}
+
 TEST(Regex, MissingOrEmptyRecordMatchesEverything) {
   EXPECT_TRUE(match(nullptr, "x"));
   EXPECT_TRUE(match(Regex{}, ""));
