@@ -68,7 +68,21 @@ const Corpus& corpus() {
   return c;
 }
 
-template <typename Test> void run(benchmark::State& state, Test&& test) {
+// Lines that regexec finds the pattern in; every engine must count the same.
+int64_t expectedCount(const char* pattern) {
+  regex_t re;
+  if (regcomp(&re, pattern, REG_EXTENDED | REG_NOSUB) != 0) {
+    return -1;
+  }
+  int64_t count = 0;
+  for (const std::string_view line : corpus().lines) {
+    count += regexec(&re, line.data(), 0, nullptr, 0) == 0 ? 1 : 0;
+  }
+  regfree(&re);
+  return count;
+}
+
+template <typename Test> void run(benchmark::State& state, const char* pattern, Test&& test) {
   const Corpus& c = corpus();
   int64_t count = 0;
   for (auto _ : state) {
@@ -81,6 +95,9 @@ template <typename Test> void run(benchmark::State& state, Test&& test) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(c.bytes.size()));
   state.counters["lines_matched"] = static_cast<double>(count);
+  if (count != expectedCount(pattern)) {
+    state.SkipWithError("matched lines differ from regexec");
+  }
 }
 
 void ours(benchmark::State& state, const char* pattern) {
@@ -90,7 +107,7 @@ void ours(benchmark::State& state, const char* pattern) {
     return;
   }
   RegexMatcher matcher(re);
-  run(state, [&](std::string_view line) { return matcher.match(line); });
+  run(state, pattern, [&](std::string_view line) { return matcher.match(line); });
 }
 
 void oursSimulation(benchmark::State& state, const char* pattern) {
@@ -99,12 +116,12 @@ void oursSimulation(benchmark::State& state, const char* pattern) {
     state.SkipWithError("pattern did not compile");
     return;
   }
-  run(state, [&](std::string_view line) { return kestel::match(re, line); });
+  run(state, pattern, [&](std::string_view line) { return kestel::match(re, line); });
 }
 
 void re2(benchmark::State& state, const char* pattern) {
   const RE2 re(pattern, RE2::Latin1);
-  run(state, [&](std::string_view line) {
+  run(state, pattern, [&](std::string_view line) {
     return RE2::PartialMatch(re2::StringPiece(line.data(), line.size()), re);
   });
 }
@@ -115,7 +132,8 @@ void posix(benchmark::State& state, const char* pattern) {
     state.SkipWithError("pattern did not compile");
     return;
   }
-  run(state, [&](std::string_view line) { return regexec(&re, line.data(), 0, nullptr, 0) == 0; });
+  run(state, pattern,
+      [&](std::string_view line) { return regexec(&re, line.data(), 0, nullptr, 0) == 0; });
   regfree(&re);
 }
 

@@ -24,7 +24,8 @@ public:
   // Copies the record; the matcher does not refer to it afterwards.
   explicit RegexMatcher(const Regex& re);
 
-  // Returns whether the pattern occurs in `subject`; never fails on input.
+  // Returns whether the pattern occurs in `subject`; never fails on input. Fills the cache, so
+  // one matcher serves one thread at a time.
   bool match(std::string_view subject);
 
 private:
