@@ -48,6 +48,7 @@ std::string emptyListErrorText(std::string_view field); // "Erron in ... at leas
 // Looks a display name up in `values`; false (out untouched) when no entry has that name.
 bool string2enum(const std::string& name, IEnum* values, unsigned* out);
 
+// Wrappers keep a reference to the enumerations and convertors they are given.
 // Enumeration over a u32 value: shows the entry's name, or the number in `radix` when the value
 // has none; reads a name, or (unless `strict`) a number in `radix`.
 Reference<IConvertor> enumConvertor(IEnum* values, unsigned int radix, bool strict);

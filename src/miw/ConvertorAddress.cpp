@@ -373,11 +373,18 @@ private:
       return scanU32(part, 10, v.iface) && v.iface != AddressValue::kNone;
     return true;
   }
-  // The address, MAC address or name left at the front; empty text is no address at all.
+  // The address, MAC address or name left at the front; empty text is no address at all (or the
+  // zero address where a prefix may be given).
   bool readMain(std::string_view text, AddressValue& v) const {
     const bool hasPrefix = v.prefix != AddressValue::kNone;
-    if (text.empty())
+    if (text.empty()) {
+      // Fields with prefixes always show an address: the empty text is the zero address.
+      if (bits_ & allow::kPrefix) {
+        v.hasAddress = true;
+        v.address = (bits_ & allow::kIpv6) ? Addr6{} : mapped(0);
+      }
       return !hasPrefix;
+    }
     uint32_t v4 = 0;
     if (((bits_ & allow::kIpv4) || !(bits_ & allow::kIpv6)) && parseIpv4(text, v4)) {
       v.hasAddress = true;

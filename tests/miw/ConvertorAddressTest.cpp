@@ -312,6 +312,11 @@ TEST(ConvertorAddress, CombinedAddressReading) {
   for (const char* bad : {"10.0.0.1/33", "fe80::1/129", "1.2.3.4%eth9", "1.2.3.4@nope", "/24", "gw",
                           "1.2.3.4*4294967295", "1.2.3.4/99999999999"})
     EXPECT_FALSE(c->check(bad)) << bad;
+  // A field with prefixes always shows an address, so an empty one reads as the zero address.
+  auto extraOnly = c->parse("&x");
+  ASSERT_TRUE(extraOnly.ok());
+  EXPECT_EQ(c->format(*extraOnly), "::&x");
+  EXPECT_TRUE(*c->parse(c->format(*extraOnly)) == *extraOnly);
 }
 
 // parse(format(v)) == v for the address kinds.
