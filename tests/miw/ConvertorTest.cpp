@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace kestel {
 namespace {
 
@@ -144,6 +146,42 @@ TEST(Convertor, ArrayAccessor) {
   FieldValue names = std::vector<std::string>{"a"};
   ASSERT_TRUE(second->set(names, std::string("b")));
   EXPECT_EQ(std::get<std::string>(second->get(names)), "b");
+}
+
+} // namespace
+} // namespace kestel
+
+namespace kestel {
+namespace {
+
+// parse(format(v)) == v for the wrapping kinds, over seeded values and the range ends.
+TEST(Convertor, WrappersRoundTrip) {
+  Reference<IEnum> modes = makeRef<StaticEnum>(kModes);
+  auto number = numberConvertor({10, 0, 0xFFFFFFFF, 0}, RadixWords::Plain);
+  const Reference<IConvertor> kinds[] = {
+      enumConvertor(modes.get(), 16, false),
+      altConvertor({enumConvertor(modes.get(), 10, true), number}),
+      tristateConvertor(number.get()),
+      postfixConvertor(number.get(), " s"),
+  };
+  std::mt19937 random(13);
+  for (const auto& c : kinds) {
+    for (int i = 0; i < 2000; ++i) {
+      const uint32_t v = i < 4 ? (i < 2 ? uint32_t(i) : 0xFFFFFFFF - (i - 2))
+                               : random() % (i % 2 ? 12 : 0xFFFFFFFF);
+      auto back = c->parse(c->format(v));
+      ASSERT_TRUE(back.ok()) << c->format(v);
+      EXPECT_EQ(std::get<uint32_t>(*back), v) << c->format(v);
+    }
+  }
+  auto tri = tristateConvertor(number.get());
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(*tri->parse(tri->format(FieldValue()))));
+  auto text = textConvertor(0, 0xFFFFFFFF);
+  for (const char* t : {"", "a b", "ünï", "1.2.3.4"})
+    EXPECT_EQ(std::get<std::string>(*text->parse(text->format(std::string(t)))), t);
+  auto flag = boolConvertor();
+  for (bool b : {false, true})
+    EXPECT_EQ(std::get<bool>(*flag->parse(flag->format(b))), b);
 }
 
 } // namespace
