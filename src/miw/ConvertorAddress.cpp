@@ -395,7 +395,8 @@ private:
       v.hasAddress = true;
       return true;
     }
-    if ((bits_ & allow::kMac) && !hasPrefix && parseMac(text, v.mac))
+    // A field with prefixes shows an address even when it holds a MAC address: none is read.
+    if ((bits_ & allow::kMac) && !(bits_ & allow::kPrefix) && parseMac(text, v.mac))
       return true;
     if (!(bits_ & allow::kName))
       return false;

@@ -317,6 +317,12 @@ TEST(ConvertorAddress, CombinedAddressReading) {
   ASSERT_TRUE(extraOnly.ok());
   EXPECT_EQ(c->format(*extraOnly), "::&x");
   EXPECT_TRUE(*c->parse(c->format(*extraOnly)) == *extraOnly);
+  // A MAC address is read only where it can be shown: not in fields with prefixes.
+  auto mac = addressConvertor(allow::kIpv6 | allow::kMac, &ifaces, &tables);
+  ASSERT_TRUE(mac->check("A:8:f:1:3:1"));
+  EXPECT_EQ(mac->format(*mac->parse("A:8:f:1:3:1")), "0A:08:0F:01:03:01");
+  EXPECT_FALSE(addressConvertor(allow::kIpv6 | allow::kPrefix | allow::kMac, &ifaces, &tables)
+                   ->check("A:8:f:1:3:1"));
 }
 
 // parse(format(v)) == v for the address kinds.
