@@ -13,7 +13,8 @@ namespace kestel::sim {
 
 namespace {
 
-constexpr size_t kReadStep = 4096;
+constexpr size_t kReadStep = 16384;
+constexpr int kReadsPerEvent = 16;
 
 class EchoHandler final : public ChannelHandler {
 public:
@@ -80,22 +81,27 @@ void SimConnection::onEvent(unsigned int events) {
 }
 
 void SimConnection::readSome() {
-  uint8_t buf[kReadStep];
-  ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-    return;
-  if (n <= 0) {
-    shutDown();
-    return;
+  for (int i = 0; i < kReadsPerEvent && fd_ >= 0; ++i) {
+    uint8_t buf[kReadStep];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+      return;
+    if (n <= 0) {
+      shutDown();
+      return;
+    }
+    frame(ByteSpan(buf, static_cast<size_t>(n)));
   }
-  reader_.feed(ByteSpan(buf, static_cast<size_t>(n)),
-               [this](uint8_t raw, uint8_t channel, ByteSpan payload) {
-                 bytesReceived_ += payload.size();
-                 auto it = handlers_.find(channel);
-                 if (it != handlers_.end() && it->second)
-                   it->second->onChunk(*this, raw, payload);
-                 return fd_ >= 0; // a handler may have closed the connection
-               });
+}
+
+void SimConnection::frame(ByteSpan data) {
+  reader_.feed(data, [this](uint8_t raw, uint8_t channel, ByteSpan payload) {
+    bytesReceived_ += payload.size();
+    auto it = handlers_.find(channel);
+    if (it != handlers_.end() && it->second)
+      it->second->onChunk(*this, raw, payload);
+    return fd_ >= 0; // a handler may have closed the connection
+  });
 }
 
 void SimConnection::writeSome() {

@@ -53,6 +53,7 @@ public:
 private:
   void onEvent(unsigned int events);
   void readSome();
+  void frame(ByteSpan data);
   void writeSome();
   void updateWatch();
   void shutDown();

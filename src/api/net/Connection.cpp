@@ -329,7 +329,7 @@ void Connection::close(CloseMode mode, const std::string& reason) {
   if (state_ == State::Closed)
     return;
   closing_ = true;
-  if (mode == CloseMode::AfterFlush && state_ == State::Up && !output_.empty()) {
+  if (mode == CloseMode::AfterFlush && state_ != State::Idle && !output_.empty()) {
     closeAfterFlush_ = true;
     return;
   }

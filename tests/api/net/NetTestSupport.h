@@ -8,16 +8,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace kestel::test {
 
-// Turns the reactor (real descriptors, manual timers) until `done` holds; false after ~5 s of
-// real waiting, which only happens when the code under test is broken.
+// Turns the reactor (real descriptors, manual timers) until `done` holds; false after 5 s of
+// real time, which only happens when the code under test is broken.
 inline bool runUntil(PollReactor& reactor, const std::function<bool()>& done) {
-  for (int i = 0; i < 500 && !done(); ++i)
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done() && std::chrono::steady_clock::now() < limit)
     reactor.runOnce(10);
   return done();
 }
