@@ -50,6 +50,9 @@ public:
   // Closing a closed connection does nothing.
   virtual void close(CloseMode mode, const std::string& reason = {}) = 0;
 
+  // Message for adopt(): key 1 address, 2 port, 3 socket descriptor (u64), 4 false (not MAC).
+  virtual nv::message describe() const = 0;
+
   // The first receiver registered for a channel gets its chunks; chunks of a channel nobody
   // receives are skipped. The caller keeps the receiver alive until it removes it.
   virtual void addReceiver(uint8_t channel, IChannelReceiver* receiver) = 0;
@@ -66,6 +69,10 @@ public:
   // the connection stops watching the socket and leaves it open (and inheritable across exec)
   // for the process that adopts it; the object is then inert.
   virtual std::vector<std::pair<std::string, std::string>> textDescription(bool release) = 0;
+
+  // Takes over an open connection described by describe() and marks it up; false (nothing
+  // changed) when the message names no usable socket or this object is already in use.
+  [[nodiscard]] virtual bool adopt(const nv::message& description) = 0;
 
   virtual bool isUp() const = 0;
   virtual bool isClosed() const = 0;
