@@ -1,6 +1,7 @@
 #include "NetTestSupport.h"
 
 #include "api/net/Connection.h"
+#include "api/wire/Message.h"
 #include "sim/SimServer.h"
 
 #include <arpa/inet.h>
@@ -343,6 +344,40 @@ TEST_F(ConnectionTest, HandOverTextNamesTheSocketAndReleaseLeavesItOpen) {
   conn = nullptr;
   EXPECT_EQ(::fcntl(fd, F_GETFD) >= 0, true); // not closed by the released object
   ::close(fd);
+}
+
+TEST_F(ConnectionTest, AnotherObjectAdoptsTheDescribedSocketAndCarriesOn) {
+  auto first = make();
+  first->connect("127.0.0.1", port);
+  ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
+  nv::message description = first->describe();
+  EXPECT_EQ(description.get(nv::string_id(1)), "127.0.0.1");
+  EXPECT_EQ(description.get(nv::u32_id(2)), port);
+  EXPECT_FALSE(description.get(nv::bool_id(4), true));
+  first->textDescription(true); // released: the socket stays open for the adopter
+  first->removeListener(listener.get());
+  first = nullptr;
+
+  auto second = createConnection(reactor);
+  Collector six;
+  second->addReceiver(6, &six);
+  ASSERT_TRUE(second->adopt(description));
+  EXPECT_TRUE(second->isUp());
+  uint8_t ping[] = {'p', 'i', 'n', 'g'};
+  second->send(6, ping, sizeof ping);
+  ASSERT_TRUE(runUntil(reactor, [&] { return six.bytes.size() == 4; }));
+  EXPECT_EQ(server.connectionCount(), 1u);
+
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  nv::message notSocket;
+  notSocket.set(nv::u64_id(3), uint64_t(fds[0]));
+  auto third = createConnection(reactor);
+  EXPECT_FALSE(third->adopt(notSocket));
+  EXPECT_FALSE(third->adopt(nv::message()));
+  EXPECT_FALSE(second->adopt(description)); // already carrying a connection
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 } // namespace
