@@ -81,23 +81,25 @@ TEST(Message, SecondBoolMovesInlineBoolIntoTable) {
 }
 
 // Slot order of keys() shows the table's capacity: ids 0x08000000 + k sit at k+4 modulo 11, 22 or
-// 44 except that key 0 wraps to slot 7, 18 or 40.
+// 44, except that key 0 wraps to slot 7, 18 or 40 and 0x1a to 0, 0 or 22.
 TEST(Message, U32TableGrowsAtSixthAndThirteenthField) {
   message m;
-  for (uint32_t k : {0x0, 0x4, 0x5, 0x6, 0x7})
+  for (uint32_t k : {0x0, 0xb, 0x4, 0x5, 0x6})
     m.set(u32k(k), k + 100);
-  EXPECT_EQ(u32Keys(m), (std::vector<uint32_t>{0x4, 0x5, 0x6, 0x7, 0x0}));
-  m.set(u32k(0xb), 111u); // 6th: grows to 22, so 0xb (slot 7) comes before 0x0 (slot 18)
+  // Capacity 11: 0xb collides with 0x0 in slot 7 and probes to 8.
+  EXPECT_EQ(u32Keys(m), (std::vector<uint32_t>{0x4, 0x5, 0x6, 0x0, 0xb}));
+  m.set(u32k(0x7), 107u); // 6th: capacity 22, 0xb in slot 7, 0x0 in 18
   EXPECT_EQ(u32Keys(m), (std::vector<uint32_t>{0x4, 0x5, 0x6, 0x7, 0xb, 0x0}));
-  for (uint32_t k : {0x9, 0xa, 0xc, 0xd, 0xe, 0xf})
+  for (uint32_t k : {0x9, 0xa, 0xc, 0xd, 0xe, 0x1a})
     m.set(u32k(k), k + 100);
+  // Still 22: 0x1a's home slot 0 is taken, it probes to the free slot 4.
   EXPECT_EQ(u32Keys(m),
-            (std::vector<uint32_t>{0x4, 0x5, 0x6, 0x7, 0x9, 0xa, 0xb, 0xc, 0xd, 0xe, 0xf, 0x0}));
-  m.set(u32k(0x1a), 126u); // 13th: grows to 44, 0x1a lands in slot 22 before 0x0 at 40
+            (std::vector<uint32_t>{0x4, 0x5, 0x6, 0x7, 0x1a, 0x9, 0xa, 0xb, 0xc, 0xd, 0xe, 0x0}));
+  m.set(u32k(0xf), 115u); // 13th: capacity 44, 0x1a moves to slot 22 and 0x0 to 40
   EXPECT_EQ(u32Keys(m), (std::vector<uint32_t>{0x4, 0x5, 0x6, 0x7, 0x9, 0xa, 0xb, 0xc, 0xd, 0xe,
                                                0xf, 0x1a, 0x0}));
   for (uint32_t k : u32Keys(m))
-    EXPECT_EQ(m.get(u32k(k)), (k == 0x1a ? 126u : k == 0xb ? 111u : k + 100)) << k;
+    EXPECT_EQ(m.get(u32k(k)), k + 100) << k;
 }
 
 TEST(Message, RemovedIdLeavesTombstoneThatLaterInsertReuses) {
