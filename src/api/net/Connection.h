@@ -67,7 +67,6 @@ Reference<Connection> createConnection(Reactor& reactor, ConnectionOptions optio
 class Connection final : public IConnection {
 public:
   Connection(Reactor& reactor, ConnectionOptions options);
-  ~Connection() override;
 
   const std::string& address() const override { return address_; }
   uint32_t port() const override { return port_; }
@@ -88,6 +87,8 @@ public:
   size_t pendingOutput() const { return output_.size(); }
 
 private:
+  ~Connection() override; // counted: released through Reference only
+
   enum class State { Idle, Resolving, Connecting, Up, Closed };
   struct ResolveSlot;
 

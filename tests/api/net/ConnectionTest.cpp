@@ -380,5 +380,34 @@ TEST_F(ConnectionTest, AnotherObjectAdoptsTheDescribedSocketAndCarriesOn) {
   ::close(fds[1]);
 }
 
+TEST_F(ConnectionTest, RouterCuttingTheStreamMidwayIsAPeerClose) {
+  sim::SimServer cutting(reactor);
+  cutting.setDropAfterBytes(300);
+  cutting.registerChannel(6, [](sim::SimConnection&) { return sim::createEchoHandler(6); });
+  ASSERT_TRUE(cutting.listen(0).ok());
+  auto conn = make();
+  Collector six;
+  conn->addReceiver(6, &six);
+  conn->connect("127.0.0.1", cutting.port());
+  Bytes data(1000, 7);
+  conn->send(6, data.data(), data.size());
+  ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
+  EXPECT_EQ(listener->connection.back().second, "peer closed connection");
+  EXPECT_EQ(listener->connection.size(), 2u); // up, then closed once
+  EXPECT_LT(six.bytes.size(), data.size());
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, NameResolvingToIpv6LoopbackConnects) {
+  sim::SimServer six6(reactor);
+  if (!six6.listen(0, "::1").ok())
+    GTEST_SKIP() << "no IPv6 loopback here";
+  auto conn = make();
+  conn->connect("::1", six6.port());
+  ASSERT_TRUE(runUntil(reactor, [&] { return up() || closed(); }));
+  EXPECT_TRUE(up());
+  conn->removeListener(listener.get());
+}
+
 } // namespace
 } // namespace kestel::test
