@@ -43,7 +43,8 @@ public:
   virtual const std::string& address() const = 0;
   virtual uint32_t port() const = 0;
 
-  // Starts resolving and connecting; port 0 keeps the previous port (8291 by default).
+  // Starts resolving and connecting; port 0 keeps the previous port (8291 by default). Ignored
+  // while an attempt is under way or the connection is up; a closed connection may start again.
   virtual void connect(const std::string& address, uint32_t port) = 0;
   // AfterFlush with output pending: closes once it is sent. Otherwise closes at once, dropping
   // queued output, and tells the listeners "closed" with `reason` (empty for a normal close).

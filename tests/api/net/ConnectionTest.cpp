@@ -164,7 +164,6 @@ TEST_F(ConnectionTest, ExchangesChunksWithTheSimulatorAndSeesPeerClose) {
 
 TEST_F(ConnectionTest, ChunksForAChannelNobodyReceivesAreSkipped) {
   server.registerChannel(9, [](sim::SimConnection&) { return sim::createEchoHandler(9); });
-  sim::SimServer other(reactor);
   auto conn = make();
   Collector six;
   conn->addReceiver(6, &six);
