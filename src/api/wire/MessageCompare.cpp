@@ -90,7 +90,7 @@ void forEachEqual(const Body& a, const Body& b, int depth, EqualAt eq, F&& f) {
 }
 
 const Body& emptyBody() {
-  static const Body empty;
+  static const Body empty{};
   return empty;
 }
 
