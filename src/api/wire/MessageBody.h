@@ -247,6 +247,17 @@ inline size_t arrayIndex(uint32_t id) {
 // bool table.
 bool& boolSlot(Body& b, uint32_t id);
 
+// Deletes every field whose id satisfies pred, in one pass over each store.
+template <typename P> void eraseFieldsIf(Body& b, P&& pred) {
+  if (b.inlineBoolId != kNoInlineBool && pred(b.inlineBoolId))
+    b.inlineBoolId = kNoInlineBool;
+  if (b.bools)
+    b.bools->eraseIf(pred);
+  b.u32s.eraseIf(pred);
+  b.scalars.remove_if([&](const ScalarField& f) { return pred(f.id); });
+  b.arrays.remove_if([&](const ArrayField& f) { return pred(f.id); });
+}
+
 // Drops the older of two nodes with the same id (lists hold the newest first).
 void dropOlderDuplicates(Body& b);
 
