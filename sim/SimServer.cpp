@@ -43,12 +43,7 @@ SimConnection::SimConnection(Reactor& reactor, int fd, uint64_t id,
   updateWatch();
 }
 
-SimConnection::~SimConnection() {
-  if (fd_ >= 0) {
-    reactor_.unwatch(fd_);
-    ::close(fd_);
-  }
-}
+SimConnection::~SimConnection() { shutDown(); }
 
 void SimConnection::send(uint8_t channel, ByteSpan payload) {
   if (fd_ < 0 || closeAfterFlush_)
