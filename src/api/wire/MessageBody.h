@@ -1,0 +1,267 @@
+// Inside of a message body: the open-addressing tables for u32 and bool fields and the lists of the
+// other scalars and the arrays. Only the message module includes this.
+#pragma once
+
+#include "api/wire/Message.h"
+
+#include <algorithm>
+#include <forward_list>
+#include <memory>
+#include <variant>
+
+namespace nv::detail {
+
+using Bytes = std::vector<uint8_t>;
+
+inline constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
+inline constexpr uint32_t kDeletedSlot = 0xFFFFFFFE;
+inline constexpr uint32_t kNoInlineBool = 0xFFFFFFFF;
+
+// Open addressing with linear probing. Home slot = id modulo capacity; capacity starts at 11 and
+// doubles when count + 1 exceeds capacity/2 + capacity/16. Deleted slots stay as tombstones that
+// later inserts reuse. The first 11 slots live inside the table itself (filled on the first
+// insert); grown tables live on the heap.
+template <typename V> class OpenTable {
+public:
+  struct Slot {
+    uint32_t id;
+    V value;
+  };
+  static constexpr uint32_t kInitialCapacity = 11;
+
+  OpenTable() = default;
+  OpenTable(const OpenTable& other) : cap_(other.cap_), count_(other.count_), magic_(other.magic_) {
+    if (cap_ > kInitialCapacity) {
+      heap_ = std::make_unique<Slot[]>(cap_);
+      std::copy_n(other.slots_, cap_, heap_.get());
+      slots_ = heap_.get();
+    } else if (cap_) {
+      std::copy_n(other.slots_, cap_, inline_);
+      slots_ = inline_;
+    }
+  }
+  OpenTable& operator=(const OpenTable&) = delete;
+
+  uint32_t count() const { return count_; }
+
+  const V* find(uint32_t id) const {
+    const uint32_t i = indexOf(id);
+    return i == kNotFound ? nullptr : &slots_[i].value;
+  }
+  V* find(uint32_t id) {
+    const uint32_t i = indexOf(id);
+    return i == kNotFound ? nullptr : &slots_[i].value;
+  }
+
+  // Inserts an id known to be absent, value-initialised.
+  V& insert(uint32_t id) {
+    if (!cap_) {
+      std::fill_n(inline_, kInitialCapacity, Slot{kEmptySlot, V{}});
+      slots_ = inline_;
+      setCapacity(kInitialCapacity);
+    }
+    if (count_ + 1 > cap_ / 2 + cap_ / 16)
+      grow();
+    Slot& s = slots_[probeFree(id)];
+    s.id = id;
+    s.value = V{};
+    ++count_;
+    return s.value;
+  }
+
+  // The value of id, inserted value-initialised when absent. One probe in the common case.
+  V& findOrInsert(uint32_t id) {
+    if (!cap_)
+      return insert(id);
+    const uint32_t home = homeOf(id);
+    uint32_t i = home;
+    uint32_t tombstone = kNotFound;
+    do {
+      const uint32_t at = slots_[i].id;
+      if (at == id)
+        return slots_[i].value;
+      if (at == kEmptySlot)
+        break;
+      if (at == kDeletedSlot && tombstone == kNotFound)
+        tombstone = i;
+      i = i + 1 == cap_ ? 0 : i + 1;
+    } while (i != home);
+    if (count_ + 1 > cap_ / 2 + cap_ / 16)
+      return insert(id); // grows first, then probes the new table
+    Slot& s = slots_[tombstone != kNotFound ? tombstone : i];
+    s.id = id;
+    s.value = V{};
+    ++count_;
+    return s.value;
+  }
+
+  bool erase(uint32_t id) {
+    const uint32_t i = indexOf(id);
+    if (i == kNotFound)
+      return false;
+    slots_[i].id = kDeletedSlot;
+    --count_;
+    return true;
+  }
+
+  // Visits live entries in slot order.
+  template <typename F> void forEach(F&& f) const {
+    for (uint32_t i = 0; i < cap_; ++i)
+      if (slots_[i].id < kDeletedSlot)
+        f(slots_[i].id, slots_[i].value);
+  }
+
+  // Removes every live entry for which pred(id) holds.
+  template <typename P> void eraseIf(P&& pred) {
+    for (uint32_t i = 0; i < cap_; ++i)
+      if (slots_[i].id < kDeletedSlot && pred(slots_[i].id)) {
+        slots_[i].id = kDeletedSlot;
+        --count_;
+      }
+  }
+
+private:
+  static constexpr uint32_t kNotFound = 0xFFFFFFFF;
+
+  // Lookup stops at the id or at the first empty slot; tombstones are passed over.
+  uint32_t indexOf(uint32_t id) const {
+    if (!cap_)
+      return kNotFound;
+    const uint32_t home = homeOf(id);
+    uint32_t i = home;
+    do {
+      const uint32_t at = slots_[i].id;
+      if (at == id)
+        return i;
+      if (at == kEmptySlot)
+        return kNotFound;
+      i = i + 1 == cap_ ? 0 : i + 1;
+    } while (i != home);
+    return kNotFound;
+  }
+
+  // The first tombstone on the probe path, else the empty slot that ends it. The load limit
+  // guarantees that one of them exists.
+  uint32_t probeFree(uint32_t id) const {
+    uint32_t i = homeOf(id);
+    while (slots_[i].id != kEmptySlot && slots_[i].id != kDeletedSlot)
+      i = i + 1 == cap_ ? 0 : i + 1;
+    return i;
+  }
+
+  // id modulo capacity by multiplication (the capacity changes rarely, ids are looked up often).
+  uint32_t homeOf(uint32_t id) const {
+    const uint64_t low = magic_ * id;
+    return uint32_t((static_cast<unsigned __int128>(low) * cap_) >> 64);
+  }
+  void setCapacity(uint32_t cap) {
+    cap_ = cap;
+    magic_ = UINT64_MAX / cap + 1;
+  }
+
+  void grow() {
+    const uint32_t oldCap = cap_;
+    Slot* old = slots_;
+    std::unique_ptr<Slot[]> oldHeap = std::move(heap_);
+    setCapacity(oldCap * 2);
+    heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
+    slots_ = heap_.get();
+    std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
+    for (uint32_t i = 0; i < oldCap; ++i)
+      if (old[i].id < kDeletedSlot)
+        slots_[probeFree(old[i].id)] = old[i];
+  }
+
+  Slot* slots_ = nullptr;
+  uint32_t cap_ = 0; // 0 until the first insert
+  uint32_t count_ = 0;
+  uint64_t magic_ = 0;
+  std::unique_ptr<Slot[]> heap_;
+  Slot inline_[kInitialCapacity];
+};
+
+// u64, addr6, string (std::string), message and raw (bytes).
+using ScalarValue = std::variant<uint64_t, addr6, std::string, Bytes>;
+// bool (bytes), u32, u64, addr6, string, message and raw (byte vectors).
+using ArrayValue = std::variant<Bytes, std::vector<uint32_t>, std::vector<uint64_t>,
+                                std::vector<addr6>, std::vector<std::string>, std::vector<Bytes>>;
+
+struct ScalarField {
+  uint32_t id;
+  ScalarValue value;
+};
+struct ArrayField {
+  uint32_t id;
+  ArrayValue value;
+};
+
+struct Body {
+  Body() = default;
+  Body(const Body& other)
+      : bools(other.bools ? std::make_unique<OpenTable<bool>>(*other.bools) : nullptr),
+        u32s(other.u32s), scalars(other.scalars), arrays(other.arrays),
+        inlineBoolId(other.inlineBoolId), inlineBool(other.inlineBool) {}
+  Body& operator=(const Body&) = delete;
+
+  std::unique_ptr<OpenTable<bool>> bools; // only once two different bools were set
+  OpenTable<uint32_t> u32s;
+  std::forward_list<ScalarField> scalars; // newest first
+  std::forward_list<ArrayField> arrays;   // newest first
+  uint32_t inlineBoolId = kNoInlineBool;
+  bool inlineBool = false;
+  uint32_t refs = 1;
+  bool pinned = false;
+};
+
+// Variant index of the value of each kind (tag bits 27 to 30).
+inline size_t scalarIndex(uint32_t id) {
+  switch (id & kTagMask) {
+  case kTagU64:
+    return 0;
+  case kTagAddr6:
+    return 1;
+  case kTagString:
+    return 2;
+  default:
+    return 3;
+  }
+}
+inline size_t arrayIndex(uint32_t id) {
+  switch (id & ~kTagArray & kTagMask) {
+  case kTagBool:
+    return 0;
+  case kTagU32:
+    return 1;
+  case kTagU64:
+    return 2;
+  case kTagAddr6:
+    return 3;
+  case kTagString:
+    return 4;
+  default:
+    return 5;
+  }
+}
+
+// The slot of a bool, created false when absent: inline while it is the only bool, else in the
+// bool table.
+bool& boolSlot(Body& b, uint32_t id);
+
+// Deletes every field whose id satisfies pred, in one pass over each store.
+template <typename P> void eraseFieldsIf(Body& b, P&& pred) {
+  if (b.inlineBoolId != kNoInlineBool && pred(b.inlineBoolId))
+    b.inlineBoolId = kNoInlineBool;
+  if (b.bools)
+    b.bools->eraseIf(pred);
+  b.u32s.eraseIf(pred);
+  b.scalars.remove_if([&](const ScalarField& f) { return pred(f.id); });
+  b.arrays.remove_if([&](const ArrayField& f) { return pred(f.id); });
+}
+
+// Drops the older of two nodes with the same id (lists hold the newest first).
+void dropOlderDuplicates(Body& b);
+
+// The stored form of an id: bit 24 is never part of it.
+inline uint32_t storedId(uint32_t id) { return id & ~kShortForm; }
+
+} // namespace nv::detail
