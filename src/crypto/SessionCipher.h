@@ -39,7 +39,8 @@ public:
   // may be the same buffer.
   void encrypt(const uint8_t* plain, size_t n, uint8_t* out);
 
-  // Decrypts m protected bytes into out (room for m bytes) and returns the plaintext length, or
+  // Decrypts m protected bytes into out (room for m bytes; the same buffer as the input or not
+  // overlapping it) and returns the plaintext length, or
   // kFailed when m is not a positive multiple of 16 of at least 32, the tag differs or the
   // padding is malformed. On failure out is wiped.
   [[nodiscard]] uint32_t decrypt(const uint8_t* protectedBytes, size_t m, uint8_t* out);
