@@ -51,8 +51,8 @@ std::string opensslModExp(const Blob& g, const Blob& e, const Blob& m) {
 TEST(BigNum, ModExpMatchesOpenSsl) {
   std::mt19937_64 rng(1984);
   const Blob group = fromHex(kGroupModulus);
-  for (int round = 0; round < 40; ++round) {
-    Blob m = round < 20 ? group : test::randomBlob(rng, 1 + rng() % 248);
+  for (int round = 0; round < 16; ++round) {
+    Blob m = round < 8 ? group : test::randomBlob(rng, 1 + rng() % 248);
     m.back() |= 1;
     // Bases up to twice the field (reduced first), exponents of any length including zero.
     Blob g = round == 0 ? Blob{5} : test::randomBlob(rng, rng() % 500);
