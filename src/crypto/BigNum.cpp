@@ -9,93 +9,101 @@ namespace kestel {
 
 namespace {
 
-using Limbs = std::vector<uint32_t, WipingAllocator<uint32_t>>;
+using u128 = unsigned __int128;
+using Words = std::vector<uint64_t, WipingAllocator<uint64_t>>;
 
-// Montgomery arithmetic modulo an odd m of n limbs, R = 2^(32 n).
+// Montgomery arithmetic modulo an odd m of n 64-bit words, R = 2^(64 n). The 32-bit limbs of
+// BigNum are paired into 64-bit words here, which halves the number of word products.
 class Montgomery {
 public:
-  Montgomery(const uint32_t* m, size_t n) : m_(m, m + n), n_(n), t_(n + 2) {
-    uint32_t inverse = 1; // m[0]^-1 mod 2^32 by Newton's iteration
-    for (int i = 0; i < 5; ++i)
+  explicit Montgomery(const Words& m) : m_(m), n_(m.size()), t_(m.size() + 2) {
+    uint64_t inverse = 1; // m[0]^-1 mod 2^64 by Newton's iteration
+    for (int i = 0; i < 6; ++i)
       inverse *= 2 - m[0] * inverse;
     minusInverse_ = 0 - inverse;
   }
 
   // r = a * b / R mod m for a, b < m; r may alias a or b.
-  void mul(uint32_t* r, const uint32_t* a, const uint32_t* b) {
+  void mul(uint64_t* r, const uint64_t* a, const uint64_t* b) {
     std::fill(t_.begin(), t_.end(), 0);
     for (size_t i = 0; i < n_; ++i) {
       uint64_t carry = 0;
       for (size_t j = 0; j < n_; ++j) {
-        uint64_t s = uint64_t(t_[j]) + uint64_t(a[j]) * b[i] + carry;
-        t_[j] = uint32_t(s);
-        carry = s >> 32;
+        u128 s = u128(t_[j]) + u128(a[j]) * b[i] + carry;
+        t_[j] = uint64_t(s);
+        carry = uint64_t(s >> 64);
       }
-      uint64_t s = uint64_t(t_[n_]) + carry;
-      t_[n_] = uint32_t(s);
-      t_[n_ + 1] = uint32_t(s >> 32);
-      const uint32_t u = t_[0] * minusInverse_;
-      carry = (uint64_t(t_[0]) + uint64_t(u) * m_[0]) >> 32;
+      u128 s = u128(t_[n_]) + carry;
+      t_[n_] = uint64_t(s);
+      t_[n_ + 1] = uint64_t(s >> 64);
+      const uint64_t u = t_[0] * minusInverse_;
+      carry = uint64_t((u128(t_[0]) + u128(u) * m_[0]) >> 64);
       for (size_t j = 1; j < n_; ++j) {
-        s = uint64_t(t_[j]) + uint64_t(u) * m_[j] + carry;
-        t_[j - 1] = uint32_t(s);
-        carry = s >> 32;
+        s = u128(t_[j]) + u128(u) * m_[j] + carry;
+        t_[j - 1] = uint64_t(s);
+        carry = uint64_t(s >> 64);
       }
-      s = uint64_t(t_[n_]) + carry;
-      t_[n_ - 1] = uint32_t(s);
-      t_[n_] = t_[n_ + 1] + uint32_t(s >> 32);
+      s = u128(t_[n_]) + carry;
+      t_[n_ - 1] = uint64_t(s);
+      t_[n_] = t_[n_ + 1] + uint64_t(s >> 64);
     }
     subtractIfNotBelow(r, t_.data(), t_[n_]);
   }
 
-  // r = x mod m for a little-endian x of any length, one bit at a time (public inputs only).
-  void reduce(uint32_t* r, const uint32_t* x, size_t count) {
+  // r = x mod m for 32-bit limbs x of any length, one bit at a time (public inputs only).
+  void reduce(uint64_t* r, const uint32_t* x, size_t count) {
     std::fill(r, r + n_, 0);
     for (size_t i = count * 32; i-- > 0;)
       doubleAdd(r, (x[i / 32] >> (i % 32)) & 1);
   }
 
-  // r = 2^(32 n k) mod m.
-  void powerOfR(uint32_t* r, size_t k) {
+  // r = R^k mod m.
+  void powerOfR(uint64_t* r, size_t k) {
     std::fill(r, r + n_, 0);
     r[0] = 1;
-    for (size_t i = 0; i < 32 * n_ * k; ++i)
+    for (size_t i = 0; i < 64 * n_ * k; ++i)
       doubleAdd(r, 0);
   }
 
-  size_t size() const { return n_; }
-
 private:
   // r = 2 r + bit mod m, for r < m.
-  void doubleAdd(uint32_t* r, uint32_t bit) {
-    uint32_t top = r[n_ - 1] >> 31;
+  void doubleAdd(uint64_t* r, uint64_t bit) {
+    uint64_t top = r[n_ - 1] >> 63;
     for (size_t j = n_; j-- > 1;)
-      r[j] = (r[j] << 1) | (r[j - 1] >> 31);
+      r[j] = (r[j] << 1) | (r[j - 1] >> 63);
     r[0] = (r[0] << 1) | bit;
     subtractIfNotBelow(r, r, top);
   }
 
   // r = x - m when (high, x) >= m, else x; no branch on the values.
-  void subtractIfNotBelow(uint32_t* r, const uint32_t* x, uint32_t high) {
-    uint32_t diff[BigNum::kMaxLimbs];
+  void subtractIfNotBelow(uint64_t* r, const uint64_t* x, uint64_t high) {
+    uint64_t diff[BigNum::kMaxLimbs / 2];
     uint64_t borrow = 0;
     for (size_t j = 0; j < n_; ++j) {
-      uint64_t d = uint64_t(x[j]) - m_[j] - borrow;
-      diff[j] = uint32_t(d);
-      borrow = (d >> 32) & 1;
+      u128 d = u128(x[j]) - m_[j] - borrow;
+      diff[j] = uint64_t(d);
+      borrow = uint64_t(d >> 64) & 1;
     }
     // Keep x only when the subtraction borrowed past the high word.
-    const uint32_t keep = 0 - uint32_t(borrow > high);
+    const uint64_t keep = 0 - uint64_t(borrow > high);
     for (size_t j = 0; j < n_; ++j)
       r[j] = (x[j] & keep) | (diff[j] & ~keep);
     secureWipe(diff, sizeof diff);
   }
 
-  Limbs m_;
+  Words m_;
   size_t n_;
-  Limbs t_;
-  uint32_t minusInverse_;
+  Words t_;
+  uint64_t minusInverse_;
 };
+
+// Pairs 32-bit limbs into n 64-bit words.
+Words toWords(const uint32_t* limbs, size_t count, size_t n) {
+  Words out(n, 0);
+  for (size_t i = 0; i < count; ++i)
+    out[i / 2] |= uint64_t(limbs[i]) << (32 * (i % 2));
+  return out;
+}
 
 } // namespace
 
@@ -153,10 +161,10 @@ int modExp(BigNum& result, const BigNum& g, const BigNum& e, const BigNum& m) {
     return 1;
   if ((m.limbs_[0] & 1) == 0)
     return 2;
-  Montgomery mont(m.limbs_, m.used_);
-  const size_t n = m.used_;
-  Limbs r2(n), one(n, 0), acc(n), base(n), selected(n);
-  Limbs table(16 * n);
+  const size_t n = (m.used_ + 1) / 2;
+  Montgomery mont(toWords(m.limbs_, m.used_, n));
+  Words r2(n), one(n, 0), acc(n), base(n), selected(n);
+  Words table(16 * n);
   mont.powerOfR(r2.data(), 2);
   one[0] = 1;
   mont.reduce(base.data(), g.limbs_, g.used_);
@@ -172,7 +180,7 @@ int modExp(BigNum& result, const BigNum& g, const BigNum& e, const BigNum& m) {
     // Read every table entry so that the memory access does not reveal the window.
     std::fill(selected.begin(), selected.end(), 0);
     for (uint32_t w = 0; w < 16; ++w) {
-      const uint32_t mask = 0 - uint32_t(w == bits);
+      const uint64_t mask = 0 - uint64_t(w == bits);
       for (size_t j = 0; j < n; ++j)
         selected[j] |= table[w * n + j] & mask;
     }
@@ -180,8 +188,9 @@ int modExp(BigNum& result, const BigNum& g, const BigNum& e, const BigNum& m) {
   }
   mont.mul(acc.data(), acc.data(), one.data()); // leave Montgomery form
   std::fill(result.limbs_, result.limbs_ + BigNum::kMaxLimbs, 0);
-  std::copy_n(acc.data(), n, result.limbs_);
-  result.used_ = n;
+  for (size_t i = 0; i < 2 * n; ++i)
+    result.limbs_[i] = static_cast<uint32_t>(acc[i / 2] >> (32 * (i % 2)));
+  result.used_ = 2 * n;
   result.trim();
   return 0;
 }
