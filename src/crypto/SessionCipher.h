@@ -36,7 +36,7 @@ public:
   void setVector(std::span<const uint8_t, kVectorLength> vector);
 
   // Writes the encryptedLength(n) protected bytes of plain into out; cannot fail. plain and out
-  // may be the same buffer.
+  // may be the same buffer (which then holds encryptedLength(n) bytes).
   void encrypt(const uint8_t* plain, size_t n, uint8_t* out);
 
   // Decrypts m protected bytes into out (room for m bytes; the same buffer as the input or not
