@@ -1,0 +1,19 @@
+// Which instruction-set extensions the crypto code may use. Detected once at run time; tests
+// can force the portable code paths so that they stay covered on machines with the extensions.
+#pragma once
+
+namespace kestel {
+
+enum class CpuPath { Best, PortableOnly };
+
+// Selects the code paths for every later call (process-wide, not thread-safe; for tests and
+// benchmarks).
+void setCpuPath(CpuPath path);
+
+// True when AES-NI may be used (present and not forced off).
+bool useAesNi();
+
+// True when the SHA extensions (with SSSE3/SSE4.1) may be used (present and not forced off).
+bool useShaNi();
+
+} // namespace kestel
