@@ -153,6 +153,8 @@ public:
   std::vector<uint32_t> keys() const;
   size_t size() const;
   bool empty() const { return size() == 0; }
+  // Drops every field (releases the body).
+  void clear() { *this = message(); }
 
   // Same fields with the same values (nested messages compared decoded).
   static bool equal(const message& a, const message& b);

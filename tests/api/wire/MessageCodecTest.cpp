@@ -150,6 +150,20 @@ TEST(MessageCodec, EncodesByteExactAndDecodesBack) {
   }
 }
 
+// Bit 24 is the wire's short-form flag (for bools the value); a key that carries it must neither
+// turn a false bool true nor change a value's length form.
+TEST(MessageCodec, KeyBit24NeverReachesTheWire) {
+  message m;
+  m.set(bool_id(0x1000005), false);
+  m.set(u32_id(0x1000006), 1000u);
+  EXPECT_TRUE(m.has(bool_id(5)));
+  EXPECT_EQ(m.get(u32_id(6)), 1000u);
+  EXPECT_EQ(encode(m), concat({kMagic, word(0x00000005), word(0x08000006), word(1000)}));
+  message back(encode(m));
+  EXPECT_FALSE(back.get(bool_id(5), true));
+  EXPECT_EQ(back.get(u32_id(0x1000006)), 1000u);
+}
+
 TEST(MessageCodec, RejectsMalformedInput) {
   const std::vector<std::pair<const char*, Bytes>> cases = {
       {"one byte", {0x4D}},
@@ -238,6 +252,12 @@ TEST(MessageCodec, DecodesOlderRecordFormat) {
       3,   0x04, 0, 0,    0x00, 0, 0, 0, 0,                         // empty string array 4
       4,   0x05, 0, 0,    0x00, 1, 0, 0, 0, 2, 0, 7, 8,             // raw 5, terminator not dropped
       0xEE}; // bytes after the records are ignored
+  // A string record of length 0 has no terminator to drop: it is empty.
+  m = message::fromBytes(Bytes{1, 0, 3, 9, 0, 0, 0, 1, 0, 0, 0, 0, 0}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(m.has(string_id(9)));
+  EXPECT_EQ(m.get(string_id(9), "x"), "");
+
   m = message::fromBytes(records, &ok);
   EXPECT_TRUE(ok);
   EXPECT_TRUE(m.get(bool_id(0xFE0001)));
