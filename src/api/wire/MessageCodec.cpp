@@ -351,14 +351,14 @@ public:
       uint64_t v = 0;
       if (!in_.u64le(v))
         return false;
-      b_.scalars.push_front(ScalarField{id, v});
+      b_.scalars.emplace_front(id, v);
       return true;
     }
     case kTagAddr6: {
       addr6 a{};
       if (!in_.copy(a.data(), a.size()))
         return false;
-      b_.scalars.push_front(ScalarField{id, a});
+      b_.scalars.emplace_front(id, a);
       return true;
     }
     case kTagString:
@@ -394,10 +394,10 @@ public:
       return false;
     s = s.first(s.size() - std::min(drop, s.size()));
     if ((id & kTagMask) == kTagString)
-      b_.scalars.push_front(
-          ScalarField{id, std::string(reinterpret_cast<const char*>(s.data()), s.size())});
+      b_.scalars.emplace_front(id, std::in_place_type<std::string>,
+                               reinterpret_cast<const char*>(s.data()), s.size());
     else
-      b_.scalars.push_front(ScalarField{id, Bytes(s.begin(), s.end())});
+      b_.scalars.emplace_front(id, std::in_place_type<Bytes>, s.begin(), s.end());
     return true;
   }
 
@@ -448,7 +448,7 @@ private:
         v[i] = x;
       }
     }
-    b_.arrays.push_front(ArrayField{id, std::move(v)});
+    b_.arrays.emplace_front(id, std::move(v));
     return true;
   }
 
@@ -465,7 +465,7 @@ private:
         return false;
       v.emplace_back(s.begin(), s.end());
     }
-    b_.arrays.push_front(ArrayField{id, std::move(v)});
+    b_.arrays.emplace_front(id, std::move(v));
     return true;
   }
 
