@@ -299,6 +299,19 @@ TEST(MessageCodec, RefusesValuesBeyondTheWireLimits) {
   EXPECT_TRUE(message::equal(message(encode(edge)), edge));
 }
 
+TEST(MessageCodec, SizeBoundFollowsThePerKindAllowance) {
+  message m;
+  m.set(bool_id(1), true);                // 4
+  m.set(u32_id(2), 1u);                   // 8
+  m.set(u64_id(3), 1u);                   // 12
+  m.set(addr6_id(4), addr6{});            // 20
+  m.set(string_id(5), "abc");             // 3 + 6
+  m.set(u32_array_id(6), {1, 2});         // 6 + 8
+  m.set(string_array_id(7), {"a", "bc"}); // 6 + (1 + 2) + (2 + 2)
+  EXPECT_EQ(m.encodedSizeBound(), 2u + 4 + 8 + 12 + 20 + 9 + 14 + 13);
+  EXPECT_EQ(encode(m).size(), 2u + 4 + 5 + 12 + 20 + 8 + 14 + 13);
+}
+
 TEST(MessageCodec, BufferFormWritesExactlyOrWarns) {
   message m;
   m.set(u32_id(1), 1000u);
