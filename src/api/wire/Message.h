@@ -43,6 +43,7 @@ template <uint32_t Tag> struct typed_id {
   uint32_t key;
   constexpr explicit typed_id(uint32_t k) : key(k) {}
   constexpr uint32_t id() const { return (key & 0x7FFFFFF) | Tag; }
+  friend constexpr bool operator==(typed_id a, typed_id b) { return a.id() == b.id(); }
 };
 
 using bool_id = typed_id<kTagBool>;
