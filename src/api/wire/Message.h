@@ -131,7 +131,9 @@ public:
   void set(raw_array_id id, std::vector<std::vector<uint8_t>> value);
 
   // A writable reference to the value, creating it zero or empty when absent. Pins the body: every
-  // later copy of this message is a deep copy. Valid until the next mutation of this message.
+  // later copy of this message is a deep copy. A bool or u32 reference stays valid until another
+  // bool or u32 field is added (the table may grow); any other until its field is removed or the
+  // message is parsed into.
   bool& ref(bool_id id);
   uint32_t& ref(u32_id id);
   uint64_t& ref(u64_id id);
