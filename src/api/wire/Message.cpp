@@ -109,7 +109,7 @@ message message::fromBytes(std::span<const uint8_t> bytes, bool* ok) {
 // Copy on write: a shared (or the empty) body is copied before the first change.
 Body& message::mut() {
   if (!body_) {
-    body_ = new Body();
+    body_ = new Body;
     return *body_;
   }
   if (body_->refs >= 2) {
@@ -268,14 +268,14 @@ namespace {
 template <typename V> V& scalarSlot(Body& b, uint32_t id) {
   if (ScalarField* f = findNode(b.scalars, id))
     return std::get<V>(f->value);
-  b.scalars.push_front(ScalarField{id, V{}});
+  b.scalars.emplace_front(id, std::in_place_type<V>);
   return std::get<V>(b.scalars.front().value);
 }
 
 template <typename V> V& arraySlot(Body& b, uint32_t id) {
   if (ArrayField* f = findNode(b.arrays, id))
     return std::get<V>(f->value);
-  b.arrays.push_front(ArrayField{id, V{}});
+  b.arrays.emplace_front(id, std::in_place_type<V>);
   return std::get<V>(b.arrays.front().value);
 }
 

@@ -187,10 +187,14 @@ using ArrayValue = std::variant<Bytes, std::vector<uint32_t>, std::vector<uint64
                                 std::vector<addr6>, std::vector<std::string>, std::vector<Bytes>>;
 
 struct ScalarField {
+  template <typename... A>
+  explicit ScalarField(uint32_t i, A&&... a) : id(i), value(std::forward<A>(a)...) {}
   uint32_t id;
   ScalarValue value;
 };
 struct ArrayField {
+  template <typename... A>
+  explicit ArrayField(uint32_t i, A&&... a) : id(i), value(std::forward<A>(a)...) {}
   uint32_t id;
   ArrayValue value;
 };

@@ -151,6 +151,21 @@ TEST(Message, CopyOfPinnedBodyIsDeepAtOnce) {
   EXPECT_FALSE(b.has(u32_array_id(2)));
 }
 
+TEST(Message, ListReferenceSurvivesOtherInserts) {
+  message m;
+  std::string& name = m.ref(string_id(1));
+  std::vector<uint32_t>& ids = m.ref(u32_array_id(2));
+  for (uint32_t k = 10; k < 60; ++k) {
+    m.set(string_id(k), "v");
+    m.set(u32_array_id(k), {k});
+    m.set(u32k(k), k);
+  }
+  name = "kept";
+  ids.push_back(7);
+  EXPECT_EQ(m.get(string_id(1)), "kept");
+  EXPECT_EQ(m.get(u32_array_id(2)), std::vector<uint32_t>{7});
+}
+
 TEST(Message, RefOnSharedBodyDetachesFirst) {
   message a;
   a.set(string_id(1), "one");
