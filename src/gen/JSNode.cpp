@@ -101,4 +101,17 @@ NumberMap JSNode::numberMap() const {
   return map;
 }
 
+JSValue JSValue::copy(const JSNode& node) {
+  JSValue v;
+  v.key = node.key ? node.key : "";
+  v.kind = node.kind;
+  if (node.kind == JSNodeKind::Number)
+    v.number = node.value.number;
+  else if (node.kind == JSNodeKind::String)
+    v.text = node.value.text;
+  for (const JSNode* c = node.firstChild(); c; c = c->next)
+    v.children.push_back(copy(*c)); // depth bounded by the parser's nesting limit
+  return v;
+}
+
 } // namespace kestel

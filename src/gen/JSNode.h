@@ -62,6 +62,17 @@ struct JSNode {
 
 static_assert(sizeof(JSNode) == 32, "nodes are 32 bytes");
 
+// A deep copy of a node that outlives its parser (for configuration kept after loading).
+struct JSValue {
+  std::string key; // empty when the node had none
+  JSNodeKind kind = JSNodeKind::Number;
+  uint64_t number = 0;
+  std::string text;
+  std::vector<JSValue> children;
+
+  static JSValue copy(const JSNode& node);
+};
+
 // Reads the longest numeral prefix of `s` with automatic base; a value beyond 64 bits saturates.
 uint64_t parseAutoBasePrefix(std::string_view s);
 // Reads the longest decimal prefix of `s`, saturating beyond 64 bits ("0x10" gives 0).
