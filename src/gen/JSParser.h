@@ -32,7 +32,9 @@ public:
   };
   static constexpr size_t kMaxDepth = 128;             // open containers, the root included
   static constexpr size_t kMaxArenaBytes = 256u << 20; // per parse
-  static constexpr size_t kBlockBytes = 16384;         // usable bytes of a regular block
+  static constexpr size_t kBlockBytes = 65536;         // usable bytes of a regular block
+  // Regular blocks of destroyed parsers are kept per thread for the next parse, up to this many.
+  static constexpr size_t kCachedBlocks = 512;
 
   // Makes the root (depth 1), completion depth 1, state Value.
   JSParser();
@@ -58,6 +60,8 @@ public:
   bool complete() const { return state_ == State::Complete; }
   bool failed() const { return state_ == State::Error; }
   size_t depth() const { return stack_.size(); }
+  // Bytes of arena blocks held (bounded by kMaxArenaBytes).
+  size_t arenaBytes() const { return arenaBytes_; }
 
 private:
   struct Open {
@@ -80,6 +84,7 @@ private:
   bool newBlock(size_t usable);
   bool reserveToken(size_t more);
   void appendToken(const char* p, size_t n);
+  const char* copyRun(const char* p, const char* end, char a, char b);
   const char* endToken();
   JSNode* makeNode(JSNodeKind kind);
   void valueDone();
