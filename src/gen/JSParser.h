@@ -101,7 +101,6 @@ private:
   uint32_t digits_ = 0;
   uint8_t base_ = 10;
   bool badDigit_ = false;
-  bool saturated_ = false;
   // word being read
   char word_[6] = {};
   uint32_t wordLen_ = 0;
