@@ -77,7 +77,7 @@ JSParser::~JSParser() {
 
 bool JSParser::newBlock(size_t usable) {
   usable = roundUp(usable);
-  if (arenaBytes_ + usable > kMaxArenaBytes)
+  if (arenaBytes_ + usable > arenaLimit_ && blocks_)
     return false;
   std::vector<void*>& cache = tBlockCache.blocks;
   Block* b;

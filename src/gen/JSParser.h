@@ -44,6 +44,10 @@ public:
 
   // The parse completes when a value finishes while the stack is at most this deep.
   void setCompletionDepth(size_t depth) { completionDepth_ = depth; }
+  // Lowers (or restores) the arena bound of this parse; a parse that needs more is an error.
+  void setArenaLimit(size_t bytes) {
+    arenaLimit_ = bytes < kMaxArenaBytes ? bytes : kMaxArenaBytes;
+  }
 
   // Bytes consumed when the parse completed inside this chunk (0 when it was already complete
   // or completed by a byte it did not consume), length when all was consumed without
@@ -60,7 +64,7 @@ public:
   bool complete() const { return state_ == State::Complete; }
   bool failed() const { return state_ == State::Error; }
   size_t depth() const { return stack_.size(); }
-  // Bytes of arena blocks held (bounded by kMaxArenaBytes).
+  // Bytes of arena blocks held (bounded by the arena limit).
   size_t arenaBytes() const { return arenaBytes_; }
 
 private:
@@ -110,6 +114,7 @@ private:
   char* limit_ = nullptr;
   char* token_ = nullptr; // start of the token being read
   size_t arenaBytes_ = 0;
+  size_t arenaLimit_ = kMaxArenaBytes;
 
   const char* pendingKey_ = nullptr;
   std::vector<Open> stack_;

@@ -165,6 +165,24 @@ TEST(JSParser, NestingBeyondTheLimitIsAnError) {
   EXPECT_EQ(parseOnce(deep), "ERR");
 }
 
+TEST(JSParser, ArenaLimitEndsTheParse) {
+  const size_t limit = 8 * JSParser::kBlockBytes;
+  std::string longText = "'" + std::string(limit, 'a') + "'";
+  std::string manyNodes = "[";
+  for (size_t i = 0; i < limit / 16; ++i)
+    manyNodes += "[],";
+  manyNodes += "[]]";
+  for (const std::string& doc : {longText, manyNodes}) {
+    JSParser p;
+    p.setArenaLimit(limit);
+    EXPECT_EQ(parseDocument(p, doc), nullptr);
+    EXPECT_TRUE(p.failed());
+    EXPECT_LE(p.arenaBytes(), limit);
+    JSParser q; // the default bound is far larger
+    EXPECT_NE(parseDocument(q, doc), nullptr);
+  }
+}
+
 TEST(JSParser, LongTokensStayContiguousAcrossBlocks) {
   std::string big(3 * JSParser::kBlockBytes + 17, 'z');
   std::string doc =
