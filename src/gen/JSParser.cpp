@@ -40,12 +40,16 @@ inline const char* skipBlanks(const char* p, const char* end) {
   return p;
 }
 
-// Regular blocks released by parsers of this thread, reused by the next ones.
+// Regular blocks released by parsers of this thread, reused by the next ones. A parser that
+// outlives the cache (a static one at exit) frees its blocks instead.
+thread_local bool tBlockCacheGone = false;
 struct BlockCache {
   std::vector<void*> blocks;
   ~BlockCache() {
     for (void* b : blocks)
       ::operator delete(b);
+    blocks.clear();
+    tBlockCacheGone = true;
   }
 };
 thread_local BlockCache tBlockCache;
@@ -64,12 +68,12 @@ JSParser::JSParser() {
 }
 
 JSParser::~JSParser() {
-  std::vector<void*>& cache = tBlockCache.blocks;
+  std::vector<void*>* cache = tBlockCacheGone ? nullptr : &tBlockCache.blocks;
   while (blocks_) {
     Block* b = blocks_;
     blocks_ = b->link;
-    if (b->usable == kBlockBytes && cache.size() < kCachedBlocks)
-      cache.push_back(b);
+    if (cache && b->usable == kBlockBytes && cache->size() < kCachedBlocks)
+      cache->push_back(b);
     else
       ::operator delete(b);
   }
@@ -79,11 +83,11 @@ bool JSParser::newBlock(size_t usable) {
   usable = roundUp(usable);
   if (arenaBytes_ + usable > arenaLimit_ && blocks_)
     return false;
-  std::vector<void*>& cache = tBlockCache.blocks;
+  std::vector<void*>* cache = tBlockCacheGone ? nullptr : &tBlockCache.blocks;
   Block* b;
-  if (usable == kBlockBytes && !cache.empty()) {
-    b = static_cast<Block*>(cache.back());
-    cache.pop_back();
+  if (cache && usable == kBlockBytes && !cache->empty()) {
+    b = static_cast<Block*>(cache->back());
+    cache->pop_back();
   } else {
     b = static_cast<Block*>(::operator new(sizeof(Block) + usable));
   }

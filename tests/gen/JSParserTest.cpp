@@ -7,6 +7,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 
 namespace kestel {
 namespace {
@@ -181,6 +182,18 @@ TEST(JSParser, ArenaLimitEndsTheParse) {
     JSParser q; // the default bound is far larger
     EXPECT_NE(parseDocument(q, doc), nullptr);
   }
+}
+
+// Blocks kept for reuse go with their thread (the leak checker watches this).
+TEST(JSParser, ReusedBlocksAreReleasedWithTheirThread) {
+  std::thread worker([] {
+    for (int i = 0; i < 3; ++i) {
+      JSParser p;
+      std::string doc = "['" + std::string(3 * JSParser::kBlockBytes, 'b') + "']";
+      EXPECT_NE(parseDocument(p, doc), nullptr);
+    }
+  });
+  worker.join();
 }
 
 TEST(JSParser, LongTokensStayContiguousAcrossBlocks) {
