@@ -96,16 +96,6 @@ std::string emptyListErrorText(std::string_view field) {
   return "Erron in " + std::string(field) + " - at least one entry expected!";
 }
 
-bool string2enum(const std::string& name, IEnum* values, unsigned* out) {
-  if (!values || !out)
-    return false;
-  uint32_t value = 0;
-  if (!values->valueOf(name, value))
-    return false;
-  *out = value;
-  return true;
-}
-
 namespace {
 
 class EnumConvertor final : public IConvertor {

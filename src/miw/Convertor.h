@@ -7,6 +7,7 @@
 #pragma once
 
 #include "gen/Enum.h"
+#include "gen/Enumerations.h"
 #include "miw/ConvertorValue.h"
 #include "util/Base.h"
 #include "util/Expected.h"
@@ -44,9 +45,6 @@ std::string inputErrorTitle(std::string_view field);                            
 std::string inputErrorText(std::string_view field, const IConvertor& convertor); // "Error in ..."
 std::string addressErrorText(std::string_view field);   // "... - ip address expected!"
 std::string emptyListErrorText(std::string_view field); // "Erron in ... at least one entry ..."
-
-// Looks a display name up in `values`; false (out untouched) when no entry has that name.
-bool string2enum(const std::string& name, IEnum* values, unsigned* out);
 
 // Wrappers keep a reference to the enumerations and convertors they are given.
 // Enumeration over a u32 value: shows the entry's name, or the number in `radix` when the value
