@@ -56,9 +56,9 @@ uint64_t widthMax(NumberWidth width) {
 
 class NumberConvertor final : public IConvertor {
 public:
-  NumberConvertor(const NumberSpec& spec, RadixWords words) : spec_(spec), words_(words) {
-    if (spec_.radix < 2 || spec_.radix > 36)
-      spec_.radix = 10;
+  NumberConvertor(const NumberSpec& shape, RadixWords words) : shape_(shape), words_(words) {
+    if (shape_.radix < 2 || shape_.radix > 36)
+      shape_.radix = 10;
   }
 
   std::string format(const FieldValue& value) const override {
@@ -66,26 +66,26 @@ public:
     if (!p)
       return {};
     uint32_t v = *p;
-    if (v == spec_.def && (v < spec_.min || v > spec_.max))
-      v = spec_.min;
-    return spec_.radix == 16 ? number2string(v, 16) : numberInRadix(v, spec_.radix);
+    if (v == shape_.def && (v < shape_.min || v > shape_.max))
+      v = shape_.min;
+    return shape_.radix == 16 ? number2string(v, 16) : numberInRadix(v, shape_.radix);
   }
   Expected<FieldValue> parse(std::string_view text) const override {
-    if (spec_.radix == 16 && !takePrefix(text, "0x"))
+    if (shape_.radix == 16 && !takePrefix(text, "0x"))
       (void)takePrefix(text, "0X");
     uint32_t v = 0;
-    if (!scanU32(text, spec_.radix, v) || v < spec_.min || v > spec_.max)
+    if (!scanU32(text, shape_.radix, v) || v < shape_.min || v > shape_.max)
       return described(*this);
     return FieldValue(v);
   }
   std::string describe() const override {
-    const std::string name = radixName(spec_.radix);
-    return describeNumber(words_ == RadixWords::Named ? name.c_str() : nullptr, spec_.min,
-                          spec_.max, 0xFFFFFFFF);
+    const std::string name = radixName(shape_.radix);
+    return describeNumber(words_ == RadixWords::Named ? name.c_str() : nullptr, shape_.min,
+                          shape_.max, 0xFFFFFFFF);
   }
 
 private:
-  NumberSpec spec_;
+  NumberSpec shape_;
   RadixWords words_;
 };
 
@@ -367,8 +367,8 @@ private:
 
 } // namespace
 
-Reference<IConvertor> numberConvertor(const NumberSpec& spec, RadixWords words) {
-  return makeRef<NumberConvertor>(spec, words);
+Reference<IConvertor> numberConvertor(const NumberSpec& shape, RadixWords words) {
+  return makeRef<NumberConvertor>(shape, words);
 }
 Reference<IConvertor> bigNumberConvertor(uint64_t min, uint64_t max) {
   return makeRef<BigNumberConvertor>(min, max);

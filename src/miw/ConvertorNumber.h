@@ -23,7 +23,7 @@ struct NumberSpec {
   uint32_t max = 0xFFFFFFFF;
   uint32_t def = 0;
 };
-Reference<IConvertor> numberConvertor(const NumberSpec& spec, RadixWords words);
+Reference<IConvertor> numberConvertor(const NumberSpec& shape, RadixWords words);
 // 64-bit number (u64 value) shown with digit grouping; reads digits with single blanks between.
 Reference<IConvertor> bigNumberConvertor(uint64_t min, uint64_t max);
 // Signed 32-bit integer (u32 value holding the two's complement). A value equal to `special`
