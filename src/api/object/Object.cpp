@@ -10,6 +10,16 @@ std::string IObject::getType() const {
   return owner_->getType();
 }
 
+void* IObject::fieldOf(const member& m) const {
+  const member_type* type = m.type();
+  if (!type || uint64_t(m.offset()) + type->size() > record_.size())
+    return nullptr;
+  std::byte* p = record_.data() + m.offset();
+  if (reinterpret_cast<uintptr_t>(p) % type->alignment() != 0)
+    return nullptr;
+  return p;
+}
+
 std::string IObject::getSubtype() const {
   IPacker* packer = getPacker();
   uint32_t subtype = 0;

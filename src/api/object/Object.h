@@ -59,6 +59,9 @@ public:
 
   // The storage the members' offsets point into; empty when the object has no record.
   std::span<std::byte> record() const { return record_; }
+  // The address of the member's field in the record, or null when the member has no type, the
+  // field does not lie wholly inside the record, or the address is misaligned for the type.
+  void* fieldOf(const member& m) const;
 
   // The owner's type text; an object without owner is a programming error ("api/object").
   virtual std::string getType() const;

@@ -13,14 +13,7 @@ PackerElement::PackerElement(const member& m, const member_type* fieldType)
 void* PackerElement::field(const IObject* obj) const {
   if (!obj || member_.type() != fieldType_)
     return nullptr;
-  std::span<std::byte> rec = obj->record();
-  uint64_t end = uint64_t(member_.offset()) + fieldType_->size();
-  if (end > rec.size())
-    return nullptr;
-  std::byte* p = rec.data() + member_.offset();
-  if (reinterpret_cast<uintptr_t>(p) % fieldType_->alignment() != 0)
-    return nullptr;
-  return p;
+  return obj->fieldOf(member_);
 }
 
 bool PackerElement::setValue(IObject* obj, const void* value, const member_type* type) const {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 namespace kestel {
 namespace {
@@ -123,6 +124,37 @@ TEST(MemberTypeTest, MalformedStringListKeepsField) {
   std::vector<std::string> two{"a", ""};
   t->set(&texts, t->get(&two));
   EXPECT_EQ(texts, two);
+}
+
+// Any bytes may arrive as wire bytes: set must stay inside the field, and what get returns must
+// read back to the same bytes.
+template <typename T> void checkArbitraryBytes(const member_type* type, std::mt19937& rng) {
+  std::uniform_int_distribution<int> len(0, 40), byte(0, 255);
+  for (int round = 0; round < 300; ++round) {
+    std::string in(len(rng), '\0');
+    for (char& c : in)
+      c = static_cast<char>(byte(rng));
+    T field{};
+    type->set(&field, in);
+    std::string once = type->get(&field);
+    T again{};
+    type->set(&again, once);
+    EXPECT_EQ(type->get(&again), once);
+  }
+}
+
+TEST(MemberTypeTest, ArbitraryWireBytesReadBackStable) {
+  std::mt19937 rng(20261206);
+  checkArbitraryBytes<std::string>(mbr_type_string(), rng);
+  checkArbitraryBytes<NumberPair>(mbr_type_NumberPair(), rng);
+  checkArbitraryBytes<std::vector<uint8_t>>(mbr_type_Raw(), rng);
+  checkArbitraryBytes<std::vector<uint32_t>>(mbr_type_Array(), rng);
+  checkArbitraryBytes<std::vector<uint64_t>>(mbr_type_BigArray(), rng);
+  checkArbitraryBytes<std::vector<nv::addr6>>(mbr_type_AddressArray(), rng);
+  checkArbitraryBytes<std::vector<std::string>>(mbr_type_StringArray(), rng);
+  checkArbitraryBytes<std::vector<std::vector<uint8_t>>>(mbr_type_RawArray(), rng);
+  checkArbitraryBytes<nv::message>(mbr_type_Message(), rng);
+  checkArbitraryBytes<uint64_t>(mbr_type_generic(8), rng);
 }
 
 struct Triple {
