@@ -56,7 +56,11 @@ public:
   }
   void unpack(const nv::message& msg, IObject* obj) const override {
     void* f = this->field(obj);
-    if (f && msg.has(this->id_))
+    if (!f)
+      return;
+    if constexpr (std::is_trivially_copyable_v<T>)
+      writeField<T>(f, msg.get(this->id_, readField<T>(f))); // one lookup; absent keeps the value
+    else if (msg.has(this->id_))
       writeField<T>(f, msg.get(this->id_));
   }
 };
