@@ -1,0 +1,46 @@
+// The values convertors show and read: one router field (or the pair of fields of a range and the
+// parts of a combined address) held in a small variant. Convertors never touch object records;
+// the slot that owns the storage moves values between the record and this variant.
+#pragma once
+
+#include "util/Bytes.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace kestel {
+
+// An IPv6 address in network order, laid out like the message's addr6 field.
+using Addr6 = std::array<uint8_t, 16>;
+
+// Low and high end of a number range (two u32 fields of one object).
+struct NumberRange {
+  uint32_t low = 0;
+  uint32_t high = 0;
+  bool operator==(const NumberRange&) const = default;
+};
+
+// The parts of a combined address field; absent parts hold their "none" marker.
+struct AddressValue {
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  bool hasAddress = false;
+  Addr6 address{};         // an IPv4 address is kept as ::ffff:a.b.c.d
+  std::string name;        // empty: no name
+  uint32_t prefix = kNone; // shown only below 65535
+  uint32_t iface = kNone;  // interface id
+  uint32_t table = kNone;  // routing table id, shown only below 65535
+  Bytes mac;               // empty: no MAC address
+  std::string extra;       // empty: no extra text
+  bool operator==(const AddressValue&) const = default;
+};
+
+// One value as convertors see it. Signed integers and time-zone offsets travel in the u32 field
+// the router uses for them (two's complement); monostate is "unset" (tristate convertors).
+using FieldValue =
+    std::variant<std::monostate, bool, uint32_t, uint64_t, Addr6, std::string, Bytes,
+                 std::vector<uint32_t>, std::vector<std::string>, NumberRange, AddressValue>;
+
+} // namespace kestel
