@@ -249,11 +249,16 @@ void Slot::layout() {
   laidOut_ = true;
   uint32_t at = 0;
   for (SlotField& f : fields_) {
-    const member_type* t = storeType(f.store());
-    at = alignUp(at, t->alignment());
+    uint32_t size = 0, align = 1; // the C++ type's own needs (generic member types align to 1)
+    withStore(f.store(), [&](auto* p) {
+      using T = std::remove_pointer_t<decltype(p)>;
+      size = sizeof(T);
+      align = alignof(T);
+    });
+    at = alignUp(at, align);
     f.offset = at;
-    at += t->size();
-    align_ = std::max(align_, t->alignment());
+    at += size;
+    align_ = std::max(align_, align);
   }
   for (const auto& in : inner_) {
     in->layout();
