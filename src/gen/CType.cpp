@@ -226,7 +226,7 @@ void CType::setPath(std::vector<uint32_t> ids) { path_ = std::move(ids); }
 std::string CType::label() const { return nameText.empty() ? title_ : nameText; }
 
 Expected<void> CType::inherit(CType* parent) {
-  if (!parent)
+  if (!parent || parent == this)
     return fail("no parent for " + title_);
   if (!slots_.empty() || !conds_.empty() || !overrides_.empty())
     return fail("inheriting type " + title_ + " has slots of its own");
