@@ -109,7 +109,7 @@ message message::fromBytes(std::span<const uint8_t> bytes, bool* ok) {
 // Copy on write: a shared (or the empty) body is copied before the first change.
 Body& message::mut() {
   if (!body_) {
-    body_ = new Body();
+    body_ = new Body;
     return *body_;
   }
   if (body_->refs >= 2) {
@@ -268,14 +268,14 @@ namespace {
 template <typename V> V& scalarSlot(Body& b, uint32_t id) {
   if (ScalarField* f = findNode(b.scalars, id))
     return std::get<V>(f->value);
-  b.scalars.push_front(ScalarField{id, V{}});
+  b.scalars.emplace_front(id, std::in_place_type<V>);
   return std::get<V>(b.scalars.front().value);
 }
 
 template <typename V> V& arraySlot(Body& b, uint32_t id) {
   if (ArrayField* f = findNode(b.arrays, id))
     return std::get<V>(f->value);
-  b.arrays.push_front(ArrayField{id, V{}});
+  b.arrays.emplace_front(id, std::in_place_type<V>);
   return std::get<V>(b.arrays.front().value);
 }
 
@@ -394,15 +394,7 @@ void message::removeMatching(uint32_t key, uint32_t mask) {
   if (!body_)
     return;
   const uint32_t want = key & mask;
-  auto match = [&](uint32_t id) { return (id & mask) == want; };
-  Body& b = mut();
-  if (b.inlineBoolId != kNoInlineBool && match(b.inlineBoolId))
-    b.inlineBoolId = kNoInlineBool;
-  if (b.bools)
-    b.bools->eraseIf(match);
-  b.u32s.eraseIf(match);
-  b.scalars.remove_if([&](const ScalarField& f) { return match(f.id); });
-  b.arrays.remove_if([&](const ArrayField& f) { return match(f.id); });
+  detail::eraseFieldsIf(mut(), [&](uint32_t id) { return (id & mask) == want; });
 }
 
 std::vector<uint32_t> message::keys() const {

@@ -43,6 +43,7 @@ template <uint32_t Tag> struct typed_id {
   uint32_t key;
   constexpr explicit typed_id(uint32_t k) : key(k) {}
   constexpr uint32_t id() const { return (key & 0x7FFFFFF) | Tag; }
+  friend constexpr bool operator==(typed_id a, typed_id b) { return a.id() == b.id(); }
 };
 
 using bool_id = typed_id<kTagBool>;
@@ -130,7 +131,9 @@ public:
   void set(raw_array_id id, std::vector<std::vector<uint8_t>> value);
 
   // A writable reference to the value, creating it zero or empty when absent. Pins the body: every
-  // later copy of this message is a deep copy. Valid until the next mutation of this message.
+  // later copy of this message is a deep copy. A bool or u32 reference stays valid until another
+  // bool or u32 field is added (the table may grow); any other until its field is removed or the
+  // message is parsed into.
   bool& ref(bool_id id);
   uint32_t& ref(u32_id id);
   uint64_t& ref(u64_id id);
@@ -153,6 +156,8 @@ public:
   std::vector<uint32_t> keys() const;
   size_t size() const;
   bool empty() const { return size() == 0; }
+  // Drops every field (releases the body).
+  void clear() { *this = message(); }
 
   // Same fields with the same values (nested messages compared decoded).
   static bool equal(const message& a, const message& b);
@@ -192,7 +197,7 @@ private:
               int depth) const;
   bool parseCurrent(const uint8_t* data, size_t len);
   bool parseOlder(const uint8_t* data, size_t len);
-  size_t encodedSize(bool& fits) const;
+  size_t encodedSize(uint32_t& oversized) const;
   void writeTo(uint8_t* out) const;
 
   detail::Body* body_; // null: the shared empty body

@@ -2,6 +2,7 @@
 #include "api/wire/Message.h"
 
 #include "api/wire/MessageBody.h"
+#include "api/wire/Vocabulary.h"
 #include "util/Bytes.h"
 #include "util/Log.h"
 
@@ -25,39 +26,34 @@ constexpr uint32_t kSysFromId = 0x88FF0002;
 
 // ---- encoding -----------------------------------------------------------------------------------
 
-size_t fixedElementSize(size_t index) {
-  static constexpr size_t sizes[] = {1, 4, 8, 16};
-  return sizes[index];
+constexpr uint32_t kNoField = 0xFFFFFFFF;
+
+// Records the first field that exceeds the wire limits.
+void checkLimit(size_t n, uint32_t id, uint32_t& oversized) {
+  if (n > kMaxWireLength && oversized == kNoField)
+    oversized = id;
 }
 
-// Wire size of an array record; fits turns false when a count or an element is too long.
-size_t arrayWireSize(const ArrayField& f, bool& fits) {
-  const size_t index = f.value.index();
-  size_t n = 0;
-  size_t bytes = 0;
-  if (index == 4) {
-    const auto& v = std::get<std::vector<std::string>>(f.value);
-    n = v.size();
-    for (const std::string& s : v) {
-      fits = fits && s.size() <= kMaxWireLength;
-      bytes += 2 + s.size();
-    }
-  } else if (index == 5) {
-    const auto& v = std::get<std::vector<Bytes>>(f.value);
-    n = v.size();
-    for (const Bytes& s : v) {
-      fits = fits && s.size() <= kMaxWireLength;
-      bytes += 2 + s.size();
-    }
-  } else {
-    n = std::visit([](const auto& v) { return v.size(); }, f.value);
-    bytes = n * fixedElementSize(index);
-  }
-  fits = fits && n <= kMaxWireLength;
-  return 6 + bytes;
+// Wire size of an array record: id, count, then fixed-size elements or (length, bytes) pairs.
+size_t arrayWireSize(const ArrayField& f, uint32_t& oversized) {
+  return std::visit(
+      [&](const auto& v) {
+        using Element = typename std::decay_t<decltype(v)>::value_type;
+        size_t bytes = v.size() * sizeof(Element);
+        if constexpr (std::is_same_v<Element, std::string> || std::is_same_v<Element, Bytes>) {
+          bytes = 0;
+          for (const auto& s : v) {
+            checkLimit(s.size(), f.id, oversized);
+            bytes += 2 + s.size();
+          }
+        }
+        checkLimit(v.size(), f.id, oversized);
+        return 6 + bytes;
+      },
+      f.value);
 }
 
-size_t scalarWireSize(const ScalarField& f, bool& fits) {
+size_t scalarWireSize(const ScalarField& f, uint32_t& oversized) {
   switch (f.value.index()) {
   case 0:
     return 12;
@@ -66,7 +62,7 @@ size_t scalarWireSize(const ScalarField& f, bool& fits) {
   default: {
     const size_t len = f.value.index() == 2 ? std::get<std::string>(f.value).size()
                                             : std::get<Bytes>(f.value).size();
-    fits = fits && len <= kMaxWireLength;
+    checkLimit(len, f.id, oversized);
     return 4 + (len <= 255 ? 1 : 2) + len;
   }
   }
@@ -96,6 +92,19 @@ struct Out {
       std::memcpy(p, data, n);
     p += n;
   }
+  // Array elements: bools as 0/1, numbers little-endian, byte strings with a u16 length.
+  void element(uint8_t b) { u8(b ? 1 : 0); }
+  void element(uint32_t v) { u32(v); }
+  void element(uint64_t v) { u64(v); }
+  void element(const addr6& a) { bytes(a.data(), a.size()); }
+  void element(const std::string& s) {
+    u16(uint32_t(s.size()));
+    bytes(s.data(), s.size());
+  }
+  void element(const Bytes& s) {
+    u16(uint32_t(s.size()));
+    bytes(s.data(), s.size());
+  }
   // string, message and raw values: short form up to 255 bytes.
   void value(uint32_t id, const void* data, size_t n) {
     if (n <= 255) {
@@ -111,53 +120,13 @@ struct Out {
 
 void writeArray(Out& o, const ArrayField& f) {
   o.u32(f.id);
-  switch (f.value.index()) {
-  case 0: {
-    const auto& v = std::get<Bytes>(f.value);
-    o.u16(uint32_t(v.size()));
-    for (uint8_t b : v)
-      o.u8(b ? 1 : 0);
-    return;
-  }
-  case 1: {
-    const auto& v = std::get<std::vector<uint32_t>>(f.value);
-    o.u16(uint32_t(v.size()));
-    for (uint32_t x : v)
-      o.u32(x);
-    return;
-  }
-  case 2: {
-    const auto& v = std::get<std::vector<uint64_t>>(f.value);
-    o.u16(uint32_t(v.size()));
-    for (uint64_t x : v)
-      o.u64(x);
-    return;
-  }
-  case 3: {
-    const auto& v = std::get<std::vector<addr6>>(f.value);
-    o.u16(uint32_t(v.size()));
-    for (const addr6& a : v)
-      o.bytes(a.data(), a.size());
-    return;
-  }
-  case 4: {
-    const auto& v = std::get<std::vector<std::string>>(f.value);
-    o.u16(uint32_t(v.size()));
-    for (const std::string& s : v) {
-      o.u16(uint32_t(s.size()));
-      o.bytes(s.data(), s.size());
-    }
-    return;
-  }
-  default: {
-    const auto& v = std::get<std::vector<Bytes>>(f.value);
-    o.u16(uint32_t(v.size()));
-    for (const Bytes& s : v) {
-      o.u16(uint32_t(s.size()));
-      o.bytes(s.data(), s.size());
-    }
-  }
-  }
+  std::visit(
+      [&o](const auto& v) {
+        o.u16(uint32_t(v.size()));
+        for (const auto& e : v)
+          o.element(e);
+      },
+      f.value);
 }
 
 void writeScalar(Out& o, const ScalarField& f) {
@@ -180,6 +149,11 @@ void writeScalar(Out& o, const ScalarField& f) {
     o.value(f.id, s.data(), s.size());
   }
   }
+}
+
+void logOversized(uint32_t id) {
+  kestel::logf("ERROR: can't encode message: field ", kestel::keyName(id),
+               " holds more than 65535 bytes or elements");
 }
 
 const ArrayField* routingField(const Body& b, uint32_t id) {
@@ -213,15 +187,16 @@ size_t message::encodedSizeBound() const {
       n += std::get<Bytes>(f.value).size() + 6;
     }
   }
-  bool fits = true;
+  uint32_t ignored = kNoField;
   for (const ArrayField& f : b.arrays)
-    n += arrayWireSize(f, fits);
+    n += arrayWireSize(f, ignored);
   return n;
 }
 
-// The exact encoded size; fits is false when something exceeds the wire limits.
-size_t message::encodedSize(bool& fits) const {
-  fits = true;
+// The exact encoded size; oversized gets the id of a field beyond the wire limits (else stays
+// 0xFFFFFFFF).
+size_t message::encodedSize(uint32_t& oversized) const {
+  oversized = kNoField;
   if (!body_)
     return 2;
   const Body& b = *body_;
@@ -229,9 +204,9 @@ size_t message::encodedSize(bool& fits) const {
   n += 4 * (b.inlineBoolId != kNoInlineBool ? 1 : (b.bools ? b.bools->count() : 0));
   b.u32s.forEach([&](uint32_t, uint32_t v) { n += v <= 255 ? 5 : 8; });
   for (const ScalarField& f : b.scalars)
-    n += scalarWireSize(f, fits);
+    n += scalarWireSize(f, oversized);
   for (const ArrayField& f : b.arrays)
-    n += arrayWireSize(f, fits);
+    n += arrayWireSize(f, oversized);
   return n;
 }
 
@@ -269,10 +244,10 @@ void message::writeTo(uint8_t* out) const {
 }
 
 bool message::flatten(std::vector<uint8_t>& out) const {
-  bool fits = true;
-  const size_t n = encodedSize(fits);
-  if (!fits) {
-    kestel::logLine("ERROR: message value or array too long to encode");
+  uint32_t oversized = kNoField;
+  const size_t n = encodedSize(oversized);
+  if (oversized != kNoField) {
+    logOversized(oversized);
     return false;
   }
   const size_t start = out.size();
@@ -282,10 +257,10 @@ bool message::flatten(std::vector<uint8_t>& out) const {
 }
 
 size_t message::flatten(uint8_t* buf, size_t& capacity) const {
-  bool fits = true;
-  const size_t n = encodedSize(fits);
-  if (!fits) {
-    kestel::logLine("ERROR: message value or array too long to encode");
+  uint32_t oversized = kNoField;
+  const size_t n = encodedSize(oversized);
+  if (oversized != kNoField) {
+    logOversized(oversized);
     capacity = 0;
     return 0;
   }
@@ -336,14 +311,14 @@ public:
       uint64_t v = 0;
       if (!in_.u64le(v))
         return false;
-      b_.scalars.push_front(ScalarField{id, v});
+      b_.scalars.emplace_front(id, v);
       return true;
     }
     case kTagAddr6: {
       addr6 a{};
       if (!in_.copy(a.data(), a.size()))
         return false;
-      b_.scalars.push_front(ScalarField{id, a});
+      b_.scalars.emplace_front(id, a);
       return true;
     }
     case kTagString:
@@ -379,10 +354,10 @@ public:
       return false;
     s = s.first(s.size() - std::min(drop, s.size()));
     if ((id & kTagMask) == kTagString)
-      b_.scalars.push_front(
-          ScalarField{id, std::string(reinterpret_cast<const char*>(s.data()), s.size())});
+      b_.scalars.emplace_front(id, std::in_place_type<std::string>,
+                               reinterpret_cast<const char*>(s.data()), s.size());
     else
-      b_.scalars.push_front(ScalarField{id, Bytes(s.begin(), s.end())});
+      b_.scalars.emplace_front(id, std::in_place_type<Bytes>, s.begin(), s.end());
     return true;
   }
 
@@ -433,7 +408,7 @@ private:
         v[i] = x;
       }
     }
-    b_.arrays.push_front(ArrayField{id, std::move(v)});
+    b_.arrays.emplace_front(id, std::move(v));
     return true;
   }
 
@@ -446,13 +421,11 @@ private:
     for (size_t i = 0; i < count; ++i) {
       uint16_t len = 0;
       kestel::ByteSpan s;
-      if (!in_.u16le(len) || !in_.span(len, s)) {
-        b_.arrays.push_front(ArrayField{id, std::move(v)});
+      if (!in_.u16le(len) || !in_.span(len, s))
         return false;
-      }
       v.emplace_back(s.begin(), s.end());
     }
-    b_.arrays.push_front(ArrayField{id, std::move(v)});
+    b_.arrays.emplace_front(id, std::move(v));
     return true;
   }
 

@@ -150,6 +150,20 @@ TEST(MessageCodec, EncodesByteExactAndDecodesBack) {
   }
 }
 
+// Bit 24 is the wire's short-form flag (for bools the value); a key that carries it must neither
+// turn a false bool true nor change a value's length form.
+TEST(MessageCodec, KeyBit24NeverReachesTheWire) {
+  message m;
+  m.set(bool_id(0x1000005), false);
+  m.set(u32_id(0x1000006), 1000u);
+  EXPECT_TRUE(m.has(bool_id(5)));
+  EXPECT_EQ(m.get(u32_id(6)), 1000u);
+  EXPECT_EQ(encode(m), concat({kMagic, word(0x00000005), word(0x08000006), word(1000)}));
+  message back(encode(m));
+  EXPECT_FALSE(back.get(bool_id(5), true));
+  EXPECT_EQ(back.get(u32_id(0x1000006)), 1000u);
+}
+
 TEST(MessageCodec, RejectsMalformedInput) {
   const std::vector<std::pair<const char*, Bytes>> cases = {
       {"one byte", {0x4D}},
@@ -238,6 +252,12 @@ TEST(MessageCodec, DecodesOlderRecordFormat) {
       3,   0x04, 0, 0,    0x00, 0, 0, 0, 0,                         // empty string array 4
       4,   0x05, 0, 0,    0x00, 1, 0, 0, 0, 2, 0, 7, 8,             // raw 5, terminator not dropped
       0xEE}; // bytes after the records are ignored
+  // A string record of length 0 has no terminator to drop: it is empty.
+  m = message::fromBytes(Bytes{1, 0, 3, 9, 0, 0, 0, 1, 0, 0, 0, 0, 0}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(m.has(string_id(9)));
+  EXPECT_EQ(m.get(string_id(9), "x"), "");
+
   m = message::fromBytes(records, &ok);
   EXPECT_TRUE(ok);
   EXPECT_TRUE(m.get(bool_id(0xFE0001)));
@@ -267,7 +287,7 @@ TEST(MessageCodec, RefusesValuesBeyondTheWireLimits) {
     Bytes out = {1, 2};
     EXPECT_FALSE(m.flatten(out)) << name;
     EXPECT_EQ(out, (Bytes{1, 2})) << name;
-    EXPECT_TRUE(log.contains("ERROR:")) << name;
+    EXPECT_TRUE(log.contains("ERROR: can't encode message: field 1 holds more than 65535")) << name;
     Bytes buf(m.encodedSizeBound());
     size_t cap = buf.size();
     EXPECT_EQ(m.flatten(buf.data(), cap), 0u) << name;
@@ -277,6 +297,19 @@ TEST(MessageCodec, RefusesValuesBeyondTheWireLimits) {
   edge.set(string_id(1), std::string(65535, 'x'));
   edge.set(u32_array_id(2), std::vector<uint32_t>(65535, 1));
   EXPECT_TRUE(message::equal(message(encode(edge)), edge));
+}
+
+TEST(MessageCodec, SizeBoundFollowsThePerKindAllowance) {
+  message m;
+  m.set(bool_id(1), true);                // 4
+  m.set(u32_id(2), 1u);                   // 8
+  m.set(u64_id(3), 1u);                   // 12
+  m.set(addr6_id(4), addr6{});            // 20
+  m.set(string_id(5), "abc");             // 3 + 6
+  m.set(u32_array_id(6), {1, 2});         // 6 + 8
+  m.set(string_array_id(7), {"a", "bc"}); // 6 + (1 + 2) + (2 + 2)
+  EXPECT_EQ(m.encodedSizeBound(), 2u + 4 + 8 + 12 + 20 + 9 + 14 + 13);
+  EXPECT_EQ(encode(m).size(), 2u + 4 + 5 + 12 + 20 + 8 + 14 + 13);
 }
 
 TEST(MessageCodec, BufferFormWritesExactlyOrWarns) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace nv {
 namespace {
 
@@ -149,6 +151,21 @@ TEST(Message, CopyOfPinnedBodyIsDeepAtOnce) {
   EXPECT_FALSE(b.has(u32_array_id(2)));
 }
 
+TEST(Message, ListReferenceSurvivesOtherInserts) {
+  message m;
+  std::string& name = m.ref(string_id(1));
+  std::vector<uint32_t>& ids = m.ref(u32_array_id(2));
+  for (uint32_t k = 10; k < 60; ++k) {
+    m.set(string_id(k), "v");
+    m.set(u32_array_id(k), {k});
+    m.set(u32k(k), k);
+  }
+  name = "kept";
+  ids.push_back(7);
+  EXPECT_EQ(m.get(string_id(1)), "kept");
+  EXPECT_EQ(m.get(u32_array_id(2)), std::vector<uint32_t>{7});
+}
+
 TEST(Message, RefOnSharedBodyDetachesFirst) {
   message a;
   a.set(string_id(1), "one");
@@ -221,6 +238,27 @@ TEST(Message, CommonFieldsAndRemoveEqualKeepWhatChanged) {
             (std::vector<uint32_t>{u32k(1).id(), u32_array_id(3).id()}));
   after.removeEqual(before);
   EXPECT_EQ(after.keys(), (std::vector<uint32_t>{bool_id(4).id(), string_id(2).id()}));
+}
+
+// Past 16 list fields the comparison looks fields up through a sorted index.
+TEST(Message, EqualAndRemoveEqualOnManyListFields) {
+  message a;
+  message b;
+  for (uint32_t k = 0; k < 40; ++k) {
+    a.set(string_id(k), std::to_string(k));
+    a.set(u32_array_id(k), {k});
+    b.set(u32_array_id(39 - k), {39 - k});
+    b.set(string_id(39 - k), std::to_string(39 - k));
+  }
+  EXPECT_TRUE(message::equal(a, b));
+  b.set(string_id(17), "changed");
+  b.set(u32_array_id(3), {});
+  EXPECT_FALSE(message::equal(a, b));
+  EXPECT_EQ(message::commonFields(a, b).size(), 78u);
+  b.removeEqual(a);
+  std::vector<uint32_t> left = b.keys();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<uint32_t>{string_id(17).id(), u32_array_id(3).id()}));
 }
 
 // Messages nested n levels deep whose innermost fields were set in the given order, so that the

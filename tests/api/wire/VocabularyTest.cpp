@@ -131,6 +131,21 @@ TEST(Vocabulary, DumpIsByteExact) {
                   "x:    --- nv::message --------\n"
                   "x:     u32 [STD_ID]=1 0x1 1.0.0.0\n"
                   "x: u32[] [SYS_TO]=2, 3, \n");
+  nv::message more;
+  more.set(nv::u64_id(1), 18446744073709551615ull);
+  more.set(nv::bool_array_id(2), {1, 0});
+  more.set(nv::u64_array_id(3), {0, 5});
+  more.set(nv::addr6_array_id(4), {nv::addr6{}});
+  more.set(nv::raw_array_id(5), {{1, 2}, {}});
+  text.clear();
+  more.dump(text);
+  EXPECT_EQ(text, "--- nv::message --------\n"
+                  " u64 [1]=18446744073709551615\n"
+                  " raw[] [5]=#2, #0, \n"
+                  " addr6[] [4]=::, \n"
+                  " u64[] [3]=0, 5, \n"
+                  " bool[] [2]=true, false, \n");
+
   CaptureLogSink log;
   inner.dump("", 1);
   EXPECT_EQ(log.text(), "    --- nv::message --------\n"
