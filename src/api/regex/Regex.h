@@ -71,7 +71,7 @@ private:
   const Regex* re_ = nullptr;
   uint64_t states_ = 0; // states reached after the last byte (before re-entering the initial ones)
   bool fed_ = false;    // at least one byte has been fed
-  bool found_ = false;  // the accept state was reached: the outcome is settled
+  bool found_ = true;   // the accept state was reached (or there is no record): outcome settled
   bool dead_ = false;   // no state can ever reach the accept state: the outcome is settled
 };
 

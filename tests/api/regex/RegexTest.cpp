@@ -134,6 +134,8 @@ TEST(Regex, MissingOrEmptyRecordMatchesEverything) {
   EXPECT_TRUE(match(nullptr, "x"));
   EXPECT_TRUE(match(Regex{}, ""));
   RegexStream stream;
+  stream.feed("never started");
+  EXPECT_TRUE(stream.matched());
   stream.start(nullptr);
   stream.feed("abc");
   EXPECT_TRUE(stream.matched());
