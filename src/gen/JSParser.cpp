@@ -4,6 +4,9 @@
 #include <cstring>
 #include <new>
 
+// The state handlers are folded into feed's loop.
+#define KESTEL_HOT [[gnu::always_inline]] inline
+
 namespace kestel {
 
 struct JSParser::Block {
@@ -37,6 +40,20 @@ inline const char* skipBlanks(const char* p, const char* end) {
   return p;
 }
 
+// Regular blocks released by parsers of this thread, reused by the next ones. A parser that
+// outlives the cache (a static one at exit) frees its blocks instead.
+thread_local bool tBlockCacheGone = false;
+struct BlockCache {
+  std::vector<void*> blocks;
+  ~BlockCache() {
+    for (void* b : blocks)
+      ::operator delete(b);
+    blocks.clear();
+    tBlockCacheGone = true;
+  }
+};
+thread_local BlockCache tBlockCache;
+
 } // namespace
 
 JSParser::JSParser() {
@@ -51,18 +68,29 @@ JSParser::JSParser() {
 }
 
 JSParser::~JSParser() {
+  std::vector<void*>* cache = tBlockCacheGone ? nullptr : &tBlockCache.blocks;
   while (blocks_) {
     Block* b = blocks_;
     blocks_ = b->link;
-    ::operator delete(b);
+    if (cache && b->usable == kBlockBytes && cache->size() < kCachedBlocks)
+      cache->push_back(b);
+    else
+      ::operator delete(b);
   }
 }
 
 bool JSParser::newBlock(size_t usable) {
   usable = roundUp(usable);
-  if (arenaBytes_ + usable > kMaxArenaBytes)
+  if (arenaBytes_ + usable > arenaLimit_ && blocks_)
     return false;
-  auto* b = static_cast<Block*>(::operator new(sizeof(Block) + usable));
+  std::vector<void*>* cache = tBlockCacheGone ? nullptr : &tBlockCache.blocks;
+  Block* b;
+  if (cache && usable == kBlockBytes && !cache->empty()) {
+    b = static_cast<Block*>(cache->back());
+    cache->pop_back();
+  } else {
+    b = static_cast<Block*>(::operator new(sizeof(Block) + usable));
+  }
   b->link = blocks_;
   b->usable = usable;
   blocks_ = b;
@@ -98,6 +126,42 @@ bool JSParser::reserveToken(size_t more) {
   return true;
 }
 
+// Copies token bytes up to the first `a` or `b` or the end of the chunk and returns where it
+// stopped; null when the arena is full. Eight bytes at a time while both sides have room.
+const char* JSParser::copyRun(const char* p, const char* end, char a, char b) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  const uint64_t ma = kOnes * static_cast<unsigned char>(a);
+  const uint64_t mb = kOnes * static_cast<unsigned char>(b);
+  for (;;) {
+    size_t room = static_cast<size_t>(limit_ - free_) - kAlign; // reserveToken keeps kAlign spare
+    const char* stop = static_cast<size_t>(end - p) > room ? p + room : end;
+    char* d = free_;
+    while (stop - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      std::memcpy(d, &w, 8);
+      uint64_t xa = w ^ ma, xb = w ^ mb;
+      uint64_t hit = ((xa - kOnes) & ~xa) | ((xb - kOnes) & ~xb);
+      hit &= kOnes << 7;
+      if (hit) {
+        size_t k = static_cast<size_t>(__builtin_ctzll(hit)) / 8;
+        free_ = d + k;
+        return p + k;
+      }
+      p += 8;
+      d += 8;
+    }
+    while (p < stop && *p != a && *p != b)
+      *d++ = *p++;
+    free_ = d;
+    if (p < stop || p == end)
+      return p;
+    size_t left = static_cast<size_t>(end - p);
+    if (!reserveToken(left < kBlockBytes / 2 ? left : kBlockBytes / 2))
+      return nullptr;
+  }
+}
+
 void JSParser::appendToken(const char* p, size_t n) {
   std::memcpy(free_, p, n);
   free_ += n;
@@ -107,7 +171,8 @@ void JSParser::appendToken(const char* p, size_t n) {
 const char* JSParser::endToken() {
   size_t len = static_cast<size_t>(free_ - token_);
   size_t padded = roundUp(len + 1);
-  std::memset(free_, 0, padded - len);
+  static constexpr uint64_t kZero = 0;
+  std::memcpy(free_, &kZero, sizeof kZero); // the terminator and padding (room was kept)
   free_ = token_ + padded;
   return token_;
 }
@@ -134,6 +199,240 @@ void JSParser::valueDone() {
 const char* JSParser::fail() {
   state_ = State::Error;
   return nullptr;
+}
+
+KESTEL_HOT const char* JSParser::onObjectOpened(const char* p, const char* end) {
+  p = skipBlanks(p, end);
+  if (p == end)
+    return p;
+  if (*p == '}') {
+    stack_.pop_back();
+    valueDone();
+    return p + 1;
+  }
+  state_ = State::Key;
+  token_ = nullptr;
+  keyQuoted_ = keyClosed_ = false;
+  return p;
+}
+
+// A key not yet started, or an unquoted key being read.
+KESTEL_HOT const char* JSParser::onKey(const char* p, const char* end) {
+  bool started = token_ != nullptr;
+  if (!started) {
+    p = skipBlanks(p, end);
+    if (p == end)
+      return p;
+    unsigned char c = static_cast<unsigned char>(*p);
+    token_ = free_;
+    if (!reserveToken(0))
+      return fail();
+    if (c == '\'' || c == '"') {
+      keyQuoted_ = true;
+      quote_ = static_cast<char>(c);
+      return p + 1;
+    }
+    if (!isAlnum(c))
+      return fail();
+  }
+  const char* run = p;
+  while (p < end && isAlnum(static_cast<unsigned char>(*p)))
+    ++p;
+  if (!reserveToken(static_cast<size_t>(p - run)))
+    return fail();
+  appendToken(run, static_cast<size_t>(p - run));
+  if (p == end)
+    return p;
+  if (*p != ':')
+    return fail();
+  pendingKey_ = endToken();
+  token_ = nullptr;
+  state_ = State::Value;
+  return p + 1;
+}
+
+// A quoted key (no escapes) may continue in the next chunk, and so may its colon.
+KESTEL_HOT const char* JSParser::onQuotedKey(const char* p, const char* end) {
+  if (!keyClosed_) {
+    p = copyRun(p, end, quote_, quote_);
+    if (!p)
+      return fail();
+    if (p == end)
+      return p;
+    keyClosed_ = true;
+    ++p;
+    if (p == end)
+      return p;
+  }
+  if (*p != ':' || free_ == token_)
+    return fail();
+  pendingKey_ = endToken();
+  token_ = nullptr;
+  keyQuoted_ = keyClosed_ = false;
+  state_ = State::Value;
+  return p + 1;
+}
+
+KESTEL_HOT const char* JSParser::onValue(const char* p, const char* end) {
+  p = skipBlanks(p, end);
+  if (p == end)
+    return p;
+  unsigned char c = static_cast<unsigned char>(*p);
+  if (c == '[' || c == '{') {
+    if (stack_.size() >= kMaxDepth)
+      return fail();
+    JSNode* n = makeNode(c == '[' ? JSNodeKind::Array : JSNodeKind::Object);
+    if (!n)
+      return fail();
+    stack_.push_back({n, &n->value.children});
+    state_ = c == '[' ? State::ArrayOpened : State::ObjectOpened;
+    token_ = nullptr;
+    return p + 1;
+  }
+  if (c == '\'' || c == '"') {
+    quote_ = static_cast<char>(c);
+    escape_ = false;
+    token_ = free_;
+    if (!reserveToken(0))
+      return fail();
+    state_ = c == '\'' ? State::SingleQuoted : State::DoubleQuoted;
+    return p + 1;
+  }
+  if (isDigit(c)) {
+    number_ = c - '0';
+    digits_ = 1;
+    base_ = c == '0' ? 8 : 10;
+    badDigit_ = false;
+    state_ = State::Numeral;
+    return p + 1;
+  }
+  if (c == 't' || c == 'f') {
+    wordLen_ = 0;
+    state_ = State::Word;
+    return p;
+  }
+  return fail();
+}
+
+KESTEL_HOT const char* JSParser::onArrayOpened(const char* p, const char* end) {
+  p = skipBlanks(p, end);
+  if (p == end)
+    return p;
+  if (*p == ']') {
+    stack_.pop_back();
+    valueDone();
+    return p + 1;
+  }
+  state_ = State::Value;
+  return p;
+}
+
+KESTEL_HOT const char* JSParser::onAfterValue(const char* p, const char* end) {
+  p = skipBlanks(p, end);
+  if (p == end)
+    return p;
+  JSNodeKind inner = stack_.back().node->kind;
+  char closer = inner == JSNodeKind::Object ? '}' : inner == JSNodeKind::Array ? ']' : 0;
+  if (closer == 0)
+    return fail();
+  if (*p == closer) {
+    stack_.pop_back();
+    valueDone();
+    return p + 1;
+  }
+  if (*p != ',')
+    return fail();
+  if (inner == JSNodeKind::Object) {
+    state_ = State::Key;
+    token_ = nullptr;
+    keyQuoted_ = keyClosed_ = false;
+  } else {
+    state_ = State::Value;
+  }
+  return p + 1;
+}
+
+KESTEL_HOT const char* JSParser::onString(const char* p, const char* end) {
+  while (p < end) {
+    if (escape_) {
+      char c = *p++;
+      c = c == 'r' ? '\r' : c == 't' ? '\t' : c == 'n' ? '\n' : c;
+      if (!reserveToken(1))
+        return fail();
+      appendToken(&c, 1);
+      escape_ = false;
+      continue;
+    }
+    p = copyRun(p, end, quote_, '\\');
+    if (!p)
+      return fail();
+    if (p == end)
+      return p;
+    if (*p == '\\') {
+      escape_ = true;
+      ++p;
+      continue;
+    }
+    const char* text = endToken();
+    token_ = nullptr;
+    JSNode* n = makeNode(JSNodeKind::String);
+    if (!n)
+      return fail();
+    n->value.text = text;
+    valueDone();
+    return p + 1;
+  }
+  return p;
+}
+
+KESTEL_HOT const char* JSParser::onNumeral(const char* p, const char* end) {
+  for (; p < end; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (base_ == 8 && digits_ == 1 && (c == 'x' || c == 'X')) {
+      base_ = 16;
+      digits_ = 0;
+      continue;
+    }
+    int d = base_ == 16 ? hexDigit(c) : (isDigit(c) ? c - '0' : -1);
+    if (d < 0)
+      break;
+    if (d >= base_)
+      badDigit_ = true;
+    if (digits_ < 2)
+      ++digits_; // only "none" and "one" matter
+    if (number_ > (UINT64_MAX - static_cast<unsigned>(d)) / base_)
+      number_ = UINT64_MAX; // saturates and stays saturated
+    else
+      number_ = number_ * base_ + static_cast<unsigned>(d);
+  }
+  if (p == end)
+    return p;
+  if (badDigit_ || digits_ == 0)
+    return fail();
+  JSNode* n = makeNode(JSNodeKind::Number);
+  if (!n)
+    return fail();
+  n->value.number = number_;
+  valueDone();
+  return p;
+}
+
+KESTEL_HOT const char* JSParser::onWord(const char* p, const char* end) {
+  for (; p < end && isLower(static_cast<unsigned char>(*p)); ++p) {
+    if (wordLen_ < sizeof(word_))
+      word_[wordLen_++] = *p; // a sixth letter already rules the word out
+  }
+  if (p == end)
+    return p;
+  std::string_view w(word_, wordLen_);
+  if (w != "true" && w != "false")
+    return fail();
+  JSNode* n = makeNode(JSNodeKind::Number);
+  if (!n)
+    return fail();
+  n->value.number = w == "true" ? 1 : 0;
+  valueDone();
+  return p;
 }
 
 int32_t JSParser::feed(const char* bytes, size_t length) {
@@ -181,246 +480,6 @@ int32_t JSParser::feed(const char* bytes, size_t length) {
       return -1;
   }
   return static_cast<int32_t>(length);
-}
-
-const char* JSParser::onObjectOpened(const char* p, const char* end) {
-  p = skipBlanks(p, end);
-  if (p == end)
-    return p;
-  if (*p == '}') {
-    stack_.pop_back();
-    valueDone();
-    return p + 1;
-  }
-  state_ = State::Key;
-  token_ = nullptr;
-  keyQuoted_ = keyClosed_ = false;
-  return p;
-}
-
-// A key not yet started, or an unquoted key being read.
-const char* JSParser::onKey(const char* p, const char* end) {
-  bool started = token_ != nullptr;
-  if (!started) {
-    p = skipBlanks(p, end);
-    if (p == end)
-      return p;
-    unsigned char c = static_cast<unsigned char>(*p);
-    token_ = free_;
-    if (!reserveToken(0))
-      return fail();
-    if (c == '\'' || c == '"') {
-      keyQuoted_ = true;
-      quote_ = static_cast<char>(c);
-      return p + 1;
-    }
-    if (!isAlnum(c))
-      return fail();
-  }
-  const char* run = p;
-  while (p < end && isAlnum(static_cast<unsigned char>(*p)))
-    ++p;
-  if (!reserveToken(static_cast<size_t>(p - run)))
-    return fail();
-  appendToken(run, static_cast<size_t>(p - run));
-  if (p == end)
-    return p;
-  if (*p != ':')
-    return fail();
-  pendingKey_ = endToken();
-  token_ = nullptr;
-  state_ = State::Value;
-  return p + 1;
-}
-
-// A quoted key (no escapes) may continue in the next chunk, and so may its colon.
-const char* JSParser::onQuotedKey(const char* p, const char* end) {
-  if (!keyClosed_) {
-    const char* run = p;
-    while (p < end && *p != quote_)
-      ++p;
-    if (!reserveToken(static_cast<size_t>(p - run)))
-      return fail();
-    appendToken(run, static_cast<size_t>(p - run));
-    if (p == end)
-      return p;
-    keyClosed_ = true;
-    ++p;
-    if (p == end)
-      return p;
-  }
-  if (*p != ':' || free_ == token_)
-    return fail();
-  pendingKey_ = endToken();
-  token_ = nullptr;
-  keyQuoted_ = keyClosed_ = false;
-  state_ = State::Value;
-  return p + 1;
-}
-
-const char* JSParser::onValue(const char* p, const char* end) {
-  p = skipBlanks(p, end);
-  if (p == end)
-    return p;
-  unsigned char c = static_cast<unsigned char>(*p);
-  if (c == '[' || c == '{') {
-    if (stack_.size() >= kMaxDepth)
-      return fail();
-    JSNode* n = makeNode(c == '[' ? JSNodeKind::Array : JSNodeKind::Object);
-    if (!n)
-      return fail();
-    stack_.push_back({n, &n->value.children});
-    state_ = c == '[' ? State::ArrayOpened : State::ObjectOpened;
-    token_ = nullptr;
-    return p + 1;
-  }
-  if (c == '\'' || c == '"') {
-    quote_ = static_cast<char>(c);
-    escape_ = false;
-    token_ = free_;
-    if (!reserveToken(0))
-      return fail();
-    state_ = c == '\'' ? State::SingleQuoted : State::DoubleQuoted;
-    return p + 1;
-  }
-  if (isDigit(c)) {
-    number_ = c - '0';
-    digits_ = 1;
-    base_ = c == '0' ? 8 : 10;
-    badDigit_ = false;
-    state_ = State::Numeral;
-    return p + 1;
-  }
-  if (c == 't' || c == 'f') {
-    wordLen_ = 0;
-    state_ = State::Word;
-    return p;
-  }
-  return fail();
-}
-
-const char* JSParser::onArrayOpened(const char* p, const char* end) {
-  p = skipBlanks(p, end);
-  if (p == end)
-    return p;
-  if (*p == ']') {
-    stack_.pop_back();
-    valueDone();
-    return p + 1;
-  }
-  state_ = State::Value;
-  return p;
-}
-
-const char* JSParser::onAfterValue(const char* p, const char* end) {
-  p = skipBlanks(p, end);
-  if (p == end)
-    return p;
-  JSNodeKind inner = stack_.back().node->kind;
-  char closer = inner == JSNodeKind::Object ? '}' : inner == JSNodeKind::Array ? ']' : 0;
-  if (closer == 0)
-    return fail();
-  if (*p == closer) {
-    stack_.pop_back();
-    valueDone();
-    return p + 1;
-  }
-  if (*p != ',')
-    return fail();
-  if (inner == JSNodeKind::Object) {
-    state_ = State::Key;
-    token_ = nullptr;
-    keyQuoted_ = keyClosed_ = false;
-  } else {
-    state_ = State::Value;
-  }
-  return p + 1;
-}
-
-const char* JSParser::onString(const char* p, const char* end) {
-  while (p < end) {
-    if (escape_) {
-      char c = *p++;
-      c = c == 'r' ? '\r' : c == 't' ? '\t' : c == 'n' ? '\n' : c;
-      if (!reserveToken(1))
-        return fail();
-      appendToken(&c, 1);
-      escape_ = false;
-      continue;
-    }
-    const char* run = p;
-    while (p < end && *p != quote_ && *p != '\\')
-      ++p;
-    if (!reserveToken(static_cast<size_t>(p - run)))
-      return fail();
-    appendToken(run, static_cast<size_t>(p - run));
-    if (p == end)
-      return p;
-    if (*p == '\\') {
-      escape_ = true;
-      ++p;
-      continue;
-    }
-    const char* text = endToken();
-    token_ = nullptr;
-    JSNode* n = makeNode(JSNodeKind::String);
-    if (!n)
-      return fail();
-    n->value.text = text;
-    valueDone();
-    return p + 1;
-  }
-  return p;
-}
-
-const char* JSParser::onNumeral(const char* p, const char* end) {
-  for (; p < end; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (base_ == 8 && digits_ == 1 && (c == 'x' || c == 'X')) {
-      base_ = 16;
-      digits_ = 0;
-      continue;
-    }
-    int d = base_ == 16 ? hexDigit(c) : (isDigit(c) ? c - '0' : -1);
-    if (d < 0)
-      break;
-    if (d >= base_)
-      badDigit_ = true;
-    if (digits_ < 2)
-      ++digits_; // only "none" and "one" matter
-    if (number_ > (UINT64_MAX - static_cast<unsigned>(d)) / base_)
-      number_ = UINT64_MAX; // saturates and stays saturated
-    else
-      number_ = number_ * base_ + static_cast<unsigned>(d);
-  }
-  if (p == end)
-    return p;
-  if (badDigit_ || digits_ == 0)
-    return fail();
-  JSNode* n = makeNode(JSNodeKind::Number);
-  if (!n)
-    return fail();
-  n->value.number = number_;
-  valueDone();
-  return p;
-}
-
-const char* JSParser::onWord(const char* p, const char* end) {
-  for (; p < end && isLower(static_cast<unsigned char>(*p)); ++p) {
-    if (wordLen_ < sizeof(word_))
-      word_[wordLen_++] = *p; // a sixth letter already rules the word out
-  }
-  if (p == end)
-    return p;
-  std::string_view w(word_, wordLen_);
-  if (w != "true" && w != "false")
-    return fail();
-  JSNode* n = makeNode(JSNodeKind::Number);
-  if (!n)
-    return fail();
-  n->value.number = w == "true" ? 1 : 0;
-  valueDone();
-  return p;
 }
 
 const JSNode* JSParser::result() const {

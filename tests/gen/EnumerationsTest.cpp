@@ -141,6 +141,32 @@ TEST(Enumerations, ComputedKindsKeepTheirConfiguration) {
   EXPECT_EQ(static_cast<ComputedEnum*>(o.get())->kind(), ComputedEnum::Kind::Offset);
 }
 
+// Filters read the bound object's fields through "slot" predicates.
+struct ModeType : ISlotLookup {
+  bool slotOffset(std::string_view slot, size_t& offset) const override {
+    offset = 0;
+    return slot == "mode";
+  }
+};
+
+TEST(Enumerations, FiltersFollowTheBoundObject) {
+  EnumRef e =
+      read("{type:'enumfilter',on:'mode',values:{type:'static',map:['a','b','c']},"
+           "filters:[{id:2,pred:{type:'slot',slot:'mode',pred:{type:'number',value:[1]}}}]}")
+          .value();
+  auto* f = static_cast<FilterEnum*>(e.get());
+  ModeType type;
+  uint32_t mode = 0;
+  f->bind({&type, &mode});
+  EXPECT_EQ(entries(*f), (Pairs{{0, "a"}, {1, "b"}}));
+  std::string name;
+  EXPECT_FALSE(f->nameOf(2, name));
+  mode = 1;
+  EXPECT_EQ(entries(*f), (Pairs{{0, "a"}, {1, "b"}, {2, "c"}}));
+  EXPECT_TRUE(f->nameOf(2, name));
+  EXPECT_EQ(name, "c");
+}
+
 struct Recorder : IEnumListener {
   void enumChanged(const IEnumEvent& e) override {
     seen.push_back(std::to_string(e.type()) + ":" + std::to_string(e.value()) +

@@ -7,6 +7,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 
 namespace kestel {
 namespace {
@@ -163,6 +164,36 @@ TEST(JSParser, NestingBeyondTheLimitIsAnError) {
   std::string deep(JSParser::kMaxDepth, '[');
   deep += std::string(JSParser::kMaxDepth, ']');
   EXPECT_EQ(parseOnce(deep), "ERR");
+}
+
+TEST(JSParser, ArenaLimitEndsTheParse) {
+  const size_t limit = 8 * JSParser::kBlockBytes;
+  std::string longText = "'" + std::string(limit, 'a') + "'";
+  std::string manyNodes = "[";
+  for (size_t i = 0; i < limit / 16; ++i)
+    manyNodes += "[],";
+  manyNodes += "[]]";
+  for (const std::string& doc : {longText, manyNodes}) {
+    JSParser p;
+    p.setArenaLimit(limit);
+    EXPECT_EQ(parseDocument(p, doc), nullptr);
+    EXPECT_TRUE(p.failed());
+    EXPECT_LE(p.arenaBytes(), limit);
+    JSParser q; // the default bound is far larger
+    EXPECT_NE(parseDocument(q, doc), nullptr);
+  }
+}
+
+// Blocks kept for reuse go with their thread (the leak checker watches this).
+TEST(JSParser, ReusedBlocksAreReleasedWithTheirThread) {
+  std::thread worker([] {
+    for (int i = 0; i < 3; ++i) {
+      JSParser p;
+      std::string doc = "['" + std::string(3 * JSParser::kBlockBytes, 'b') + "']";
+      EXPECT_NE(parseDocument(p, doc), nullptr);
+    }
+  });
+  worker.join();
 }
 
 TEST(JSParser, LongTokensStayContiguousAcrossBlocks) {
