@@ -16,10 +16,12 @@ enum class MacForm { Full, Short };
 std::string ipv4Text(uint32_t address);
 // Reads 2 to 4 dot-separated parts, each in automatic base ("0x" hexadecimal, leading 0 octal,
 // else decimal) and at most 255; the last part is the fourth octet, the others fill the first
-// octets in order ("10.1" is 10.0.0.1). False on anything else.
+// octets in order ("10.1" is 10.0.0.1). False on anything else; unlike inet_aton, a single part,
+// a last part above 255, a bare "0x" and text after a blank are refused.
 bool parseIpv4(std::string_view text, uint32_t& address);
 // Lower-case groups with the longest run of two or more zero groups shortened to "::"; with
-// Ipv4InIpv6::Yes a mapped address shows as "::ffff:a.b.c.d".
+// Ipv4InIpv6::Yes a mapped address shows as "::ffff:a.b.c.d". Unlike inet_ntop, the old
+// IPv4-compatible form (::a.b.c.d) is never used.
 std::string ipv6Text(const Addr6& address, Ipv4InIpv6 ipv4);
 // Reads the standard text form (hex groups, one "::", an optional dotted-quad tail); false on
 // anything else.
