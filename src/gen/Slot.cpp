@@ -104,6 +104,33 @@ Reference<IPackerElement> elementFor(const SlotField& f, const member& m) {
   }
 }
 
+// Logs every load and pack of a traced field ("!" slots), then does the element's work.
+class TracedElement : public IPackerElement {
+public:
+  TracedElement(Reference<IPackerElement> inner, uint32_t key)
+      : inner_(std::move(inner)), key_(key) {}
+  void unpack(const nv::message& msg, IObject* obj) const override {
+    logf("MultiView::load ", key_, " sz=", msg.size());
+    inner_->unpack(msg, obj);
+  }
+  void pack(nv::message& msg, IObject* obj) const override {
+    inner_->pack(msg, obj);
+    logf("MultiView::save ", key_, " sz=", msg.size());
+  }
+  bool has(const nv::message& msg) const override { return inner_->has(msg); }
+  void unset(nv::message& msg) const override { inner_->unset(msg); }
+  bool setValue(IObject* obj, const void* value, const member_type* type) const override {
+    return inner_->setValue(obj, value, type);
+  }
+  bool getValue(const IObject* obj, void* value, const member_type* type) const override {
+    return inner_->getValue(obj, value, type);
+  }
+
+private:
+  Reference<IPackerElement> inner_;
+  uint32_t key_;
+};
+
 } // namespace
 
 bool storeOfLetter(char letter, Store& store) {
@@ -281,6 +308,8 @@ void Slot::bind(IPacker& packer, uint32_t base) const {
       continue;
     member m(base + f.offset, storeType(f.store()));
     Reference<IPackerElement> e = elementFor(f, m);
+    if (e && !name_.empty() && name_[0] == '!')
+      e = Reference<IPackerElement>(new TracedElement(e, f.key));
     if (e)
       packer.add(e, nv::u32_id(f.key).id() & 0xFFFFFF);
   }

@@ -254,5 +254,37 @@ TEST_F(SlotTest, SlotRefFindsSlotsByName) {
   EXPECT_EQ(ASlotRef("zz").lookupSlot(o.get()), nullptr);
 }
 
+TEST_F(SlotTest, TracedFieldsLogTheirLoads) {
+  CType* t = typeWith("{type:'numberlist',name:'!ports',id:'U5'},{type:'number',name:'n',id:'u6'}");
+  ASSERT_TRUE(t);
+  EXPECT_EQ(tracedFields(), std::vector<uint32_t>{5});
+  Reference<IObject> o = t->createObject();
+  nv::message m;
+  m.set(nv::u32_array_id(5), std::vector<uint32_t>{1, 2});
+  m.set(nv::u32_id(6), 1u);
+  CaptureLogSink log;
+  o->getPacker()->unpack(m, o.get());
+  EXPECT_TRUE(log.contains("MultiView::load 5 sz=2"));
+  EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST_F(SlotTest, SlotListsAddSlotsThenConditions) {
+  SlotList inner;
+  inner.add(sstring("a").id(nv::string_id(1))).add(*scond("hidden").release());
+  SlotList outer;
+  outer.add(snumber("b").id(nv::u32_id(2))).add(inner);
+  ASSERT_EQ(outer.slotList().size(), 2u);
+  CMap& m = cmap("M");
+  m.add(outer);
+  // The condition made by scond is owned by the caller's list here; the type only refers to it.
+  std::unique_ptr<SlotCondition> owned(outer.conditions()[0]);
+  makeService(nullptr, "M", "M", 1).add(m);
+  ASSERT_TRUE(completeAllTypes().ok());
+  EXPECT_EQ(m.slots()[0]->name(), "b");
+  EXPECT_EQ(m.slots()[1]->name(), "a");
+  EXPECT_EQ(m.condition("hidden"), owned.get());
+  resetModel();
+}
+
 } // namespace
 } // namespace kestel
