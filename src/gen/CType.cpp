@@ -47,6 +47,11 @@ public:
   }
   ~DescriptorObject() override { type_->dtorRecord(reinterpret_cast<std::byte*>(storage_.data())); }
   IPacker* getPacker() const override { return type_->packer(); }
+  void setToDefaults() override {
+    auto* bytes = reinterpret_cast<std::byte*>(storage_.data());
+    type_->dtorRecord(bytes);
+    type_->ctorRecord(bytes);
+  }
   CType* getCType() const override { return type_; }
   std::string getType() const override { return getOwner() ? IObject::getType() : type_->title(); }
   std::string toString() const override {

@@ -199,6 +199,16 @@ TEST_F(SlotTest, NumberDefaults) {
   EXPECT_EQ(s, "admin");
   ASSERT_TRUE(p->getValue(8, o.get(), s));
   EXPECT_EQ(s, "abc");
+  // Back to the defaults after a change.
+  nv::message m;
+  m.set(nv::u32_id(1), 8u);
+  m.set(nv::string_id(8), std::string("changed"));
+  p->unpack(m, o.get());
+  o->setToDefaults();
+  ASSERT_TRUE(p->getValue(1, o.get(), v));
+  EXPECT_EQ(v, 5u);
+  ASSERT_TRUE(p->getValue(8, o.get(), s));
+  EXPECT_EQ(s, "abc");
   setLoggedInUser("");
   setRouterTime(0);
 }
