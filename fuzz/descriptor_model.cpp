@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nv::message again;
     copy->getPacker()->pack(again, copy.get());
     (void)o->toString();
+    o->setToDefaults();
   });
   resetModel();
   return 0;
