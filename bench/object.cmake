@@ -1,0 +1,1 @@
+kestel_bench(object_pack LIBS kestel_object)
