@@ -1,0 +1,211 @@
+#include "sim/SimServer.h"
+
+#include "util/Log.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kestel::sim {
+
+namespace {
+
+constexpr size_t kReadStep = 16384;
+constexpr int kReadsPerEvent = 16;
+
+class EchoHandler final : public ChannelHandler {
+public:
+  explicit EchoHandler(uint8_t channel) : channel_(channel) {}
+  void onChunk(SimConnection& connection, uint8_t, ByteSpan payload) override {
+    connection.send(channel_, payload);
+  }
+
+private:
+  uint8_t channel_;
+};
+
+} // namespace
+
+std::unique_ptr<ChannelHandler> createEchoHandler(uint8_t channel) {
+  return std::make_unique<EchoHandler>(channel);
+}
+
+SimConnection::SimConnection(Reactor& reactor, int fd, uint64_t id,
+                             const std::map<uint8_t, ChannelHandlerFactory>& registry,
+                             std::function<void(uint64_t)> onGone)
+    : reactor_(reactor), fd_(fd), id_(id), onGone_(std::move(onGone)) {
+  for (auto& [channel, factory] : registry)
+    handlers_[channel] = factory(*this);
+  updateWatch();
+}
+
+SimConnection::~SimConnection() {
+  if (fd_ >= 0) {
+    reactor_.unwatch(fd_);
+    ::close(fd_);
+  }
+}
+
+void SimConnection::send(uint8_t channel, ByteSpan payload) {
+  if (fd_ < 0 || closeAfterFlush_)
+    return;
+  bool wasEmpty = output_.empty();
+  appendChunks(output_, channel, payload);
+  if (wasEmpty)
+    writeSome();
+}
+
+void SimConnection::close(CloseMode mode) {
+  if (fd_ < 0)
+    return;
+  if (mode == CloseMode::AfterFlush && !output_.empty()) {
+    closeAfterFlush_ = true;
+    return;
+  }
+  shutDown();
+}
+
+void SimConnection::updateWatch() {
+  unsigned int events = IoRead | (output_.empty() ? 0u : unsigned(IoWrite));
+  reactor_.watch(fd_, events, [this](unsigned int ev) { onEvent(ev); });
+}
+
+void SimConnection::onEvent(unsigned int events) {
+  if (events & (IoRead | IoHangUp | IoError))
+    readSome();
+  if (fd_ >= 0 && (events & IoWrite))
+    writeSome();
+}
+
+void SimConnection::readSome() {
+  for (int i = 0; i < kReadsPerEvent && fd_ >= 0; ++i) {
+    uint8_t buf[kReadStep];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+      return;
+    if (n <= 0) {
+      shutDown();
+      return;
+    }
+    frame(ByteSpan(buf, static_cast<size_t>(n)));
+  }
+}
+
+void SimConnection::frame(ByteSpan data) {
+  reader_.feed(data, [this](uint8_t raw, uint8_t channel, ByteSpan payload) {
+    bytesReceived_ += payload.size();
+    auto it = handlers_.find(channel);
+    if (it != handlers_.end() && it->second)
+      it->second->onChunk(*this, raw, payload);
+    return fd_ >= 0; // a handler may have closed the connection
+  });
+}
+
+void SimConnection::writeSome() {
+  size_t sent = 0;
+  while (sent < output_.size()) {
+    ssize_t n = ::send(fd_, output_.data() + sent, output_.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      break;
+    if (n < 0) {
+      shutDown();
+      return;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  output_.erase(output_.begin(), output_.begin() + static_cast<ptrdiff_t>(sent));
+  if (output_.empty() && closeAfterFlush_) {
+    shutDown();
+    return;
+  }
+  updateWatch();
+}
+
+// Closes the socket and tells the handlers; the server deletes the object on a later turn.
+void SimConnection::shutDown() {
+  if (fd_ < 0)
+    return;
+  reactor_.unwatch(fd_);
+  ::close(fd_);
+  fd_ = -1;
+  output_.clear();
+  for (auto& [channel, handler] : handlers_) {
+    if (handler)
+      handler->onClosed(*this);
+  }
+  onGone_(id_);
+}
+
+SimServer::~SimServer() {
+  connections_.clear();
+  if (listenFd_ >= 0) {
+    reactor_.unwatch(listenFd_);
+    ::close(listenFd_);
+  }
+}
+
+void SimServer::registerChannel(uint8_t channel, ChannelHandlerFactory factory) {
+  registry_[channel] = std::move(factory);
+}
+
+Expected<uint16_t> SimServer::listen(uint16_t port, const std::string& host) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1)
+    return makeError("bad listen address " + host);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0)
+    return makeError(std::string("socket: ") + std::strerror(errno));
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  socklen_t len = sizeof addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    std::string text = std::string("listen: ") + std::strerror(errno);
+    ::close(fd);
+    return makeError(text);
+  }
+  if (listenFd_ >= 0) {
+    reactor_.unwatch(listenFd_);
+    ::close(listenFd_);
+  }
+  listenFd_ = fd;
+  port_ = ntohs(addr.sin_port);
+  reactor_.watch(listenFd_, IoRead, [this](unsigned int) { onAccept(); });
+  return port_;
+}
+
+void SimServer::onAccept() {
+  int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0)
+    return;
+  uint64_t id = nextId_++;
+  auto onGone = [this, alive = std::weak_ptr<bool>(alive_)](uint64_t gone) {
+    // Deleted on a later turn: the connection is still on the call stack here.
+    reactor_.post([this, alive, gone] {
+      if (!alive.expired())
+        connections_.erase(gone);
+    });
+  };
+  connections_[id] = std::make_unique<SimConnection>(reactor_, fd, id, registry_, onGone);
+}
+
+void SimServer::forEachConnection(const std::function<void(SimConnection&)>& fn) {
+  for (auto& [id, connection] : connections_) {
+    if (!connection->closed())
+      fn(*connection);
+  }
+}
+
+void SimServer::dropAll() {
+  for (auto& [id, connection] : connections_)
+    connection->close(CloseMode::Now);
+}
+
+} // namespace kestel::sim

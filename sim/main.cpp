@@ -1,0 +1,58 @@
+// nimbalux-sim: stands in for a router on loopback. "--port 0" picks a free port and prints it
+// on stdout (one line) once the listener is up, so scripts and tests can connect to it.
+#include "api/net/PollReactor.h"
+#include "sim/SimServer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: nimbalux-sim [--port <port>] [--host <ipv4>] [--echo <channel>]...\n");
+}
+
+bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
+  char* end = nullptr;
+  out = std::strtoul(text, &end, 10);
+  return end && *end == '\0' && end != text && out <= max;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestel;
+  PollReactor reactor;
+  sim::SimServer server(reactor);
+  unsigned long port = 8291;
+  std::string host = "127.0.0.1";
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    unsigned long value = 0;
+    if (arg == "--port" && hasValue && parseNumber(argv[i + 1], 65535, value)) {
+      port = value;
+    } else if (arg == "--host" && hasValue) {
+      host = argv[i + 1];
+    } else if (arg == "--echo" && hasValue && parseNumber(argv[i + 1], 254, value)) {
+      auto channel = static_cast<uint8_t>(value);
+      server.registerChannel(
+          channel, [channel](sim::SimConnection&) { return sim::createEchoHandler(channel); });
+    } else {
+      usage();
+      return 2;
+    }
+    ++i;
+  }
+  auto bound = server.listen(static_cast<uint16_t>(port), host);
+  if (!bound) {
+    std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());
+    return 1;
+  }
+  std::printf("%u\n", unsigned(*bound));
+  std::fflush(stdout);
+  reactor.run();
+  return 0;
+}

@@ -1,0 +1,570 @@
+// The "M2" encoding of a message and the decoder for it and for the older record format.
+#include "api/wire/Message.h"
+
+#include "api/wire/MessageBody.h"
+#include "util/Bytes.h"
+#include "util/Log.h"
+
+#include <cstring>
+#include <unordered_set>
+
+namespace nv {
+
+using detail::ArrayField;
+using detail::ArrayValue;
+using detail::Body;
+using detail::Bytes;
+using detail::kNoInlineBool;
+using detail::ScalarField;
+
+namespace {
+
+constexpr uint16_t kMagic = 0x324D;
+constexpr uint32_t kSysToId = 0x88FF0001;
+constexpr uint32_t kSysFromId = 0x88FF0002;
+
+// ---- encoding -----------------------------------------------------------------------------------
+
+size_t fixedElementSize(size_t index) {
+  static constexpr size_t sizes[] = {1, 4, 8, 16};
+  return sizes[index];
+}
+
+// Wire size of an array record; fits turns false when a count or an element is too long.
+size_t arrayWireSize(const ArrayField& f, bool& fits) {
+  const size_t index = f.value.index();
+  size_t n = 0;
+  size_t bytes = 0;
+  if (index == 4) {
+    const auto& v = std::get<std::vector<std::string>>(f.value);
+    n = v.size();
+    for (const std::string& s : v) {
+      fits = fits && s.size() <= kMaxWireLength;
+      bytes += 2 + s.size();
+    }
+  } else if (index == 5) {
+    const auto& v = std::get<std::vector<Bytes>>(f.value);
+    n = v.size();
+    for (const Bytes& s : v) {
+      fits = fits && s.size() <= kMaxWireLength;
+      bytes += 2 + s.size();
+    }
+  } else {
+    n = std::visit([](const auto& v) { return v.size(); }, f.value);
+    bytes = n * fixedElementSize(index);
+  }
+  fits = fits && n <= kMaxWireLength;
+  return 6 + bytes;
+}
+
+size_t scalarWireSize(const ScalarField& f, bool& fits) {
+  switch (f.value.index()) {
+  case 0:
+    return 12;
+  case 1:
+    return 20;
+  default: {
+    const size_t len = f.value.index() == 2 ? std::get<std::string>(f.value).size()
+                                            : std::get<Bytes>(f.value).size();
+    fits = fits && len <= kMaxWireLength;
+    return 4 + (len <= 255 ? 1 : 2) + len;
+  }
+  }
+}
+
+// Writes little-endian words through a raw cursor; the caller sized the buffer exactly.
+struct Out {
+  uint8_t* p;
+  void u8(uint8_t v) { *p++ = v; }
+  void u16(uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p += 2;
+  }
+  void u32(uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      p[i] = uint8_t(v >> (8 * i));
+    p += 4;
+  }
+  void u64(uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+      p[i] = uint8_t(v >> (8 * i));
+    p += 8;
+  }
+  void bytes(const void* data, size_t n) {
+    if (n)
+      std::memcpy(p, data, n);
+    p += n;
+  }
+  // string, message and raw values: short form up to 255 bytes.
+  void value(uint32_t id, const void* data, size_t n) {
+    if (n <= 255) {
+      u32(id | kShortForm);
+      u8(uint8_t(n));
+    } else {
+      u32(id);
+      u16(uint32_t(n));
+    }
+    bytes(data, n);
+  }
+};
+
+void writeArray(Out& o, const ArrayField& f) {
+  o.u32(f.id);
+  switch (f.value.index()) {
+  case 0: {
+    const auto& v = std::get<Bytes>(f.value);
+    o.u16(uint32_t(v.size()));
+    for (uint8_t b : v)
+      o.u8(b ? 1 : 0);
+    return;
+  }
+  case 1: {
+    const auto& v = std::get<std::vector<uint32_t>>(f.value);
+    o.u16(uint32_t(v.size()));
+    for (uint32_t x : v)
+      o.u32(x);
+    return;
+  }
+  case 2: {
+    const auto& v = std::get<std::vector<uint64_t>>(f.value);
+    o.u16(uint32_t(v.size()));
+    for (uint64_t x : v)
+      o.u64(x);
+    return;
+  }
+  case 3: {
+    const auto& v = std::get<std::vector<addr6>>(f.value);
+    o.u16(uint32_t(v.size()));
+    for (const addr6& a : v)
+      o.bytes(a.data(), a.size());
+    return;
+  }
+  case 4: {
+    const auto& v = std::get<std::vector<std::string>>(f.value);
+    o.u16(uint32_t(v.size()));
+    for (const std::string& s : v) {
+      o.u16(uint32_t(s.size()));
+      o.bytes(s.data(), s.size());
+    }
+    return;
+  }
+  default: {
+    const auto& v = std::get<std::vector<Bytes>>(f.value);
+    o.u16(uint32_t(v.size()));
+    for (const Bytes& s : v) {
+      o.u16(uint32_t(s.size()));
+      o.bytes(s.data(), s.size());
+    }
+  }
+  }
+}
+
+void writeScalar(Out& o, const ScalarField& f) {
+  switch (f.value.index()) {
+  case 0:
+    o.u32(f.id);
+    o.u64(std::get<uint64_t>(f.value));
+    return;
+  case 1:
+    o.u32(f.id);
+    o.bytes(std::get<addr6>(f.value).data(), 16);
+    return;
+  case 2: {
+    const std::string& s = std::get<std::string>(f.value);
+    o.value(f.id, s.data(), s.size());
+    return;
+  }
+  default: {
+    const Bytes& s = std::get<Bytes>(f.value);
+    o.value(f.id, s.data(), s.size());
+  }
+  }
+}
+
+const ArrayField* routingField(const Body& b, uint32_t id) {
+  for (const ArrayField& f : b.arrays)
+    if (f.id == id)
+      return &f;
+  return nullptr;
+}
+
+} // namespace
+
+size_t message::encodedSizeBound() const {
+  if (!body_)
+    return 2;
+  const Body& b = *body_;
+  size_t n = 2;
+  n += 4 * (b.inlineBoolId != kNoInlineBool ? 1 : (b.bools ? b.bools->count() : 0));
+  n += 8 * size_t(b.u32s.count());
+  for (const ScalarField& f : b.scalars) {
+    switch (f.value.index()) {
+    case 0:
+      n += 12;
+      break;
+    case 1:
+      n += 20;
+      break;
+    case 2:
+      n += std::get<std::string>(f.value).size() + 6;
+      break;
+    default:
+      n += std::get<Bytes>(f.value).size() + 6;
+    }
+  }
+  bool fits = true;
+  for (const ArrayField& f : b.arrays)
+    n += arrayWireSize(f, fits);
+  return n;
+}
+
+// The exact encoded size; fits is false when something exceeds the wire limits.
+size_t message::encodedSize(bool& fits) const {
+  fits = true;
+  if (!body_)
+    return 2;
+  const Body& b = *body_;
+  size_t n = 2;
+  n += 4 * (b.inlineBoolId != kNoInlineBool ? 1 : (b.bools ? b.bools->count() : 0));
+  b.u32s.forEach([&](uint32_t, uint32_t v) { n += v <= 255 ? 5 : 8; });
+  for (const ScalarField& f : b.scalars)
+    n += scalarWireSize(f, fits);
+  for (const ArrayField& f : b.arrays)
+    n += arrayWireSize(f, fits);
+  return n;
+}
+
+// Routing fields lead so that a router can forward the message after reading its first fields.
+void message::writeTo(uint8_t* out) const {
+  Out o{out};
+  o.u16(kMagic);
+  if (!body_)
+    return;
+  const Body& b = *body_;
+  const ArrayField* to = routingField(b, kSysToId);
+  const ArrayField* from = routingField(b, kSysFromId);
+  if (to)
+    writeArray(o, *to);
+  if (from)
+    writeArray(o, *from);
+  for (const ArrayField& f : b.arrays)
+    if (&f != to && &f != from)
+      writeArray(o, f);
+  if (b.inlineBoolId != kNoInlineBool)
+    o.u32(b.inlineBoolId | (b.inlineBool ? kShortForm : 0));
+  else if (b.bools)
+    b.bools->forEach([&](uint32_t id, bool v) { o.u32(id | (v ? kShortForm : 0)); });
+  b.u32s.forEach([&](uint32_t id, uint32_t v) {
+    if (v <= 255) {
+      o.u32(id | kShortForm);
+      o.u8(uint8_t(v));
+    } else {
+      o.u32(id);
+      o.u32(v);
+    }
+  });
+  for (const ScalarField& f : b.scalars)
+    writeScalar(o, f);
+}
+
+bool message::flatten(std::vector<uint8_t>& out) const {
+  bool fits = true;
+  const size_t n = encodedSize(fits);
+  if (!fits) {
+    kestel::logLine("ERROR: message value or array too long to encode");
+    return false;
+  }
+  const size_t start = out.size();
+  out.resize(start + n);
+  writeTo(out.data() + start);
+  return true;
+}
+
+size_t message::flatten(uint8_t* buf, size_t& capacity) const {
+  bool fits = true;
+  const size_t n = encodedSize(fits);
+  if (!fits) {
+    kestel::logLine("ERROR: message value or array too long to encode");
+    capacity = 0;
+    return 0;
+  }
+  if (n > capacity) {
+    kestel::logLine("WARNING: too small buffer for flatten");
+    capacity = 0;
+    return 0;
+  }
+  writeTo(buf);
+  capacity = n;
+  return n;
+}
+
+// ---- decoding -----------------------------------------------------------------------------------
+
+namespace {
+
+// Appends decoded fields to a body. Scalars and arrays are pushed without looking for an earlier
+// field of the same id; the caller drops the older duplicates once at the end, which keeps a
+// message of many fields linear to decode.
+class Decoder {
+public:
+  Decoder(Body& b, kestel::ByteReader& in) : b_(b), in_(in) {}
+
+  bool field(uint32_t wireId) {
+    const uint32_t id = wireId & ~kShortForm;
+    const bool shortForm = (wireId & kShortForm) != 0;
+    if (id & kTagArray)
+      return array(id);
+    switch (id & kTagMask) {
+    case kTagBool:
+      detail::boolSlot(b_, id) = shortForm;
+      return true;
+    case kTagU32: {
+      uint32_t v = 0;
+      if (shortForm) {
+        uint8_t b = 0;
+        if (!in_.u8(b))
+          return false;
+        v = b;
+      } else if (!in_.u32le(v)) {
+        return false;
+      }
+      b_.u32s.findOrInsert(id) = v;
+      return true;
+    }
+    case kTagU64: {
+      uint64_t v = 0;
+      if (!in_.u64le(v))
+        return false;
+      b_.scalars.push_front(ScalarField{id, v});
+      return true;
+    }
+    case kTagAddr6: {
+      addr6 a{};
+      if (!in_.copy(a.data(), a.size()))
+        return false;
+      b_.scalars.push_front(ScalarField{id, a});
+      return true;
+    }
+    case kTagString:
+    case kTagMessage:
+    case kTagRaw:
+      return bytesValue(id, shortForm);
+    default:
+      return false;
+    }
+  }
+
+  // A string, message or raw value of the given length.
+  bool bytesValue(uint32_t id, bool shortForm) {
+    size_t len = 0;
+    if (shortForm) {
+      uint8_t n = 0;
+      if (!in_.u8(n))
+        return false;
+      len = n;
+    } else {
+      uint16_t n = 0;
+      if (!in_.u16le(n))
+        return false;
+      len = n;
+    }
+    return storeBytes(id, len, 0);
+  }
+
+  // Stores len bytes of input (dropping the last `drop`) as the value of a string/message/raw.
+  bool storeBytes(uint32_t id, size_t len, size_t drop) {
+    kestel::ByteSpan s;
+    if (!in_.span(len, s))
+      return false;
+    s = s.first(s.size() - std::min(drop, s.size()));
+    if ((id & kTagMask) == kTagString)
+      b_.scalars.push_front(
+          ScalarField{id, std::string(reinterpret_cast<const char*>(s.data()), s.size())});
+    else
+      b_.scalars.push_front(ScalarField{id, Bytes(s.begin(), s.end())});
+    return true;
+  }
+
+  bool array(uint32_t id) {
+    uint16_t count = 0;
+    if (!in_.u16le(count))
+      return false;
+    return arrayElements(id, count);
+  }
+
+  // count elements of the array kind of id, in the current form (shared with the older format).
+  bool arrayElements(uint32_t id, size_t count) {
+    switch (id & ~kTagArray & kTagMask) {
+    case kTagBool:
+      return fixedArray<Bytes>(id, count, 1);
+    case kTagU32:
+      return fixedArray<std::vector<uint32_t>>(id, count, 4);
+    case kTagU64:
+      return fixedArray<std::vector<uint64_t>>(id, count, 8);
+    case kTagAddr6:
+      return fixedArray<std::vector<addr6>>(id, count, 16);
+    case kTagString:
+      return lengthArray<std::vector<std::string>>(id, count);
+    case kTagMessage:
+    case kTagRaw:
+      return lengthArray<std::vector<Bytes>>(id, count);
+    default:
+      return false;
+    }
+  }
+
+private:
+  template <typename V> bool fixedArray(uint32_t id, size_t count, size_t size) {
+    kestel::ByteSpan s;
+    if (!in_.span(count * size, s))
+      return false;
+    V v(count);
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* p = s.data() + i * size;
+      if constexpr (std::is_same_v<V, Bytes>) {
+        v[i] = p[0] ? 1 : 0;
+      } else if constexpr (std::is_same_v<V, std::vector<addr6>>) {
+        std::memcpy(v[i].data(), p, 16);
+      } else {
+        typename V::value_type x = 0;
+        for (size_t k = 0; k < size; ++k)
+          x |= typename V::value_type(p[k]) << (8 * k);
+        v[i] = x;
+      }
+    }
+    b_.arrays.push_front(ArrayField{id, std::move(v)});
+    return true;
+  }
+
+  template <typename V> bool lengthArray(uint32_t id, size_t count) {
+    // Every element needs at least its two length bytes: cap before reserving.
+    if (count * 2 > in_.remaining())
+      return false;
+    V v;
+    v.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      uint16_t len = 0;
+      kestel::ByteSpan s;
+      if (!in_.u16le(len) || !in_.span(len, s)) {
+        b_.arrays.push_front(ArrayField{id, std::move(v)});
+        return false;
+      }
+      v.emplace_back(s.begin(), s.end());
+    }
+    b_.arrays.push_front(ArrayField{id, std::move(v)});
+    return true;
+  }
+
+  Body& b_;
+  kestel::ByteReader& in_;
+};
+
+// Older record format: namespace selector in bits 24 to 27 of the record's key.
+uint32_t olderKey(uint32_t key) {
+  static constexpr uint32_t namespaces[] = {0, 0xFE, 0xFD, 0xFF};
+  const uint32_t selector = (key >> 24) & 0xF;
+  const uint32_t ns = selector >= 1 && selector <= 3 ? namespaces[selector] : 0;
+  return (ns << 16) | (key & 0xFFFF);
+}
+
+bool olderRecord(Decoder& d, kestel::ByteReader& in) {
+  static constexpr uint32_t tags[] = {kTagBool, kTagU32, kTagString, kTagRaw, kTagMessage};
+  uint8_t type = 0;
+  uint32_t key = 0;
+  uint16_t count = 0;
+  if (!in.u8(type) || type < 1 || type > 5 || !in.u32le(key) || !in.u16le(count) || !in.skip(2))
+    return false;
+  const uint32_t tag = tags[type - 1];
+  const uint32_t id = olderKey(key) | tag;
+  if (count != 1)
+    return d.arrayElements(id | kTagArray, count);
+  switch (tag) {
+  case kTagBool: {
+    uint8_t v = 0;
+    return in.u8(v) && d.field(id | (v ? kShortForm : 0));
+  }
+  case kTagU32:
+    return d.field(id);
+  default: {
+    uint16_t len = 0;
+    if (!in.u16le(len))
+      return false;
+    // Strings of this format carry a terminator that is not part of the value.
+    return d.storeBytes(id, len, tag == kTagString ? 1 : 0);
+  }
+  }
+}
+
+template <typename List> void dropOlder(List& list) {
+  constexpr size_t kSmall = 16;
+  uint32_t small[kSmall];
+  size_t n = 0;
+  for (auto it = list.begin(); it != list.end() && n <= kSmall; ++it)
+    ++n;
+  if (n < 2)
+    return;
+  std::unordered_set<uint32_t> seen;
+  size_t kept = 0;
+  auto firstSight = [&](uint32_t id) {
+    if (n > kSmall)
+      return seen.insert(id).second;
+    for (size_t i = 0; i < kept; ++i)
+      if (small[i] == id)
+        return false;
+    small[kept++] = id;
+    return true;
+  };
+  auto prev = list.before_begin();
+  for (auto it = list.begin(); it != list.end();) {
+    if (firstSight(it->id)) {
+      prev = it++;
+      continue;
+    }
+    it = list.erase_after(prev);
+  }
+}
+
+} // namespace
+
+void detail::dropOlderDuplicates(Body& b) {
+  dropOlder(b.scalars);
+  dropOlder(b.arrays);
+}
+
+bool message::parse(const uint8_t* data, size_t len) {
+  Body& b = mut();
+  if (len == 0)
+    return true;
+  kestel::ByteReader in(data, len);
+  uint16_t first = 0;
+  if (!in.u16le(first))
+    return false;
+  if (first != kMagic)
+    return first <= 255 && parseOlder(data, len);
+  Decoder d(b, in);
+  bool ok = true;
+  while (ok && in.remaining() >= 4) {
+    uint32_t id = 0;
+    ok = in.u32le(id) && d.field(id);
+  }
+  detail::dropOlderDuplicates(b);
+  // One to three stray bytes at the end are a fault.
+  return ok && in.atEnd();
+}
+
+bool message::parseOlder(const uint8_t* data, size_t len) {
+  Body& b = mut();
+  kestel::ByteReader in(data, len);
+  uint16_t records = 0;
+  if (!in.u16le(records))
+    return false;
+  Decoder d(b, in);
+  bool ok = true;
+  for (uint16_t i = 0; ok && i < records; ++i)
+    ok = olderRecord(d, in);
+  detail::dropOlderDuplicates(b);
+  return ok;
+}
+
+} // namespace nv

@@ -1,0 +1,349 @@
+#include "NetTestSupport.h"
+
+#include "api/net/Connection.h"
+#include "sim/SimServer.h"
+
+#include <arpa/inet.h>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <unistd.h>
+
+namespace kestel::test {
+namespace {
+
+using State = IConnectionEvent::State;
+
+ResolvedAddress loopback(const char* ip, uint16_t port) {
+  ResolvedAddress r;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  ::inet_pton(AF_INET, ip, &a.sin_addr);
+  std::memcpy(&r.addr, &a, sizeof a);
+  r.length = sizeof a;
+  r.family = AF_INET;
+  r.socktype = SOCK_STREAM;
+  r.protocol = IPPROTO_TCP;
+  return r;
+}
+
+// A port on 127.0.0.1 that is bound but not listening: connecting to it is refused, and no one
+// else can take it while the test runs.
+class RefusingPort {
+public:
+  RefusingPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    socklen_t len = sizeof a;
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    port = ntohs(a.sin_port);
+  }
+  ~RefusingPort() { ::close(fd_); }
+  uint16_t port = 0;
+
+private:
+  int fd_ = -1;
+};
+
+// Collects everything a channel receives.
+struct Collector final : IChannelReceiver {
+  void receive(uint8_t raw, const uint8_t* data, size_t length) override {
+    rawChannels.push_back(raw);
+    bytes.insert(bytes.end(), data, data + length);
+  }
+  std::vector<uint8_t> rawChannels;
+  Bytes bytes;
+};
+
+// Connector that plays a script per attempt; "hang" returns a pipe that never becomes writable,
+// so the attempt only ends by the connect timer. Anything else goes to the real connector.
+class ScriptedConnector final : public Connector {
+public:
+  enum Step { Real, Hang, SocketFails, Unreachable };
+  explicit ScriptedConnector(std::vector<Step> steps) : steps_(std::move(steps)) {}
+  ~ScriptedConnector() override {
+    for (int fd : writeEnds_)
+      ::close(fd);
+  }
+  Attempt start(const ResolvedAddress& a) override {
+    Step step = attempts < steps_.size() ? steps_[attempts] : Real;
+    ++attempts;
+    if (step == SocketFails)
+      return {Stage::SocketFailed, -1, EMFILE};
+    if (step == Unreachable)
+      return {Stage::Failed, -1, ENETUNREACH};
+    if (step == Real)
+      return real_->start(a);
+    int fds[2];
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    writeEnds_.push_back(fds[1]);
+    hung.push_back(fds[0]);
+    return {Stage::Pending, fds[0], 0};
+  }
+  int result(int fd) override { return real_->result(fd); }
+  size_t attempts = 0;
+  std::vector<int> hung;
+
+private:
+  std::vector<Step> steps_;
+  std::vector<int> writeEnds_;
+  std::unique_ptr<Connector> real_ = createTcpConnector();
+};
+
+class ConnectionTest : public ReactorTest {
+protected:
+  ConnectionTest() {
+    server.registerChannel(6, [](sim::SimConnection&) { return sim::createEchoHandler(6); });
+    auto bound = server.listen(0);
+    EXPECT_TRUE(bound.ok());
+    port = server.port();
+  }
+
+  Reference<Connection> make(Resolver resolver = {}, std::unique_ptr<Connector> c = nullptr) {
+    ConnectionOptions options;
+    options.resolver = std::move(resolver);
+    options.connector = std::move(c);
+    auto conn = createConnection(reactor, std::move(options));
+    conn->addListener(listener.get());
+    return conn;
+  }
+  bool closed() const {
+    return !listener->connection.empty() && listener->connection.back().first == State::Closed;
+  }
+  bool up() const {
+    return !listener->connection.empty() && listener->connection.back().first == State::Up;
+  }
+
+  sim::SimServer server{reactor};
+  uint16_t port = 0;
+  Reference<RecordingListener> listener = makeRef<RecordingListener>();
+};
+
+TEST_F(ConnectionTest, ExchangesChunksWithTheSimulatorAndSeesPeerClose) {
+  auto conn = make();
+  Collector six, nine;
+  conn->addReceiver(6, &six);
+  conn->addReceiver(9, &nine);
+  conn->connect("127.0.0.1", port);
+  Bytes early(40, 'e'); // queued while resolving, sent once up
+  conn->send(6, early.data(), early.size());
+  ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
+
+  Bytes big(600);
+  for (size_t i = 0; i < big.size(); ++i)
+    big[i] = static_cast<uint8_t>(i);
+  conn->send(6, big.data(), big.size());
+  ASSERT_TRUE(runUntil(reactor, [&] { return six.bytes.size() == 640; }));
+  EXPECT_EQ(Bytes(six.bytes.begin(), six.bytes.begin() + 40), early);
+  EXPECT_EQ(Bytes(six.bytes.begin() + 40, six.bytes.end()), big);
+  EXPECT_EQ(six.rawChannels, (std::vector<uint8_t>{6, 6, 6, 6})); // echoed chunk by chunk
+  EXPECT_TRUE(nine.bytes.empty());
+
+  // One 600-byte send from the router side arrives as 255 (6), 255 (0xFF), 90 (0xFF).
+  six = Collector();
+  server.forEachConnection([&](sim::SimConnection& c) { c.send(6, big); });
+  ASSERT_TRUE(runUntil(reactor, [&] { return six.bytes.size() == 600; }));
+  EXPECT_EQ(six.bytes, big);
+  EXPECT_EQ(six.rawChannels, (std::vector<uint8_t>{6, 0xFF, 0xFF}));
+
+  server.dropAll();
+  ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
+  using Ev = std::pair<State, std::string>;
+  EXPECT_EQ(listener->connection,
+            (std::vector<Ev>{{State::Up, ""}, {State::Closed, "peer closed connection"}}));
+  conn->send(6, big.data(), big.size()); // ignored once closed
+  EXPECT_EQ(conn->pendingOutput(), 0u);
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, ChunksForAChannelNobodyReceivesAreSkipped) {
+  server.registerChannel(9, [](sim::SimConnection&) { return sim::createEchoHandler(9); });
+  sim::SimServer other(reactor);
+  auto conn = make();
+  Collector six;
+  conn->addReceiver(6, &six);
+  conn->connect("127.0.0.1", port);
+  ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
+  uint8_t a[] = {1, 2, 3}, b[] = {4, 5};
+  conn->send(9, a, sizeof a); // echoed on 9: nobody here receives it
+  conn->send(6, b, sizeof b);
+  ASSERT_TRUE(runUntil(reactor, [&] { return six.bytes.size() == 2; }));
+  EXPECT_EQ(six.bytes, (Bytes{4, 5}));
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, CloseAfterFlushSendsEverythingFirst) {
+  Bytes got;
+  struct Sink final : sim::ChannelHandler {
+    explicit Sink(Bytes& b) : b_(b) {}
+    void onChunk(sim::SimConnection&, uint8_t, ByteSpan p) override {
+      b_.insert(b_.end(), p.begin(), p.end());
+    }
+    Bytes& b_;
+  };
+  server.registerChannel(2, [&](sim::SimConnection&) { return std::make_unique<Sink>(got); });
+  auto conn = make();
+  conn->connect("127.0.0.1", port);
+  Bytes data(1 << 20, 0x5A);
+  conn->send(2, data.data(), data.size()); // queued: the connection is not up yet
+  conn->close(CloseMode::AfterFlush);
+  EXPECT_FALSE(closed());
+  ASSERT_TRUE(runUntil(reactor, [&] { return closed() && got.size() == data.size(); }));
+  EXPECT_EQ(listener->connection.front().first, State::Up);
+  EXPECT_EQ(listener->connection.back().second, "");
+  EXPECT_EQ(listener->connection.size(), 2u);
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, RefusedPortReportsTheReasonOnce) {
+  RefusingPort refusing;
+  auto conn = make();
+  conn->connect("127.0.0.1", refusing.port);
+  ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
+  ASSERT_EQ(listener->connection.size(), 1u);
+  EXPECT_EQ(listener->connection[0].second, "connection refused");
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, TriesEveryResolvedAddressInOrder) {
+  // 127.0.0.2 is loopback too, but the simulator listens only on 127.0.0.1.
+  std::vector<std::string> ports;
+  std::mutex m;
+  auto resolver = [&](const std::string&, const std::string& p) {
+    std::lock_guard<std::mutex> lock(m);
+    ports.push_back(p);
+    return std::vector<ResolvedAddress>{loopback("127.0.0.2", port), loopback("127.0.0.1", port)};
+  };
+  auto conn = make(resolver);
+  Collector six;
+  conn->addReceiver(6, &six);
+  conn->connect("router.test", port);
+  ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
+  EXPECT_EQ(listener->connection.size(), 1u);
+  uint8_t hello[] = {'h', 'i'};
+  conn->send(6, hello, 2);
+  ASSERT_TRUE(runUntil(reactor, [&] { return six.bytes.size() == 2; }));
+  std::lock_guard<std::mutex> lock(m);
+  EXPECT_EQ(ports, std::vector<std::string>{std::to_string(port)});
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, WhenEveryAddressFailsTheLastReasonIsReported) {
+  struct Case {
+    std::vector<ScriptedConnector::Step> steps;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {{ScriptedConnector::Unreachable, ScriptedConnector::SocketFails}, "socket error"},
+      {{ScriptedConnector::SocketFails, ScriptedConnector::Unreachable}, "network is unreachable"},
+  };
+  for (const auto& c : cases) {
+    listener->connection.clear();
+    auto resolver = [](const std::string&, const std::string&) {
+      return std::vector<ResolvedAddress>{loopback("127.0.0.1", 1), loopback("127.0.0.1", 2)};
+    };
+    auto conn = make(resolver, std::make_unique<ScriptedConnector>(c.steps));
+    conn->connect("router.test", 0);
+    ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
+    ASSERT_EQ(listener->connection.size(), 1u);
+    EXPECT_EQ(listener->connection[0].second, c.reason);
+    conn->removeListener(listener.get());
+  }
+}
+
+TEST_F(ConnectionTest, ConnectTimesOutAfterTenSecondsThenTriesTheNextAddress) {
+  auto resolver = [this](const std::string&, const std::string&) {
+    return std::vector<ResolvedAddress>{loopback("127.0.0.1", port), loopback("127.0.0.1", port)};
+  };
+  auto* script = new ScriptedConnector({ScriptedConnector::Hang, ScriptedConnector::Hang});
+  auto conn = make(resolver, std::unique_ptr<Connector>(script));
+  conn->connect("router.test", port);
+  ASSERT_TRUE(runUntil(reactor, [&] { return script->attempts == 1; }));
+  reactor.advance(kConnectTimeoutMs - 1);
+  EXPECT_EQ(script->attempts, 1u);
+  reactor.advance(1);
+  EXPECT_EQ(script->attempts, 2u); // the first address timed out: on to the second
+  EXPECT_TRUE(listener->connection.empty());
+  reactor.advance(kConnectTimeoutMs);
+  ASSERT_EQ(listener->connection.size(), 1u);
+  EXPECT_EQ(listener->connection[0],
+            std::make_pair(State::Closed, std::string("connection timed out")));
+  EXPECT_EQ(reactor.timerCount(), 0u);
+  reactor.advance(kConnectTimeoutMs * 3);
+  EXPECT_EQ(listener->connection.size(), 1u);
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, PortZeroKeepsThePreviousPortAndUnresolvableNamesFail) {
+  std::vector<std::string> ports;
+  std::mutex m;
+  auto resolver = [&](const std::string&, const std::string& p) {
+    std::lock_guard<std::mutex> lock(m);
+    ports.push_back(p);
+    return std::vector<ResolvedAddress>{};
+  };
+  auto conn = make(resolver);
+  conn->connect("nowhere.test", 0);
+  ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
+  EXPECT_EQ(listener->connection.back().second, "could not resolve nowhere.test");
+  conn->connect("nowhere.test", 1234);
+  ASSERT_TRUE(runUntil(reactor, [&] { return listener->connection.size() == 2; }));
+  conn->connect("nowhere.test", 0);
+  ASSERT_TRUE(runUntil(reactor, [&] { return listener->connection.size() == 3; }));
+  std::lock_guard<std::mutex> lock(m);
+  EXPECT_EQ(ports, (std::vector<std::string>{"8291", "1234", "1234"}));
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, ResultOfALookupOutlivingItsConnectionIsDropped) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false, finished = false;
+  auto resolver = [&](const std::string&, const std::string&) {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return release; });
+    finished = true;
+    cv.notify_all();
+    return std::vector<ResolvedAddress>{loopback("127.0.0.1", port)};
+  };
+  {
+    auto conn = make(resolver);
+    conn->connect("slow.test", port);
+    conn->removeListener(listener.get());
+  } // the connection is gone while the thread still resolves
+  {
+    std::unique_lock<std::mutex> lock(m);
+    release = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return finished; });
+  }
+  for (int i = 0; i < 5; ++i)
+    reactor.runOnce(10);
+  EXPECT_TRUE(listener->connection.empty());
+  EXPECT_EQ(server.connectionCount(), 0u);
+}
+
+TEST_F(ConnectionTest, HandOverTextNamesTheSocketAndReleaseLeavesItOpen) {
+  auto conn = make();
+  conn->connect("127.0.0.1", port);
+  ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
+  auto pairs = conn->textDescription(true);
+  ASSERT_EQ(pairs.size(), 2u);
+  EXPECT_EQ(pairs[0].first, "rfile");
+  EXPECT_EQ(pairs[1], std::make_pair(std::string("rport"), std::to_string(port)));
+  int fd = std::stoi(pairs[0].second);
+  EXPECT_LE(pairs[0].second.size(), 7u);
+  EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0); // survives exec into the new process
+  conn->removeListener(listener.get());
+  conn = nullptr;
+  EXPECT_EQ(::fcntl(fd, F_GETFD) >= 0, true); // not closed by the released object
+  ::close(fd);
+}
+
+} // namespace
+} // namespace kestel::test

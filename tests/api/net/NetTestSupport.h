@@ -1,0 +1,57 @@
+// Shared helpers for the net tests: a manual-clock reactor installed as the current one, a
+// listener that records events, and a bounded loop that turns the reactor until a condition holds.
+#pragma once
+
+#include "api/net/IConnection.h"
+#include "api/net/PollReactor.h"
+#include "api/net/Timers.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kestel::test {
+
+// Turns the reactor (real descriptors, manual timers) until `done` holds; false after 5 s of
+// real time, which only happens when the code under test is broken.
+inline bool runUntil(PollReactor& reactor, const std::function<bool()>& done) {
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done() && std::chrono::steady_clock::now() < limit)
+    reactor.runOnce(10);
+  return done();
+}
+
+// Installs a manual-clock reactor for the test and resets the process-wide services around it.
+class ReactorTest : public ::testing::Test {
+protected:
+  ReactorTest() {
+    setCurrentReactor(&reactor);
+    resetTimerService();
+  }
+  ~ReactorTest() override {
+    resetTimerService();
+    setCurrentReactor(nullptr);
+  }
+  PollReactor reactor{PollReactor::Clock::Manual};
+};
+
+// Records every event it gets, decoded for the kinds the tests care about.
+class RecordingListener final : public EventListener {
+public:
+  void onEvent(Event& event) override {
+    if (auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface)))
+      connection.emplace_back(c->state(), c->reason());
+    if (auto* t = static_cast<ITimerEvent*>(event.cast(kTimerEventInterface)))
+      timers.push_back(t->timerId());
+    if (onAny)
+      onAny(event);
+  }
+  std::vector<std::pair<IConnectionEvent::State, std::string>> connection;
+  std::vector<unsigned int> timers;
+  std::function<void(Event&)> onAny;
+};
+
+} // namespace kestel::test
