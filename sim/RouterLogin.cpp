@@ -1,15 +1,20 @@
 #include "sim/RouterLogin.h"
 
+#include "api/net/LegacySession.h"
 #include "api/net/SessionSupport.h"
 #include "api/wire/Vocabulary.h"
 #include "crypto/SessionCipher.h"
 #include "crypto/Sha.h"
 #include "util/Log.h"
 
+#include <cstdlib>
+#include <cstring>
+
 namespace kestel::sim {
 namespace {
 
 constexpr uint8_t kSecureChannel = 6;
+constexpr uint8_t kLegacyChannel = 5;
 constexpr size_t kFrameHeader = 18;
 constexpr size_t kMaxFirstChallenge = 4096;
 
@@ -19,10 +24,14 @@ const nv::string_id kReplyRequiredClient{22};
 const nv::string_id kReplySkin{24};
 const nv::bool_id kReplyChangePassword{38};
 const nv::u32_id kReplyPolicy{39};
+// Legacy challenge step.
+const nv::raw_id kLegacyChallenge{9};
+const nv::string_id kLegacyLogin{1};
+const nv::raw_id kLegacyResponse{10};
 
 std::array<uint8_t, 32> routerRandom() {
   std::array<uint8_t, 32> r{};
-  randomBytes(r.data(), r.size());
+  frameRandomBytes(r.data(), r.size());
   return r;
 }
 
@@ -33,12 +42,18 @@ public:
   Peer(RouterLogin& owner, SimConnection& connection) : owner_(owner), connection_(connection) {}
 
   void onSecureChunk(ByteSpan data);
+  void onLegacyChunk(ByteSpan data);
   void sendMessage(const nv::message& message);
   const SimUser* user() const { return user_; }
+  void setUser(const SimUser* user) { user_ = user; }
   bool legacy() const { return legacy_; }
-  SimConnection& connection() { return connection_; }
+  Bytes& legacyChallenge() { return legacyChallenge_; }
 
 private:
+  enum class Legacy { WaitValue, Framing, Silent };
+  void onLegacyValue();
+  void onLegacyFrames();
+  void sendLegacy(const Bytes& plain);
   enum class Secure { WaitFirst, WaitResponse, LoggedIn, Silent };
   void onFirstChallenge();
   void onResponse();
@@ -51,8 +66,13 @@ private:
   std::unique_ptr<login::RouterExchange> exchange_;
   std::unique_ptr<SessionCipher> encryptor_, decryptor_;
   Bytes buffer_;
-  const SimUser* user_ = nullptr;
+  const SimUser* user_ = nullptr;      // set once logged in
+  const SimUser* candidate_ = nullptr; // named in the secure first challenge
   bool legacy_ = false;
+  Legacy legacyState_ = Legacy::WaitValue;
+  std::unique_ptr<legacy::StreamState> legacySend_, legacyReceive_;
+  Bytes legacyBuffer_;
+  Bytes legacyChallenge_;
 };
 
 namespace {
@@ -62,6 +82,17 @@ public:
   explicit SecureChannel(std::shared_ptr<RouterLogin::Peer> peer) : peer_(std::move(peer)) {}
   void onChunk(SimConnection&, uint8_t, ByteSpan payload) override {
     peer_->onSecureChunk(payload);
+  }
+
+private:
+  std::shared_ptr<RouterLogin::Peer> peer_;
+};
+
+class LegacyChannel final : public ChannelHandler {
+public:
+  explicit LegacyChannel(std::shared_ptr<RouterLogin::Peer> peer) : peer_(std::move(peer)) {}
+  void onChunk(SimConnection&, uint8_t, ByteSpan payload) override {
+    peer_->onLegacyChunk(payload);
   }
 
 private:
@@ -106,8 +137,8 @@ void RouterLogin::Peer::onFirstChallenge() {
   if (buffer_.size() <= login::kPointLength || buffer_.back() != 0)
     return; // the rest of the name is still coming
   std::string name(buffer_.begin() + login::kPointLength, buffer_.end() - 1);
-  user_ = owner_.findUser(name);
-  exchange_ = std::make_unique<login::RouterExchange>(user_ ? &user_->login : nullptr,
+  candidate_ = owner_.findUser(name);
+  exchange_ = std::make_unique<login::RouterExchange>(candidate_ ? &candidate_->login : nullptr,
                                                       owner_.decoy_.login, routerRandom());
   auto challenge = exchange_->challenge(buffer_);
   buffer_.clear();
@@ -137,6 +168,7 @@ void RouterLogin::Peer::onResponse() {
   encryptor_ = std::make_unique<SessionCipher>(exchange_->keys().send);
   exchange_.reset();
   secure_ = Secure::LoggedIn;
+  user_ = candidate_;
   ++owner_.logins_;
   connection_.send(kSecureChannel, asBytes(*proof));
 }
@@ -164,19 +196,86 @@ void RouterLogin::Peer::onFrames() {
   }
 }
 
+void RouterLogin::Peer::onLegacyChunk(ByteSpan data) {
+  const LoginFaults& faults = owner_.faults_;
+  if (dropCheck() || legacyState_ == Legacy::Silent || faults.noLegacy || faults.neverChallenge)
+    return;
+  legacyBuffer_.insert(legacyBuffer_.end(), data.begin(), data.end());
+  if (legacyState_ == Legacy::WaitValue)
+    return onLegacyValue();
+  onLegacyFrames();
+}
+
+void RouterLogin::Peer::onLegacyValue() {
+  if (legacyBuffer_.size() < legacy::kNumberLength)
+    return;
+  legacy::Number y, r;
+  std::memcpy(y.data(), legacyBuffer_.data(), y.size());
+  legacyBuffer_.erase(legacyBuffer_.begin(), legacyBuffer_.begin() + legacy::kNumberLength);
+  frameRandomBytes(r.data(), r.size());
+  legacy::Number k = legacy::powerOfGenerator(r);
+  legacy::Number shared = legacy::power(y, r);
+  // The router sends with the client's receive half and receives with its send half.
+  legacySend_ = std::make_unique<legacy::StreamState>(ByteSpan(shared.data() + 124, 124));
+  legacyReceive_ = std::make_unique<legacy::StreamState>(ByteSpan(shared.data(), 124));
+  legacy_ = true;
+  legacyState_ = Legacy::Framing;
+  connection_.send(kLegacyChannel, k);
+}
+
+void RouterLogin::Peer::onLegacyFrames() {
+  constexpr size_t kHeader = 2 + legacy::kCheckLength;
+  while (legacyBuffer_.size() >= kHeader) {
+    size_t n = (size_t(legacyBuffer_[0]) << 8) | legacyBuffer_[1];
+    if (legacyBuffer_.size() < kHeader + n)
+      return;
+    Bytes payload(legacyBuffer_.begin() + kHeader, legacyBuffer_.begin() + long(kHeader + n));
+    uint8_t check[legacy::kCheckLength];
+    legacyReceive_->transform(payload.data(), payload.size(), false, check);
+    bool ok = std::memcmp(check, legacyBuffer_.data() + 2, legacy::kCheckLength) == 0;
+    legacyBuffer_.erase(legacyBuffer_.begin(), legacyBuffer_.begin() + long(kHeader + n));
+    nv::message message;
+    if (ok)
+      message = nv::message::fromBytes(payload, &ok);
+    if (!ok) {
+      legacyState_ = Legacy::Silent;
+      return connection_.close(CloseMode::Now);
+    }
+    owner_.handle(*this, message);
+    if (connection_.closed())
+      return;
+  }
+}
+
+void RouterLogin::Peer::sendLegacy(const Bytes& plain) {
+  constexpr size_t kHeader = 2 + legacy::kCheckLength;
+  if (plain.size() > 0xFFFF)
+    return;
+  Bytes frame(kHeader + plain.size());
+  frame[0] = uint8_t(plain.size() >> 8);
+  frame[1] = uint8_t(plain.size());
+  std::memcpy(frame.data() + kHeader, plain.data(), plain.size());
+  legacySend_->transform(frame.data() + kHeader, plain.size(), true, frame.data() + 2);
+  if (owner_.faults_.garbageFrames)
+    frame[2] ^= 0x5A;
+  connection_.send(kLegacyChannel, frame);
+}
+
 void RouterLogin::Peer::sendMessage(const nv::message& message) {
   Bytes plain;
   if (!message.flatten(plain))
     return;
+  if (legacy_)
+    return sendLegacy(plain);
   size_t length = SessionCipher::encryptedLength(plain.size());
   if (length > 0xFFFF)
     return;
   Bytes frame(kFrameHeader + length);
   frame[0] = uint8_t(length >> 8);
   frame[1] = uint8_t(length);
-  randomBytes(frame.data() + 2, 16);
+  frameRandomBytes(frame.data() + 2, 16);
   if (owner_.faults_.garbageFrames) {
-    randomBytes(frame.data() + kFrameHeader, length);
+    frameRandomBytes(frame.data() + kFrameHeader, length);
   } else {
     encryptor_->setVector(std::span<const uint8_t, 16>(frame.data() + 2, 16));
     encryptor_->encrypt(plain.data(), plain.size(), frame.data() + kFrameHeader);
@@ -192,6 +291,7 @@ void RouterLogin::addUser(const std::string& name, const std::string& password, 
   u.login.name = name;
   u.login.password = password;
   u.policy = policy;
+  u.changePassword = changePassword_;
   users_.push_back(std::move(u));
 }
 
@@ -201,9 +301,10 @@ void RouterLogin::addSaltedUser(const std::string& name, const std::string& pass
   u.login.name = name;
   u.login.salted = true;
   std::array<uint8_t, login::kSaltLength> salt{};
-  randomBytes(salt.data(), salt.size());
+  frameRandomBytes(salt.data(), salt.size());
   u.login.verifier = login::makeVerifier(name, password, salt);
   u.policy = policy;
+  u.changePassword = changePassword_;
   users_.push_back(std::move(u));
   // Unknown names answer like the salted users, with a decoy verifier.
   decoy_.login.salted = true;
@@ -211,11 +312,22 @@ void RouterLogin::addSaltedUser(const std::string& name, const std::string& pass
 }
 
 SimUser* RouterLogin::findUser(std::string_view name) {
-  std::string_view plain = login::plainUser(name);
+  std::string_view plain = loginUserName(name);
   for (auto& u : users_)
     if (u.login.name == plain)
       return &u;
   return nullptr;
+}
+
+void RouterLogin::changePasswordForAll() {
+  changePassword_ = true;
+  for (auto& u : users_)
+    u.changePassword = true;
+}
+
+void RouterLogin::ensureDefaultUser() {
+  if (users_.empty())
+    addUser("admin", "");
 }
 
 void RouterLogin::addHandler(std::vector<uint32_t> path, RouterHandler handler) {
@@ -237,43 +349,134 @@ void RouterLogin::install(SimServer& server) {
   server.registerChannel(kSecureChannel, [this](SimConnection& connection) {
     return std::make_unique<SecureChannel>(peerFor(connection));
   });
+  server.registerChannel(kLegacyChannel, [this](SimConnection& connection) {
+    return std::make_unique<LegacyChannel>(peerFor(connection));
+  });
+}
+
+nv::message RouterLogin::loginReply(const SimUser& user) const {
+  nv::message reply;
+  reply.set(kReplyVersion, facts_.version);
+  reply.set(kReplyRequiredClient, facts_.requiredClient);
+  reply.set(kReplySkin, facts_.skin);
+  reply.set(kReplyChangePassword, user.changePassword);
+  reply.set(kReplyPolicy, user.policy);
+  return reply;
+}
+
+// Before a legacy client has logged in only the login handler and the keep-alive answer.
+std::optional<nv::message> RouterLogin::legacyLogin(Peer& peer, const nv::message& request) {
+  nv::message reply;
+  uint32_t cmd = request.get(SYS_CMD);
+  if (cmd == 4) {
+    peer.legacyChallenge().resize(kLegacyChallengeLength);
+    frameRandomBytes(peer.legacyChallenge().data(), kLegacyChallengeLength);
+    reply.set(kLegacyChallenge, peer.legacyChallenge());
+    return reply;
+  }
+  const SimUser* user = findUser(request.get(kLegacyLogin));
+  if (cmd == 7 && user && !user->login.salted && !peer.legacyChallenge().empty() &&
+      request.get(kLegacyResponse) ==
+          legacyLoginResponse(user->login.password, peer.legacyChallenge())) {
+    peer.setUser(user);
+    ++logins_;
+    return loginReply(*user);
+  }
+  reply.set(SYS_STATUS, STATUS_ERROR);
+  reply.set(SYS_ERRNO, ERROR_NOTALLOWED);
+  return reply;
 }
 
 void RouterLogin::handle(Peer& peer, const nv::message& request) {
   std::vector<uint32_t> to = request.get(SYS_TO);
-  nv::message reply;
-  bool answered = false;
+  std::optional<nv::message> reply;
   uint32_t cmd = request.get(SYS_CMD);
   if (to == std::vector<uint32_t>{1} && cmd == CMD_NOOP) {
-    answered = true; // the keep-alive: always answered, so the client hears something
-  } else if (to == std::vector<uint32_t>{13, 4} && cmd == 7) {
-    reply.set(kReplyVersion, facts_.version);
-    reply.set(kReplyRequiredClient, facts_.requiredClient);
-    reply.set(kReplySkin, facts_.skin);
-    reply.set(kReplyChangePassword, peer.user()->changePassword);
-    reply.set(kReplyPolicy, peer.user()->policy);
-    answered = true;
-  } else if (auto it = handlers_.find(to); it != handlers_.end()) {
-    auto body = it->second(RouterRequest{request, *peer.user(), peer.legacy()});
-    if (body) {
-      reply = *body;
-      answered = true;
+    reply = nv::message(); // the keep-alive: always answered, so the client hears something
+  } else if (!peer.user()) {
+    if (to == std::vector<uint32_t>{13, 4})
+      reply = legacyLogin(peer, request);
+    else if (request.get(SYS_REPLYEXP)) {
+      reply = nv::message();
+      reply->set(SYS_STATUS, STATUS_ERROR);
+      reply->set(SYS_ERRNO, ERROR_NOTALLOWED);
     }
+  } else if (to == std::vector<uint32_t>{13, 4} && cmd == 7) {
+    reply = loginReply(*peer.user());
+  } else if (auto it = handlers_.find(to); it != handlers_.end()) {
+    reply = it->second(RouterRequest{request, *peer.user(), peer.legacy()});
   } else if (request.get(SYS_REPLYEXP)) {
-    reply.set(SYS_STATUS, STATUS_ERROR);
-    reply.set(SYS_ERRNO, ERROR_BRKPATH);
-    answered = true;
+    reply = nv::message();
+    reply->set(SYS_STATUS, STATUS_ERROR);
+    reply->set(SYS_ERRNO, ERROR_BRKPATH);
   }
-  if (!answered)
+  if (!reply)
     return;
-  reply.set(SYS_TO, request.get(SYS_FROM));
-  reply.set(SYS_FROM, to);
-  reply.set(SYS_TYPE, TYPE_REPLY);
-  if (!reply.has(SYS_STATUS))
-    reply.set(SYS_STATUS, STATUS_OK);
+  reply->set(SYS_TO, request.get(SYS_FROM));
+  reply->set(SYS_FROM, to);
+  reply->set(SYS_TYPE, TYPE_REPLY);
+  if (!reply->has(SYS_STATUS))
+    reply->set(SYS_STATUS, STATUS_OK);
   if (request.has(SYS_REQID))
-    reply.set(SYS_REQID, request.get(SYS_REQID));
-  peer.sendMessage(reply);
+    reply->set(SYS_REQID, request.get(SYS_REQID));
+  peer.sendMessage(*reply);
+}
+
+const char* loginOptionsUsage() {
+  return "  --user <name>[:<password>]         a user whose password the router keeps\n"
+         "  --salted-user <name>[:<password>]  a user kept only as a salted verifier\n"
+         "  (default: --user admin with an empty password)\n"
+         "  --required-client <version>  --skin <name>  --change-password\n"
+         "  faults: --refuse-secure --no-legacy --wrong-proof --never-challenge\n"
+         "          --garbage-frames --drop-after <bytes>\n";
+}
+
+int applyLoginOption(RouterLogin& login, int argc, char** argv, int i) {
+  std::string arg = argv[i];
+  LoginFaults& faults = login.faults();
+  bool* flag = arg == "--refuse-secure"     ? &faults.refuseSecure
+               : arg == "--no-legacy"       ? &faults.noLegacy
+               : arg == "--wrong-proof"     ? &faults.wrongProof
+               : arg == "--never-challenge" ? &faults.neverChallenge
+               : arg == "--garbage-frames"  ? &faults.garbageFrames
+                                            : nullptr;
+  if (flag) {
+    *flag = true;
+    return 1;
+  }
+  if (arg == "--change-password") {
+    login.changePasswordForAll();
+    return 1;
+  }
+  bool valued = arg == "--user" || arg == "--salted-user" || arg == "--required-client" ||
+                arg == "--skin" || arg == "--drop-after";
+  if (!valued)
+    return 0;
+  if (i + 1 >= argc)
+    return -1;
+  std::string value = argv[i + 1];
+  if (arg == "--user" || arg == "--salted-user") {
+    size_t colon = value.find(':');
+    std::string name = value.substr(0, colon);
+    std::string password = colon == std::string::npos ? "" : value.substr(colon + 1);
+    if (name.empty())
+      return -1;
+    if (arg == "--user")
+      login.addUser(name, password);
+    else
+      login.addSaltedUser(name, password);
+  } else if (arg == "--required-client") {
+    login.facts().requiredClient = value;
+  } else if (arg == "--skin") {
+    login.facts().skin = value;
+  } else {
+    char* end = nullptr;
+    unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+    if (value.empty() || *end)
+      return -1;
+    faults.dropAfterBytes = n;
+  }
+  return 2;
 }
 
 } // namespace kestel::sim

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,10 @@ public:
   void addSaltedUser(const std::string& name, const std::string& password,
                      uint32_t policy = 0xFFFFFFFF);
   SimUser* findUser(std::string_view login);
+  // Sets bool 38 (change the password) for every user, present and future.
+  void changePasswordForAll();
+  // Adds "admin" with an empty password when the table is empty.
+  void ensureDefaultUser();
 
   LoginFaults& faults() { return faults_; }
   RouterFacts& facts() { return facts_; }
@@ -78,6 +83,8 @@ private:
   friend class Peer;
   std::shared_ptr<Peer> peerFor(SimConnection& connection);
   void handle(Peer& peer, const nv::message& message);
+  nv::message loginReply(const SimUser& user) const;
+  std::optional<nv::message> legacyLogin(Peer& peer, const nv::message& request);
 
   std::vector<SimUser> users_;
   SimUser decoy_;
@@ -86,6 +93,13 @@ private:
   std::map<std::vector<uint32_t>, RouterHandler> handlers_;
   std::map<uint64_t, std::weak_ptr<Peer>> peers_;
   unsigned logins_ = 0;
+  bool changePassword_ = false;
 };
+
+// Applies the login option at argv[i] to `login`: returns how many arguments it took, 0 when
+// argv[i] is not a login option, -1 when its value is missing or malformed.
+int applyLoginOption(RouterLogin& login, int argc, char** argv, int i);
+// The login options, for the program's usage text.
+const char* loginOptionsUsage();
 
 } // namespace kestel::sim

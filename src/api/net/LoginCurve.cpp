@@ -167,7 +167,7 @@ const Constants& constants() {
     k.b = mul(sub(add(a3, a3), mul(fromSmall(9), bigA)), inv27);
     Fe x = add(fromSmall(9), k.aThird);
     Fe y = *squareRoot(rightSide(k, x));
-    if (canonical(y).v[0] & 1)
+    if (!(canonical(y).v[0] & 1))
       y = sub(fromSmall(0), y);
     k.base = Point{x, y, fromSmall(1)};
     return k;

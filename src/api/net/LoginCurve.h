@@ -34,7 +34,7 @@ struct Point {
 
 using Encoded = std::array<uint8_t, kPointLength>;
 
-// The base point (u = 9, the root y with even low bit).
+// The base point (u = 9, the root y with odd low bit, v of RFC 7748).
 const Point& basePoint();
 
 // k * P for a 32-byte scalar taken as a little-endian integer, used as given (no clamping).

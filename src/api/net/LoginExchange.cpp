@@ -1,24 +1,11 @@
 #include "api/net/LoginExchange.h"
 
-#include "crypto/Des.h"
-#include "crypto/Hmac.h"
-#include "crypto/Md.h"
 #include "crypto/Sha.h"
-#include "util/Assert.h"
 
 #include <cstring>
 
 namespace kestel::login {
 namespace {
-
-constexpr std::string_view kPeerConstant = "This is for peer challenge";
-constexpr std::string_view kAutherConstant = "This is for auther challenge";
-constexpr std::string_view kMagic1 = "Magic server to client signing constant";
-constexpr std::string_view kMagic2 = "Pad to make it do more than one iteration";
-constexpr std::string_view kClientReceive =
-    "On the client side, this is the receive key; on the server side, it is the send key.";
-constexpr std::string_view kClientSend =
-    "On the client side, this is the send key; on the server side, it is the receive key.";
 
 using Scalar = std::array<uint8_t, kScalarLength>;
 
@@ -60,7 +47,7 @@ struct Scalars {
   Scalar w0, w1;
 };
 Scalars saltedScalars(ByteSpan salt, std::string_view user, std::string_view password) {
-  SecureBytes pv = passwordValue(salt, plainUser(user), password);
+  SecureBytes pv = passwordValue(loginUserName(user), password, salt);
   return {scalarFromHash(pv, "w0"), scalarFromHash(pv, "w1")};
 }
 
@@ -72,7 +59,7 @@ SecureBytes saltedSecret(const Encoded& z, const Encoded& v, ByteSpan clientKey,
   sha.update(v);
   sha.update(clientKey);
   sha.update(challenge);
-  sha.update(asBytes(plainUser(user)));
+  sha.update(asBytes(loginUserName(user)));
   SecureBytes out(32);
   sha.final(out.data());
   return out;
@@ -80,16 +67,14 @@ SecureBytes saltedSecret(const Encoded& z, const Encoded& v, ByteSpan clientKey,
 
 // Stands in for the password hash in the salted exchange: it needs the secret, which needs the
 // password, but the router never needs the password itself.
-std::array<uint8_t, 16> saltedPasswordHash(ByteSpan secret) {
+SecureBytes saltedPasswordHash(ByteSpan secret) {
   Sha256 sha;
   sha.update(secret);
   sha.update(asBytes("password hash"));
-  uint8_t d[32];
-  sha.final(d);
-  std::array<uint8_t, 16> out;
-  std::memcpy(out.data(), d, 16);
-  secureWipe(d, sizeof d);
-  return out;
+  SecureBytes d(32);
+  sha.final(d.data());
+  d.resize(16);
+  return d;
 }
 
 struct Confirmation {
@@ -98,143 +83,22 @@ struct Confirmation {
 };
 Confirmation confirm(ByteSpan secret, ByteSpan routerChallenge, ByteSpan clientKey,
                      std::string_view user, ByteSpan passwordHash) {
-  auto peer = challengeValue(secret, routerChallenge, true);
-  auto auth = challengeValue(secret, clientKey, false);
-  auto hash = challengeHash(peer, auth, plainUser(user));
+  auto peer = challengeValue(secret, routerChallenge, ChallengeSide::Peer);
+  auto auth = challengeValue(secret, clientKey, ChallengeSide::Authenticator);
+  ChallengeHash hash = challengeHash(peer, auth, loginUserName(user));
   Confirmation c;
-  c.response = ntResponse(hash, passwordHash);
-  c.proof = authenticatorResponse(passwordHash, c.response, hash);
+  c.response = challengeResponse(hash, passwordHash);
+  c.proof = authenticatorResponse(hashNtPasswordHash(passwordHash), c.response, hash);
   return c;
 }
 
 } // namespace
 
-SecureBytes passwordValue(ByteSpan salt, std::string_view user, std::string_view password) {
-  Sha256 inner;
-  inner.update(asBytes(user));
-  inner.update(asBytes(":"));
-  inner.update(asBytes(password));
-  SecureBytes h(32);
-  inner.final(h.data());
-  Sha256 outer;
-  outer.update(salt);
-  outer.update(h);
-  SecureBytes out(32);
-  outer.final(out.data());
-  return out;
-}
-
-std::array<uint8_t, 16> challengeValue(ByteSpan first, ByteSpan second, bool peer) {
-  static const uint8_t zeros[40] = {};
-  uint8_t pad[40];
-  std::memset(pad, 0xF2, sizeof pad);
-  Sha1 sha;
-  sha.update(first);
-  sha.update(second);
-  sha.update(zeros, sizeof zeros);
-  sha.update(asBytes(peer ? kPeerConstant : kAutherConstant));
-  sha.update(pad, sizeof pad);
-  uint8_t d[20];
-  sha.final(d);
-  std::array<uint8_t, 16> out;
-  std::memcpy(out.data(), d, 16);
-  return out;
-}
-
-std::array<uint8_t, 16> ntPasswordHash(std::string_view password) {
-  SecureBytes wide;
-  for (size_t i = 0; i < password.size() && wide.size() < 512; ++i) {
-    wide.push_back(uint8_t(password[i]));
-    wide.push_back(0);
-  }
-  Md4 md4;
-  md4.update(wide);
-  std::array<uint8_t, 16> out;
-  md4.final(out.data());
-  return out;
-}
-
-std::array<uint8_t, 8> challengeHash(ByteSpan peer, ByteSpan authenticator, std::string_view user) {
-  Sha1 sha;
-  sha.update(peer);
-  sha.update(authenticator);
-  sha.update(asBytes(user));
-  uint8_t d[20];
-  sha.final(d);
-  std::array<uint8_t, 8> out;
-  std::memcpy(out.data(), d, 8);
-  return out;
-}
-
-std::array<uint8_t, kResponseLength> ntResponse(ByteSpan challenge8, ByteSpan passwordHash16) {
-  KESTEL_ASSERT(challenge8.size() == 8 && passwordHash16.size() == 16, "api/net/LoginExchange");
-  uint8_t z[21] = {};
-  std::memcpy(z, passwordHash16.data(), 16);
-  std::array<uint8_t, kResponseLength> out;
-  for (int i = 0; i < 3; ++i) {
-    uint8_t key[8];
-    desSpreadKey(z + 7 * i, key);
-    desEncryptBlock(key, challenge8.data(), out.data() + 8 * i);
-    secureWipe(key, sizeof key);
-  }
-  secureWipe(z, sizeof z);
-  return out;
-}
-
-std::string authenticatorResponse(ByteSpan passwordHash16, ByteSpan response24,
-                                  ByteSpan challenge8) {
-  Md4 md4;
-  md4.update(passwordHash16);
-  uint8_t hashHash[16];
-  md4.final(hashHash);
-  Sha1 sha;
-  sha.update(hashHash, sizeof hashHash);
-  sha.update(response24);
-  sha.update(asBytes(kMagic1));
-  uint8_t digest[20];
-  sha.final(digest);
-  sha.update(digest, sizeof digest);
-  sha.update(challenge8);
-  sha.update(asBytes(kMagic2));
-  sha.final(digest);
-  secureWipe(hashHash, sizeof hashHash);
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out = "S=";
-  for (uint8_t b : digest) {
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-  return out;
-}
-
-std::string_view plainUser(std::string_view login) { return login.substr(0, login.find('+')); }
-
-SecureBytes asymmetricStartKey(ByteSpan secret, bool clientReceive) {
-  static const uint8_t zeros[40] = {};
-  uint8_t pad[40];
-  std::memset(pad, 0xF2, sizeof pad);
-  Sha1 sha;
-  sha.update(secret);
-  sha.update(zeros, sizeof zeros);
-  sha.update(asBytes(clientReceive ? kClientReceive : kClientSend));
-  sha.update(pad, sizeof pad);
-  SecureBytes key(20);
-  sha.final(key.data());
-  return key;
-}
-
 SessionKeys deriveKeys(ByteSpan secret, Side side) {
-  auto expand = [&](bool clientReceive) {
-    auto expanded =
-        hkdf(Sha1(), {}, asymmetricStartKey(secret, clientReceive), {}, kSessionKeyLength);
-    KESTEL_ASSERT(expanded.ok(), "api/net/LoginExchange");
-    return std::move(expanded.value());
-  };
-  SecureBytes clientReceive = expand(true);
-  SecureBytes clientSend = expand(false);
+  DirectionKeys keys = deriveDirectionKeys(secret);
   if (side == Side::Client)
-    return {std::move(clientReceive), std::move(clientSend)};
-  return {std::move(clientSend), std::move(clientReceive)};
+    return {std::move(keys.receive), std::move(keys.send)};
+  return {std::move(keys.send), std::move(keys.receive)};
 }
 
 Verifier makeVerifier(std::string_view user, std::string_view password,
@@ -276,7 +140,7 @@ std::optional<Bytes> ClientExchange::respond(ByteSpan challenge) {
   if (!w)
     return std::nullopt;
   SecureBytes secret;
-  std::array<uint8_t, 16> passwordHash;
+  SecureBytes passwordHash;
   if (challenge.size() == kPointLength) {
     auto z = encode(multiply(scalar_, *w));
     if (!z)
@@ -295,14 +159,13 @@ std::optional<Bytes> ClientExchange::respond(ByteSpan challenge) {
     passwordHash = saltedPasswordHash(secret);
   }
   Confirmation c = confirm(secret, challenge, publicKey_, user_, passwordHash);
-  secureWipe(passwordHash.data(), passwordHash.size());
   expectedProof_ = std::move(c.proof);
   keys_ = deriveKeys(secret, Side::Client);
   return Bytes(c.response.begin(), c.response.end());
 }
 
 bool ClientExchange::acceptProof(ByteSpan proof) const {
-  return !expectedProof_.empty() && constantTimeEqual(proof, asBytes(expectedProof_));
+  return !expectedProof_.empty() && proofMatches(expectedProof_, proof);
 }
 
 // ---- Router ------------------------------------------------------------------------------------
@@ -354,10 +217,8 @@ std::optional<std::string> RouterExchange::checkResponse(ByteSpan response) {
   if (secret_.empty() || response.size() != kResponseLength)
     return std::nullopt;
   const RouterUser& u = user_ ? *user_ : decoy_;
-  std::array<uint8_t, 16> passwordHash =
-      u.salted ? saltedPasswordHash(secret_) : ntPasswordHash(u.password);
+  SecureBytes passwordHash = u.salted ? saltedPasswordHash(secret_) : ntPasswordHash(u.password);
   Confirmation c = confirm(secret_, challenge_, clientKey_, login_, passwordHash);
-  secureWipe(passwordHash.data(), passwordHash.size());
   if (!user_ || !constantTimeEqual(response, c.response))
     return std::nullopt;
   keys_ = deriveKeys(secret_, Side::Router);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "api/net/LoginCurve.h"
+#include "crypto/LoginExchange.h"
 #include "crypto/Secure.h"
 #include "util/Bytes.h"
 
@@ -24,35 +25,14 @@ inline constexpr size_t kResponseLength = 24;
 inline constexpr size_t kProofLength = 42;
 inline constexpr size_t kSessionKeyLength = 36;
 
-// ---- Building blocks -------------------------------------------------------------------------
-
-// SHA-256(salt | SHA-256(user | ":" | password)).
-SecureBytes passwordValue(ByteSpan salt, std::string_view user, std::string_view password);
-// First 16 bytes of SHA-1(first | second | 40 x 0x00 | constant | 40 x 0xF2); the peer constant
-// is "This is for peer challenge", the other "This is for auther challenge".
-std::array<uint8_t, 16> challengeValue(ByteSpan first, ByteSpan second, bool peer);
-// MD4 of the password with a zero byte after each byte, cut to 512 bytes.
-std::array<uint8_t, 16> ntPasswordHash(std::string_view password);
-// First 8 bytes of SHA-1(peer | authenticator | user).
-std::array<uint8_t, 8> challengeHash(ByteSpan peer, ByteSpan authenticator, std::string_view user);
-// The three DES encryptions of the 8-byte challenge under the zero-padded password hash.
-std::array<uint8_t, kResponseLength> ntResponse(ByteSpan challenge8, ByteSpan passwordHash16);
-// "S=" and the upper-case hex SHA-1 of the authenticator response.
-std::string authenticatorResponse(ByteSpan passwordHash16, ByteSpan response24,
-                                  ByteSpan challenge8);
-// The login name up to its first "+" (the whole name without one).
-std::string_view plainUser(std::string_view login);
-
 // The two 36-byte keys of one end: the decryptor's and the encryptor's key material.
 struct SessionKeys {
   SecureBytes receive;
   SecureBytes send;
 };
 enum class Side { Client, Router };
-// The RFC 3079 asymmetric start key (20 bytes): SHA-1 over the secret, 40 zero bytes, the side
-// constant and 40 bytes 0xF2; `clientReceive` picks the constant of the client's receive key.
-SecureBytes asymmetricStartKey(ByteSpan secret, bool clientReceive);
-// RFC 3079 start keys from the secret, each expanded with HKDF-SHA-1 to 36 bytes.
+// The RFC 3079 start keys of the secret, each expanded with HKDF-SHA-1 to 36 bytes, as one end
+// uses them.
 SessionKeys deriveKeys(ByteSpan secret, Side side);
 
 // What the router knows of a user: the password (unsalted login) or the salted verifier.

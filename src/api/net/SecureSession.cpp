@@ -1,6 +1,7 @@
 #include "api/net/SecureSession.h"
 
 #include "api/wire/Vocabulary.h"
+#include "crypto/Random.h"
 #include "util/Log.h"
 
 namespace kestel {
@@ -30,9 +31,9 @@ void SecureSession::start(const std::string& user, const std::string& password,
     connection_->addReceiver(kSecureChannel, this);
     registered_ = true;
   }
-  auto random = random32();
-  exchange_ = std::make_unique<login::ClientExchange>(user, password, random);
-  secureWipe(random.data(), random.size());
+  SecureBytes random = random32();
+  exchange_ = std::make_unique<login::ClientExchange>(
+      user, password, std::span<const uint8_t, login::kScalarLength>(random.data(), 32));
   Bytes first = exchange_->firstChallenge();
   connection_->send(kSecureChannel, first.data(), first.size());
   logLine("sending first challenge");
@@ -159,7 +160,7 @@ void SecureSession::sendFrame(const nv::message& original) {
   Bytes frame(kFrameHeader + length);
   frame[0] = uint8_t(length >> 8);
   frame[1] = uint8_t(length);
-  randomBytes(frame.data() + 2, SessionCipher::kVectorLength);
+  frameRandomBytes(frame.data() + 2, SessionCipher::kVectorLength);
   encryptor_->setVector(std::span<const uint8_t, 16>(frame.data() + 2, 16));
   encryptor_->encrypt(plain.data(), plain.size(), frame.data() + kFrameHeader);
   connection_->send(kSecureChannel, frame.data(), frame.size());
@@ -212,6 +213,7 @@ void SecureSession::stop() {
     registered_ = false;
   }
   pending_.clear();
+  listener_ = nullptr;
   exchange_.reset();
   encryptor_.reset();
   decryptor_.reset();
@@ -230,6 +232,7 @@ void SecureSession::fail(const std::string& reason) {
 void SecureSession::tellListener(bool timedOut) {
   if (!listener_)
     return;
+  Reference<SecureSession> keep(this); // the listener may drop the session
   Reference<EventListener> listener = listener_;
   auto event = makeRef<LoginResultEvent>(false, timedOut);
   listener->onEvent(*event);

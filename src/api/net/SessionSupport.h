@@ -1,7 +1,6 @@
 // What the secure and the legacy session share: the hooks they hand decoded messages and
 // keep-alive probes to, the login-result event, the keep-alive timers, the overlay-agent path
-// prefix, and the random sources of the logins (the platform's source with the weak fallback
-// and its log line, and the pseudo-random bytes of vectors and exponents).
+// prefix, and the random bytes of frame vectors and exponents.
 #pragma once
 
 #include "api/net/Reactor.h"
@@ -70,15 +69,8 @@ private:
 // Prepends 2 and the agent to SYS_TO unless the connection is direct.
 void addAgentPrefix(nv::message& message, uint32_t agentId);
 
-// 32 bytes from the platform's random source; when it fails, logs "CryptAcquireContext failed,
-// generate weak key" and takes them from the standard library's generator.
-std::array<uint8_t, 32> random32();
-// Fills `n` bytes from the platform's random source, quietly falling back to the standard
-// library's generator (vectors of frames, legacy exponents).
-void randomBytes(uint8_t* out, size_t n);
-
-// Tests: replaces the platform source (a function that fills n bytes and returns false when the
-// source is unavailable); an empty function restores getrandom(2).
-void setPlatformRandomForTests(std::function<bool(uint8_t*, size_t)> source);
+// Fills `n` bytes from the platform's random source (vectors of frames, legacy exponents),
+// quietly falling back to the standard library's generator when it fails.
+void frameRandomBytes(uint8_t* out, size_t n);
 
 } // namespace kestel

@@ -7,6 +7,7 @@
 #include "api/net/PollReactor.h"
 #include "api/net/SecureSession.h"
 #include "api/wire/Vocabulary.h"
+#include "crypto/Random.h"
 #include "util/Log.h"
 
 namespace kestel {
@@ -49,7 +50,7 @@ public:
     user.name = "admin";
     user.password = "pw";
   }
-  ~SecureSessionTest() override { setPlatformRandomForTests({}); }
+  ~SecureSessionTest() override { setPlatformRandomBrokenForTesting(false); }
 
   void startLogin(const std::string& password = "pw") {
     session->start("admin", password, listener.get());
@@ -250,7 +251,7 @@ TEST_F(SecureSessionTest, IdleProbeAndNoAnswer) {
 }
 
 TEST_F(SecureSessionTest, WeakRandomFallbackStillLogsInAndSaysSoOnce) {
-  setPlatformRandomForTests([](uint8_t*, size_t) { return false; });
+  setPlatformRandomBrokenForTesting(true);
   login();
   session->post(request({4}, 1));
   EXPECT_EQ(1u, frames->open(connection->take()).get(kSeq));
