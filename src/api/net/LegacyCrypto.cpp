@@ -9,8 +9,9 @@
 namespace kestel::legacy {
 namespace {
 
-constexpr size_t kLimbs = kNumberLength / 4; // 62 limbs of 32 bits
-using Limbs = std::array<uint32_t, kLimbs>;
+using u128 = unsigned __int128;
+constexpr size_t kLimbs = kNumberLength / 8; // 31 limbs of 64 bits
+using Limbs = std::array<uint64_t, kLimbs>;
 
 constexpr uint8_t kModulus[kNumberLength] = {
     0xb7, 0xba, 0x22, 0x05, 0x82, 0xb4, 0x15, 0x18, 0xf8, 0x52, 0x6b, 0xfe, 0x0f, 0x62, 0x4d, 0xe9,
@@ -33,14 +34,14 @@ constexpr uint8_t kModulus[kNumberLength] = {
 Limbs load(const uint8_t* bytes) {
   Limbs out{};
   for (size_t i = 0; i < kNumberLength; ++i)
-    out[(kNumberLength - 1 - i) / 4] |= uint32_t(bytes[i]) << (8 * ((kNumberLength - 1 - i) % 4));
+    out[(kNumberLength - 1 - i) / 8] |= uint64_t(bytes[i]) << (8 * ((kNumberLength - 1 - i) % 8));
   return out;
 }
 
 Number store(const Limbs& limbs) {
   Number out{};
   for (size_t i = 0; i < kNumberLength; ++i)
-    out[i] = uint8_t(limbs[(kNumberLength - 1 - i) / 4] >> (8 * ((kNumberLength - 1 - i) % 4)));
+    out[i] = uint8_t(limbs[(kNumberLength - 1 - i) / 8] >> (8 * ((kNumberLength - 1 - i) % 8)));
   return out;
 }
 
@@ -53,35 +54,35 @@ bool notBelow(const Limbs& a, const Limbs& b) {
 }
 
 // a -= b, returning the borrow.
-uint32_t subtract(Limbs& a, const Limbs& b) {
+uint64_t subtract(Limbs& a, const Limbs& b) {
   uint64_t borrow = 0;
   for (size_t i = 0; i < kLimbs; ++i) {
-    uint64_t d = uint64_t(a[i]) - b[i] - borrow;
-    a[i] = uint32_t(d);
-    borrow = (d >> 63) & 1;
+    u128 d = u128(a[i]) - b[i] - borrow;
+    a[i] = uint64_t(d);
+    borrow = uint64_t(d >> 64) & 1;
   }
-  return uint32_t(borrow);
+  return borrow;
 }
 
 struct Montgomery {
   Limbs m;
-  uint32_t mInv; // -m^-1 mod 2^32
+  uint64_t mInv; // -m^-1 mod 2^64
   Limbs r2;      // R^2 mod m, R = 2^1984
   Limbs one;     // R mod m
 
   Montgomery() : m(load(kModulus)) {
-    uint32_t inv = 1;
-    for (int i = 0; i < 5; ++i)
+    uint64_t inv = 1;
+    for (int i = 0; i < 6; ++i)
       inv *= 2 - m[0] * inv;
-    mInv = uint32_t(0) - inv;
+    mInv = uint64_t(0) - inv;
     Limbs x{};
     x[0] = 1;
-    for (size_t bit = 0; bit < 2 * 32 * kLimbs; ++bit) {
-      if (bit == 32 * kLimbs)
+    for (size_t bit = 0; bit < 2 * 64 * kLimbs; ++bit) {
+      if (bit == 64 * kLimbs)
         one = x;
-      uint32_t carry = 0;
+      uint64_t carry = 0;
       for (size_t i = 0; i < kLimbs; ++i) {
-        uint32_t next = x[i] >> 31;
+        uint64_t next = x[i] >> 63;
         x[i] = (x[i] << 1) | carry;
         carry = next;
       }
@@ -93,28 +94,28 @@ struct Montgomery {
 
   // a * b / R mod m (CIOS); a * b must be below m * R.
   Limbs multiply(const Limbs& a, const Limbs& b) const {
-    std::array<uint32_t, kLimbs + 2> t{};
+    std::array<uint64_t, kLimbs + 2> t{};
     for (size_t i = 0; i < kLimbs; ++i) {
       uint64_t carry = 0;
       for (size_t j = 0; j < kLimbs; ++j) {
-        uint64_t v = uint64_t(a[j]) * b[i] + t[j] + carry;
-        t[j] = uint32_t(v);
-        carry = v >> 32;
+        u128 v = u128(a[j]) * b[i] + t[j] + carry;
+        t[j] = uint64_t(v);
+        carry = uint64_t(v >> 64);
       }
-      uint64_t v = uint64_t(t[kLimbs]) + carry;
-      t[kLimbs] = uint32_t(v);
-      t[kLimbs + 1] = uint32_t(v >> 32);
-      uint32_t q = t[0] * mInv;
-      v = uint64_t(q) * m[0] + t[0];
-      carry = v >> 32;
+      u128 v = u128(t[kLimbs]) + carry;
+      t[kLimbs] = uint64_t(v);
+      t[kLimbs + 1] = uint64_t(v >> 64);
+      uint64_t q = t[0] * mInv;
+      v = u128(q) * m[0] + t[0];
+      carry = uint64_t(v >> 64);
       for (size_t j = 1; j < kLimbs; ++j) {
-        v = uint64_t(q) * m[j] + t[j] + carry;
-        t[j - 1] = uint32_t(v);
-        carry = v >> 32;
+        v = u128(q) * m[j] + t[j] + carry;
+        t[j - 1] = uint64_t(v);
+        carry = uint64_t(v >> 64);
       }
-      v = uint64_t(t[kLimbs]) + carry;
-      t[kLimbs - 1] = uint32_t(v);
-      t[kLimbs] = t[kLimbs + 1] + uint32_t(v >> 32);
+      v = u128(t[kLimbs]) + carry;
+      t[kLimbs - 1] = uint64_t(v);
+      t[kLimbs] = t[kLimbs + 1] + uint64_t(v >> 64);
     }
     Limbs out;
     std::memcpy(out.data(), t.data(), sizeof out);
@@ -131,13 +132,18 @@ const Montgomery& group() {
 
 Number powerLimbs(const Limbs& base, const Number& e) {
   const Montgomery& g = group();
-  Limbs b = g.multiply(base, g.r2); // into Montgomery form, reduced below m
+  // Fixed 4-bit window: base^0 .. base^15 in Montgomery form, reduced below m.
+  std::array<Limbs, 16> table;
+  table[0] = g.one;
+  table[1] = g.multiply(base, g.r2);
+  for (size_t k = 2; k < table.size(); ++k)
+    table[k] = g.multiply(table[k - 1], table[1]);
   Limbs acc = g.one;
   for (size_t byte = 0; byte < kNumberLength; ++byte)
-    for (int bit = 7; bit >= 0; --bit) {
-      acc = g.multiply(acc, acc);
-      if ((e[byte] >> bit) & 1)
-        acc = g.multiply(acc, b);
+    for (int shift = 4; shift >= 0; shift -= 4) {
+      for (int k = 0; k < 4; ++k)
+        acc = g.multiply(acc, acc);
+      acc = g.multiply(acc, table[(e[byte] >> shift) & 15]);
     }
   Limbs unit{};
   unit[0] = 1;
