@@ -129,8 +129,14 @@ void ConnectStep::onLegacyReady() {
 }
 
 void ConnectStep::onMessage(const nv::message& message) {
-  if (finished_ || message.get(SYS_TYPE) != TYPE_REPLY || message.get(SYS_REQID) != requestId_)
+  bool mine = !finished_ && message.get(SYS_TYPE) == TYPE_REPLY &&
+              message.get(SYS_REQID) == requestId_ &&
+              message.get(SYS_TO) == std::vector<uint32_t>{kStepHandlerId};
+  if (!mine) {
+    if (deliver_)
+      deliver_(message);
     return;
+  }
   if (expectedCommand_ == kLegacyChallengeCommand) {
     auto challenge = message.get(kLegacyChallenge);
     if (isError(message) || challenge.size() != kLegacyChallengeLength)

@@ -59,6 +59,14 @@ public:
   // Drops everything: the sessions and the connection (closed).
   void cancel();
 
+  // Messages from the router that the step does not take itself (everything but the replies to
+  // its own requests) go here: the looper's deliver once the session is handed on.
+  void setDeliver(std::function<void(const nv::message&)> deliver) {
+    deliver_ = std::move(deliver);
+  }
+  // Sends a message through the current session (queued until the login is over).
+  void post(const nv::message& message);
+
   Connection* connection() const { return connection_.get(); }
   SecureSession* secureSession() const { return secure_.get(); }
   LegacySession* legacySession() const { return legacy_.get(); }
@@ -74,12 +82,12 @@ private:
   void onMessage(const nv::message& message);
   void sendRequest(uint32_t command, nv::message message);
   void finish(ConnectOutcome::Kind kind, std::string text, nv::message reply = {});
-  void post(const nv::message& message);
   void probe();
 
   Reactor& reactor_;
   ConnectRequest request_;
   Done done_;
+  std::function<void(const nv::message&)> deliver_;
   Reference<Connection> connection_;
   Reference<SecureSession> secure_;
   Reference<LegacySession> legacy_;
