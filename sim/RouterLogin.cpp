@@ -58,7 +58,6 @@ private:
   void onFirstChallenge();
   void onResponse();
   void onFrames();
-  bool dropCheck();
 
   RouterLogin& owner_;
   SimConnection& connection_;
@@ -101,17 +100,8 @@ private:
 
 } // namespace
 
-bool RouterLogin::Peer::dropCheck() {
-  uint64_t limit = owner_.faults_.dropAfterBytes;
-  if (limit && connection_.bytesReceived() >= limit) {
-    connection_.close(CloseMode::Now);
-    return true;
-  }
-  return false;
-}
-
 void RouterLogin::Peer::onSecureChunk(ByteSpan data) {
-  if (dropCheck() || secure_ == Secure::Silent)
+  if (secure_ == Secure::Silent)
     return;
   const LoginFaults& faults = owner_.faults_;
   if (faults.refuseSecure || faults.neverChallenge)
@@ -198,7 +188,7 @@ void RouterLogin::Peer::onFrames() {
 
 void RouterLogin::Peer::onLegacyChunk(ByteSpan data) {
   const LoginFaults& faults = owner_.faults_;
-  if (dropCheck() || legacyState_ == Legacy::Silent || faults.noLegacy || faults.neverChallenge)
+  if (legacyState_ == Legacy::Silent || faults.noLegacy || faults.neverChallenge)
     return;
   legacyBuffer_.insert(legacyBuffer_.end(), data.begin(), data.end());
   if (legacyState_ == Legacy::WaitValue)
@@ -428,7 +418,7 @@ const char* loginOptionsUsage() {
          "  (default: --user admin with an empty password)\n"
          "  --required-client <version>  --skin <name>  --change-password\n"
          "  faults: --refuse-secure --no-legacy --wrong-proof --never-challenge\n"
-         "          --garbage-frames --drop-after <bytes>\n";
+         "          --garbage-frames\n";
 }
 
 int applyLoginOption(RouterLogin& login, int argc, char** argv, int i) {
@@ -448,8 +438,8 @@ int applyLoginOption(RouterLogin& login, int argc, char** argv, int i) {
     login.changePasswordForAll();
     return 1;
   }
-  bool valued = arg == "--user" || arg == "--salted-user" || arg == "--required-client" ||
-                arg == "--skin" || arg == "--drop-after";
+  bool valued =
+      arg == "--user" || arg == "--salted-user" || arg == "--required-client" || arg == "--skin";
   if (!valued)
     return 0;
   if (i + 1 >= argc)
@@ -467,14 +457,8 @@ int applyLoginOption(RouterLogin& login, int argc, char** argv, int i) {
       login.addSaltedUser(name, password);
   } else if (arg == "--required-client") {
     login.facts().requiredClient = value;
-  } else if (arg == "--skin") {
-    login.facts().skin = value;
   } else {
-    char* end = nullptr;
-    unsigned long long n = std::strtoull(value.c_str(), &end, 10);
-    if (value.empty() || *end)
-      return -1;
-    faults.dropAfterBytes = n;
+    login.facts().skin = value;
   }
   return 2;
 }

@@ -2,7 +2,8 @@
 // legacy exchange on channel 5 (both ending in encrypted frames), and the router handlers a
 // freshly logged-in client talks to: the login handler (13, 4) and CMD_NOOP on handler 1. Other
 // router handlers plug in through RouterLogin::addHandler. Fault switches make the router
-// misbehave in the ways the client must survive.
+// misbehave in the ways the client must survive (dropping the connection after N bytes is the
+// server's own switch, SimServer::setDropAfterBytes).
 #pragma once
 
 #include "api/net/LoginExchange.h"
@@ -30,7 +31,6 @@ struct LoginFaults {
   bool wrongProof = false;     // sends a proof that does not match
   bool neverChallenge = false; // swallows the first challenge and says nothing at all
   bool garbageFrames = false;  // answers every logged-in request with undecryptable bytes
-  uint64_t dropAfterBytes = 0; // closes the connection once this many bytes came in (0: never)
 };
 
 struct RouterFacts {

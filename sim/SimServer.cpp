@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,19 +36,14 @@ std::unique_ptr<ChannelHandler> createEchoHandler(uint8_t channel) {
 
 SimConnection::SimConnection(Reactor& reactor, int fd, uint64_t id,
                              const std::map<uint8_t, ChannelHandlerFactory>& registry,
-                             std::function<void(uint64_t)> onGone)
-    : reactor_(reactor), fd_(fd), id_(id), onGone_(std::move(onGone)) {
+                             std::function<void(uint64_t)> onGone, uint64_t dropAfter)
+    : reactor_(reactor), fd_(fd), id_(id), onGone_(std::move(onGone)), dropAfter_(dropAfter) {
   for (auto& [channel, factory] : registry)
     handlers_[channel] = factory(*this);
   updateWatch();
 }
 
-SimConnection::~SimConnection() {
-  if (fd_ >= 0) {
-    reactor_.unwatch(fd_);
-    ::close(fd_);
-  }
-}
+SimConnection::~SimConnection() { shutDown(); }
 
 void SimConnection::send(uint8_t channel, ByteSpan payload) {
   if (fd_ < 0 || closeAfterFlush_)
@@ -97,6 +93,10 @@ void SimConnection::readSome() {
 void SimConnection::frame(ByteSpan data) {
   reader_.feed(data, [this](uint8_t raw, uint8_t channel, ByteSpan payload) {
     bytesReceived_ += payload.size();
+    if (dropAfter_ && bytesReceived_ >= dropAfter_) {
+      close(CloseMode::Now);
+      return false;
+    }
     auto it = handlers_.find(channel);
     if (it != handlers_.end() && it->second)
       it->second->onChunk(*this, raw, payload);
@@ -154,19 +154,25 @@ void SimServer::registerChannel(uint8_t channel, ChannelHandlerFactory factory) 
 }
 
 Expected<uint16_t> SimServer::listen(uint16_t port, const std::string& host) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1)
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list)
     return makeError("bad listen address " + host);
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0)
+  int fd = ::socket(list->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    ::freeaddrinfo(list);
     return makeError(std::string("socket: ") + std::strerror(errno));
+  }
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  socklen_t len = sizeof addr;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  bool ok = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0 && ::listen(fd, 16) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0;
+  ::freeaddrinfo(list);
+  if (!ok) {
     std::string text = std::string("listen: ") + std::strerror(errno);
     ::close(fd);
     return makeError(text);
@@ -176,7 +182,8 @@ Expected<uint16_t> SimServer::listen(uint16_t port, const std::string& host) {
     ::close(listenFd_);
   }
   listenFd_ = fd;
-  port_ = ntohs(addr.sin_port);
+  port_ = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                                      : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   reactor_.watch(listenFd_, IoRead, [this](unsigned int) { onAccept(); });
   return port_;
 }
@@ -193,7 +200,8 @@ void SimServer::onAccept() {
         connections_.erase(gone);
     });
   };
-  connections_[id] = std::make_unique<SimConnection>(reactor_, fd, id, registry_, onGone);
+  connections_[id] =
+      std::make_unique<SimConnection>(reactor_, fd, id, registry_, onGone, dropAfter_);
 }
 
 void SimServer::forEachConnection(const std::function<void(SimConnection&)>& fn) {

@@ -35,7 +35,7 @@ class SimConnection {
 public:
   SimConnection(Reactor& reactor, int fd, uint64_t id,
                 const std::map<uint8_t, ChannelHandlerFactory>& registry,
-                std::function<void(uint64_t)> onGone);
+                std::function<void(uint64_t)> onGone, uint64_t dropAfter = 0);
   ~SimConnection();
   SimConnection(const SimConnection&) = delete;
   SimConnection& operator=(const SimConnection&) = delete;
@@ -67,6 +67,7 @@ private:
   Bytes output_;
   bool closeAfterFlush_ = false;
   uint64_t bytesReceived_ = 0;
+  uint64_t dropAfter_;
 };
 
 class SimServer {
@@ -79,7 +80,12 @@ public:
   // Every new connection gets a handler for `channel` from `factory`; replaces an earlier one.
   void registerChannel(uint8_t channel, ChannelHandlerFactory factory);
 
-  // Listens on host:port (port 0 picks a free one); returns the bound port, or the failure.
+  // Fault switch: every connection accepted from now on is cut (without flushing) once it has
+  // received this many payload bytes; 0 turns it off.
+  void setDropAfterBytes(uint64_t bytes) { dropAfter_ = bytes; }
+
+  // Listens on host:port, host a numeric IPv4 or IPv6 address (port 0 picks a free one);
+  // returns the bound port, or the failure.
   Expected<uint16_t> listen(uint16_t port, const std::string& host = "127.0.0.1");
   uint16_t port() const { return port_; }
 
@@ -96,6 +102,7 @@ private:
   int listenFd_ = -1;
   uint16_t port_ = 0;
   uint64_t nextId_ = 1;
+  uint64_t dropAfter_ = 0;
   std::map<uint8_t, ChannelHandlerFactory> registry_;
   std::map<uint64_t, std::unique_ptr<SimConnection>> connections_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -12,7 +12,8 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: nimbalux-sim [--port <port>] [--host <ipv4>] [--echo <channel>]...\n");
+               "usage: nimbalux-sim [--port <port>] [--host <address>] [--echo <channel>]...\n"
+               "                    [--drop-after <bytes>]\n");
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
 }
 
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
     unsigned long value = 0;
     if (arg == "--port" && hasValue && parseNumber(argv[i + 1], 65535, value)) {
       port = value;
+    } else if (arg == "--drop-after" && hasValue && parseNumber(argv[i + 1], ~0ul, value)) {
+      server.setDropAfterBytes(value);
     } else if (arg == "--host" && hasValue) {
       host = argv[i + 1];
     } else if (arg == "--echo" && hasValue && parseNumber(argv[i + 1], 254, value)) {

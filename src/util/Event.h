@@ -13,6 +13,7 @@ enum EventInterface : unsigned int {
   kMessageEventInterface = 2001,
   kTimerEventInterface = 2002,
   kConnectionEventInterface = 2003,
+  kLoginResultEventInterface = 2004, // the session layer's login outcome
 };
 
 class Event : public IBase {};

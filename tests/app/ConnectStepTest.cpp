@@ -178,8 +178,8 @@ TEST_F(ConnectStepTest, MisbehavingRouters) {
        "wrong username or password"},
       {"garbage frames", [](auto& f) { f.garbageFrames = true; }, ConnectOutcome::Disconnected,
        "decryption failed"},
-      {"drop after 40 bytes", [](auto& f) { f.dropAfterBytes = 40; }, ConnectOutcome::Disconnected,
-       "peer closed connection"},
+      {"drop after 40 bytes", [this](auto&) { server.setDropAfterBytes(40); },
+       ConnectOutcome::Disconnected, "peer closed connection"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,6 @@
 #include "api/net/Connection.h"
 
+#include "api/wire/Message.h"
 #include "util/Log.h"
 
 #include <cerrno>
@@ -402,6 +403,41 @@ std::vector<std::pair<std::string, std::string>> Connection::textDescription(boo
   closing_ = true;
   output_.clear();
   return out;
+}
+
+nv::message Connection::describe() const {
+  nv::message m;
+  m.set(nv::string_id(1), address_);
+  m.set(nv::u32_id(2), port_);
+  m.set(nv::u64_id(3), static_cast<uint64_t>(static_cast<int64_t>(fd_)));
+  m.set(nv::bool_id(4), false);
+  return m;
+}
+
+bool Connection::adopt(const nv::message& description) {
+  if (state_ != State::Idle && state_ != State::Closed)
+    return false;
+  if (!description.has(nv::u64_id(3)) || description.get(nv::bool_id(4)))
+    return false;
+  uint64_t handle = description.get(nv::u64_id(3));
+  int type = 0;
+  socklen_t len = sizeof type;
+  if (handle > uint64_t(INT32_MAX) ||
+      ::getsockopt(int(handle), SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM)
+    return false;
+  fd_ = static_cast<int>(handle);
+  int flags = ::fcntl(fd_, F_GETFL);
+  ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+  ::fcntl(fd_, F_SETFD, FD_CLOEXEC); // ours now: not handed to further children by accident
+  address_ = description.get(nv::string_id(1));
+  if (uint32_t port = description.get(nv::u32_id(2)))
+    port_ = port;
+  closing_ = false;
+  closeAfterFlush_ = false;
+  reader_ = ChunkReader();
+  state_ = State::Up;
+  updateWatch();
+  return true;
 }
 
 } // namespace kestel

@@ -67,18 +67,19 @@ Reference<Connection> createConnection(Reactor& reactor, ConnectionOptions optio
 class Connection final : public IConnection {
 public:
   Connection(Reactor& reactor, ConnectionOptions options);
-  ~Connection() override;
 
   const std::string& address() const override { return address_; }
   uint32_t port() const override { return port_; }
   void connect(const std::string& address, uint32_t port) override;
   void close(CloseMode mode, const std::string& reason = {}) override;
+  nv::message describe() const override;
   void addReceiver(uint8_t channel, IChannelReceiver* receiver) override;
   void removeReceiver(uint8_t channel, IChannelReceiver* receiver) override;
   void send(uint8_t channel, const uint8_t* data, size_t length) override;
   void addListener(EventListener* listener) override;
   void removeListener(EventListener* listener) override;
   std::vector<std::pair<std::string, std::string>> textDescription(bool release) override;
+  [[nodiscard]] bool adopt(const nv::message& description) override;
   bool isUp() const override { return state_ == State::Up; }
   bool isClosed() const override { return state_ == State::Closed; }
 
@@ -86,6 +87,8 @@ public:
   size_t pendingOutput() const { return output_.size(); }
 
 private:
+  ~Connection() override; // counted: released through Reference only
+
   enum class State { Idle, Resolving, Connecting, Up, Closed };
   struct ResolveSlot;
 

@@ -43,12 +43,16 @@ public:
   virtual const std::string& address() const = 0;
   virtual uint32_t port() const = 0;
 
-  // Starts resolving and connecting; port 0 keeps the previous port (8291 by default).
+  // Starts resolving and connecting; port 0 keeps the previous port (8291 by default). Ignored
+  // while an attempt is under way or the connection is up; a closed connection may start again.
   virtual void connect(const std::string& address, uint32_t port) = 0;
   // AfterFlush with output pending: closes once it is sent. Otherwise closes at once, dropping
   // queued output, and tells the listeners "closed" with `reason` (empty for a normal close).
   // Closing a closed connection does nothing.
   virtual void close(CloseMode mode, const std::string& reason = {}) = 0;
+
+  // Message for adopt(): key 1 address, 2 port, 3 socket descriptor (u64), 4 false (not MAC).
+  virtual nv::message describe() const = 0;
 
   // The first receiver registered for a channel gets its chunks; chunks of a channel nobody
   // receives are skipped. The caller keeps the receiver alive until it removes it.
@@ -66,6 +70,10 @@ public:
   // the connection stops watching the socket and leaves it open (and inheritable across exec)
   // for the process that adopts it; the object is then inert.
   virtual std::vector<std::pair<std::string, std::string>> textDescription(bool release) = 0;
+
+  // Takes over an open connection described by describe() and marks it up; false (nothing
+  // changed) when the message names no usable socket or this object is already in use.
+  [[nodiscard]] virtual bool adopt(const nv::message& description) = 0;
 
   virtual bool isUp() const = 0;
   virtual bool isClosed() const = 0;

@@ -1,5 +1,7 @@
 #include "api/net/LegacySession.h"
 
+#include "api/net/SecureSession.h"
+
 #include "api/wire/Vocabulary.h"
 #include "crypto/Md.h"
 #include "util/Log.h"
@@ -197,6 +199,13 @@ void LegacySession::fail(const std::string& reason) {
   Reference<LegacySession> keep(this);
   stop();
   connection_->close(CloseMode::Now, reason);
+}
+
+Reference<LegacySession> createLegacyProxy(ILooper* looper) {
+  IConnection* connection = routerConnection();
+  if (!looper || !connection)
+    return nullptr;
+  return makeRef<LegacySession>(currentReactor(), *connection, looperHooks(looper));
 }
 
 } // namespace kestel

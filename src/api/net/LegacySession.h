@@ -8,6 +8,7 @@
 
 #include "api/net/IConnection.h"
 #include "api/net/LegacyCrypto.h"
+#include "api/net/Looper.h"
 #include "api/net/SessionSupport.h"
 
 #include <deque>
@@ -23,7 +24,7 @@ inline constexpr uint8_t kLegacyChannel = 5;
 inline constexpr size_t kLegacyChallengeLength = 16;
 Bytes legacyLoginResponse(std::string_view password, ByteSpan challenge);
 
-class LegacySession final : public IBase, public IChannelReceiver {
+class LegacySession final : public ISession, public IChannelReceiver {
 public:
   // Registers for channel 5. The seed state is keyed from clock readings.
   LegacySession(Reactor& reactor, IConnection& connection, SessionHooks hooks);
@@ -31,7 +32,7 @@ public:
 
   // The first post starts the handshake; messages are queued until it is over, then sent in
   // order. A message without SYS_TO is logged and dropped.
-  void post(const nv::message& message);
+  void post(const nv::message& message) override;
   // Starts the handshake without a message (does nothing when it already started).
   void startHandshake();
   void receive(uint8_t channelByte, const uint8_t* data, size_t length) override;
@@ -48,7 +49,7 @@ public:
   // Removes the timers, leaves channel 5, drops queued messages and states.
   void stop();
 
-  uint32_t agentId() const { return agentId_; }
+  uint32_t agentId() const override { return agentId_; }
   void setAgentId(uint32_t id) { agentId_ = id; }
 
 private:
@@ -72,5 +73,9 @@ private:
   Bytes buffer_;
   KeepAlive keepAlive_;
 };
+
+// A legacy session over the current router connection on the current reactor for `looper`
+// (the connect flow installs it with ILooper::setSession); null when there is no connection.
+Reference<LegacySession> createLegacyProxy(ILooper* looper);
 
 } // namespace kestel

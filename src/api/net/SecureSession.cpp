@@ -238,4 +238,18 @@ void SecureSession::tellListener(bool timedOut) {
   listener->onEvent(*event);
 }
 
+SessionHooks looperHooks(ILooper* looper) {
+  SessionHooks hooks;
+  hooks.deliver = [looper](const nv::message& message) { looper->deliver(message); };
+  hooks.probe = [] { getGlobalHandler()->send(CMD_NOOP, 1, nv::message()); };
+  return hooks;
+}
+
+Reference<ISession> createProxy(ILooper* looper) {
+  IConnection* connection = routerConnection();
+  if (!looper || !connection)
+    return nullptr;
+  return makeRef<SecureSession>(currentReactor(), *connection, looperHooks(looper));
+}
+
 } // namespace kestel

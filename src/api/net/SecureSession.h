@@ -10,6 +10,7 @@
 
 #include "api/net/IConnection.h"
 #include "api/net/LoginExchange.h"
+#include "api/net/Looper.h"
 #include "api/net/SessionSupport.h"
 #include "crypto/SessionCipher.h"
 
@@ -22,7 +23,7 @@ namespace kestel {
 inline constexpr uint8_t kSecureChannel = 6;
 inline constexpr uint32_t kAnswerTimeoutMs = 3000;
 
-class SecureSession final : public IBase, public IChannelReceiver {
+class SecureSession final : public ISession, public IChannelReceiver {
 public:
   enum State { Idle = 0, ChallengeSent = 1, ResponseSent = 2, LoggedIn = 3, Refused = 4 };
 
@@ -33,7 +34,7 @@ public:
   void start(const std::string& user, const std::string& password, EventListener* listener);
   // Queues the message before the login has finished; sends it as a frame once logged in. A
   // message without SYS_TO is logged and dropped.
-  void post(const nv::message& message);
+  void post(const nv::message& message) override;
   void receive(uint8_t channelByte, const uint8_t* data, size_t length) override;
 
   // Hand-over of a logged-in session: u32 1 = overlay agent id, raw 2 = receive key, raw 3 = send
@@ -46,7 +47,7 @@ public:
   void stop();
 
   int state() const { return state_; }
-  uint32_t agentId() const { return agentId_; }
+  uint32_t agentId() const override { return agentId_; }
   void setAgentId(uint32_t id) { agentId_ = id; }
 
 private:
@@ -77,5 +78,14 @@ private:
   std::unordered_set<std::string> seenVectors_;
   std::deque<std::string> vectorOrder_;
 };
+
+// The looper's session factory: a secure session over the current router connection on the
+// current reactor, handing decoded messages to `looper` and probing through the global handler;
+// null when there is no router connection.
+Reference<ISession> createProxy(ILooper* looper);
+
+// The hooks a session of `looper` uses: deliver to the looper, CMD_NOOP to router handler 1
+// through the global handler.
+SessionHooks looperHooks(ILooper* looper);
 
 } // namespace kestel

@@ -17,7 +17,6 @@ namespace kestel {
 inline constexpr uint32_t kDirectConnection = 0xFFFFFFFF;
 inline constexpr uint32_t kIdleProbeMs = 20000;
 inline constexpr uint32_t kNoAnswerMs = 10000;
-inline constexpr unsigned int kLoginResultEventInterface = 2010;
 
 // Where a session sends what it decodes, and how it probes an idle router (the global handler
 // sends CMD_NOOP to router handler 1).

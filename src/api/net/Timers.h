@@ -24,7 +24,9 @@ Reference<Event> createTimerEvent(unsigned int id, void* context);
 
 class TimerService {
 public:
-  explicit TimerService(Reactor& reactor) : reactor_(reactor) {}
+  // `counterStart` is where the id counter starts counting from (tests start near the wrap).
+  explicit TimerService(Reactor& reactor, uint32_t counterStart = 0)
+      : reactor_(reactor), counter_(counterStart) {}
   ~TimerService(); // removes every timer from the reactor
   TimerService(const TimerService&) = delete;
   TimerService& operator=(const TimerService&) = delete;
@@ -51,7 +53,7 @@ private:
   void fire(uint32_t key);
 
   Reactor& reactor_;
-  uint32_t counter_ = 0;
+  uint32_t counter_;
   std::map<uint32_t, Entry> entries_; // by counter value (caller's id + 1)
 };
 

@@ -394,15 +394,7 @@ void message::removeMatching(uint32_t key, uint32_t mask) {
   if (!body_)
     return;
   const uint32_t want = key & mask;
-  auto match = [&](uint32_t id) { return (id & mask) == want; };
-  Body& b = mut();
-  if (b.inlineBoolId != kNoInlineBool && match(b.inlineBoolId))
-    b.inlineBoolId = kNoInlineBool;
-  if (b.bools)
-    b.bools->eraseIf(match);
-  b.u32s.eraseIf(match);
-  b.scalars.remove_if([&](const ScalarField& f) { return match(f.id); });
-  b.arrays.remove_if([&](const ArrayField& f) { return match(f.id); });
+  detail::eraseFieldsIf(mut(), [&](uint32_t id) { return (id & mask) == want; });
 }
 
 std::vector<uint32_t> message::keys() const {

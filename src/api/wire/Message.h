@@ -192,7 +192,7 @@ private:
               int depth) const;
   bool parseCurrent(const uint8_t* data, size_t len);
   bool parseOlder(const uint8_t* data, size_t len);
-  size_t encodedSize(bool& fits) const;
+  size_t encodedSize(uint32_t& oversized) const;
   void writeTo(uint8_t* out) const;
 
   detail::Body* body_; // null: the shared empty body

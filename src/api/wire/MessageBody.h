@@ -4,6 +4,7 @@
 
 #include "api/wire/Message.h"
 
+#include <algorithm>
 #include <forward_list>
 #include <memory>
 #include <variant>
@@ -18,7 +19,8 @@ inline constexpr uint32_t kNoInlineBool = 0xFFFFFFFF;
 
 // Open addressing with linear probing. Home slot = id modulo capacity; capacity starts at 11 and
 // doubles when count + 1 exceeds capacity/2 + capacity/16. Deleted slots stay as tombstones that
-// later inserts reuse. The slots are allocated on the first insert.
+// later inserts reuse. The first 11 slots live inside the table itself (filled on the first
+// insert); grown tables live on the heap.
 template <typename V> class OpenTable {
 public:
   struct Slot {
@@ -27,8 +29,20 @@ public:
   };
   static constexpr uint32_t kInitialCapacity = 11;
 
+  OpenTable() = default;
+  OpenTable(const OpenTable& other) : cap_(other.cap_), count_(other.count_), magic_(other.magic_) {
+    if (cap_ > kInitialCapacity) {
+      heap_ = std::make_unique<Slot[]>(cap_);
+      std::copy_n(other.slots_, cap_, heap_.get());
+      slots_ = heap_.get();
+    } else if (cap_) {
+      std::copy_n(other.slots_, cap_, inline_);
+      slots_ = inline_;
+    }
+  }
+  OpenTable& operator=(const OpenTable&) = delete;
+
   uint32_t count() const { return count_; }
-  uint32_t capacity() const { return slots_.empty() ? kInitialCapacity : uint32_t(slots_.size()); }
 
   const V* find(uint32_t id) const {
     const uint32_t i = indexOf(id);
@@ -41,10 +55,12 @@ public:
 
   // Inserts an id known to be absent, value-initialised.
   V& insert(uint32_t id) {
-    if (slots_.empty())
-      slots_.assign(kInitialCapacity, Slot{kEmptySlot, V{}});
-    const uint32_t cap = uint32_t(slots_.size());
-    if (count_ + 1 > cap / 2 + cap / 16)
+    if (!cap_) {
+      std::fill_n(inline_, kInitialCapacity, Slot{kEmptySlot, V{}});
+      slots_ = inline_;
+      setCapacity(kInitialCapacity);
+    }
+    if (count_ + 1 > cap_ / 2 + cap_ / 16)
       grow();
     Slot& s = slots_[probeFree(id)];
     s.id = id;
@@ -53,10 +69,30 @@ public:
     return s.value;
   }
 
+  // The value of id, inserted value-initialised when absent. One probe in the common case.
   V& findOrInsert(uint32_t id) {
-    if (V* v = find(id))
-      return *v;
-    return insert(id);
+    if (!cap_)
+      return insert(id);
+    const uint32_t home = homeOf(id);
+    uint32_t i = home;
+    uint32_t tombstone = kNotFound;
+    do {
+      const uint32_t at = slots_[i].id;
+      if (at == id)
+        return slots_[i].value;
+      if (at == kEmptySlot)
+        break;
+      if (at == kDeletedSlot && tombstone == kNotFound)
+        tombstone = i;
+      i = i + 1 == cap_ ? 0 : i + 1;
+    } while (i != home);
+    if (count_ + 1 > cap_ / 2 + cap_ / 16)
+      return insert(id); // grows first, then probes the new table
+    Slot& s = slots_[tombstone != kNotFound ? tombstone : i];
+    s.id = id;
+    s.value = V{};
+    ++count_;
+    return s.value;
   }
 
   bool erase(uint32_t id) {
@@ -70,16 +106,16 @@ public:
 
   // Visits live entries in slot order.
   template <typename F> void forEach(F&& f) const {
-    for (const Slot& s : slots_)
-      if (s.id < kDeletedSlot)
-        f(s.id, s.value);
+    for (uint32_t i = 0; i < cap_; ++i)
+      if (slots_[i].id < kDeletedSlot)
+        f(slots_[i].id, slots_[i].value);
   }
 
   // Removes every live entry for which pred(id) holds.
   template <typename P> void eraseIf(P&& pred) {
-    for (Slot& s : slots_)
-      if (s.id < kDeletedSlot && pred(s.id)) {
-        s.id = kDeletedSlot;
+    for (uint32_t i = 0; i < cap_; ++i)
+      if (slots_[i].id < kDeletedSlot && pred(slots_[i].id)) {
+        slots_[i].id = kDeletedSlot;
         --count_;
       }
   }
@@ -89,10 +125,9 @@ private:
 
   // Lookup stops at the id or at the first empty slot; tombstones are passed over.
   uint32_t indexOf(uint32_t id) const {
-    if (slots_.empty())
+    if (!cap_)
       return kNotFound;
-    const uint32_t cap = uint32_t(slots_.size());
-    const uint32_t home = id % cap;
+    const uint32_t home = homeOf(id);
     uint32_t i = home;
     do {
       const uint32_t at = slots_[i].id;
@@ -100,7 +135,7 @@ private:
         return i;
       if (at == kEmptySlot)
         return kNotFound;
-      i = i + 1 == cap ? 0 : i + 1;
+      i = i + 1 == cap_ ? 0 : i + 1;
     } while (i != home);
     return kNotFound;
   }
@@ -108,25 +143,41 @@ private:
   // The first tombstone on the probe path, else the empty slot that ends it. The load limit
   // guarantees that one of them exists.
   uint32_t probeFree(uint32_t id) const {
-    const uint32_t cap = uint32_t(slots_.size());
-    const uint32_t home = id % cap;
-    uint32_t i = home;
+    uint32_t i = homeOf(id);
     while (slots_[i].id != kEmptySlot && slots_[i].id != kDeletedSlot)
-      i = i + 1 == cap ? 0 : i + 1;
+      i = i + 1 == cap_ ? 0 : i + 1;
     return i;
   }
 
-  void grow() {
-    std::vector<Slot> old;
-    old.swap(slots_);
-    slots_.assign(old.size() * 2, Slot{kEmptySlot, V{}});
-    for (const Slot& s : old)
-      if (s.id < kDeletedSlot)
-        slots_[probeFree(s.id)] = s;
+  // id modulo capacity by multiplication (the capacity changes rarely, ids are looked up often).
+  uint32_t homeOf(uint32_t id) const {
+    const uint64_t low = magic_ * id;
+    return uint32_t((static_cast<unsigned __int128>(low) * cap_) >> 64);
+  }
+  void setCapacity(uint32_t cap) {
+    cap_ = cap;
+    magic_ = UINT64_MAX / cap + 1;
   }
 
-  std::vector<Slot> slots_;
+  void grow() {
+    const uint32_t oldCap = cap_;
+    Slot* old = slots_;
+    std::unique_ptr<Slot[]> oldHeap = std::move(heap_);
+    setCapacity(oldCap * 2);
+    heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
+    slots_ = heap_.get();
+    std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
+    for (uint32_t i = 0; i < oldCap; ++i)
+      if (old[i].id < kDeletedSlot)
+        slots_[probeFree(old[i].id)] = old[i];
+  }
+
+  Slot* slots_ = nullptr;
+  uint32_t cap_ = 0; // 0 until the first insert
   uint32_t count_ = 0;
+  uint64_t magic_ = 0;
+  std::unique_ptr<Slot[]> heap_;
+  Slot inline_[kInitialCapacity];
 };
 
 // u64, addr6, string (std::string), message and raw (bytes).
@@ -195,6 +246,17 @@ inline size_t arrayIndex(uint32_t id) {
 // The slot of a bool, created false when absent: inline while it is the only bool, else in the
 // bool table.
 bool& boolSlot(Body& b, uint32_t id);
+
+// Deletes every field whose id satisfies pred, in one pass over each store.
+template <typename P> void eraseFieldsIf(Body& b, P&& pred) {
+  if (b.inlineBoolId != kNoInlineBool && pred(b.inlineBoolId))
+    b.inlineBoolId = kNoInlineBool;
+  if (b.bools)
+    b.bools->eraseIf(pred);
+  b.u32s.eraseIf(pred);
+  b.scalars.remove_if([&](const ScalarField& f) { return pred(f.id); });
+  b.arrays.remove_if([&](const ArrayField& f) { return pred(f.id); });
+}
 
 // Drops the older of two nodes with the same id (lists hold the newest first).
 void dropOlderDuplicates(Body& b);

@@ -2,6 +2,7 @@
 #include "api/wire/Message.h"
 
 #include "api/wire/MessageBody.h"
+#include "api/wire/Vocabulary.h"
 #include "util/Bytes.h"
 #include "util/Log.h"
 
@@ -30,8 +31,16 @@ size_t fixedElementSize(size_t index) {
   return sizes[index];
 }
 
-// Wire size of an array record; fits turns false when a count or an element is too long.
-size_t arrayWireSize(const ArrayField& f, bool& fits) {
+constexpr uint32_t kNoField = 0xFFFFFFFF;
+
+// Records the first field that exceeds the wire limits.
+void checkLimit(size_t n, uint32_t id, uint32_t& oversized) {
+  if (n > kMaxWireLength && oversized == kNoField)
+    oversized = id;
+}
+
+// Wire size of an array record.
+size_t arrayWireSize(const ArrayField& f, uint32_t& oversized) {
   const size_t index = f.value.index();
   size_t n = 0;
   size_t bytes = 0;
@@ -39,25 +48,25 @@ size_t arrayWireSize(const ArrayField& f, bool& fits) {
     const auto& v = std::get<std::vector<std::string>>(f.value);
     n = v.size();
     for (const std::string& s : v) {
-      fits = fits && s.size() <= kMaxWireLength;
+      checkLimit(s.size(), f.id, oversized);
       bytes += 2 + s.size();
     }
   } else if (index == 5) {
     const auto& v = std::get<std::vector<Bytes>>(f.value);
     n = v.size();
     for (const Bytes& s : v) {
-      fits = fits && s.size() <= kMaxWireLength;
+      checkLimit(s.size(), f.id, oversized);
       bytes += 2 + s.size();
     }
   } else {
     n = std::visit([](const auto& v) { return v.size(); }, f.value);
     bytes = n * fixedElementSize(index);
   }
-  fits = fits && n <= kMaxWireLength;
+  checkLimit(n, f.id, oversized);
   return 6 + bytes;
 }
 
-size_t scalarWireSize(const ScalarField& f, bool& fits) {
+size_t scalarWireSize(const ScalarField& f, uint32_t& oversized) {
   switch (f.value.index()) {
   case 0:
     return 12;
@@ -66,7 +75,7 @@ size_t scalarWireSize(const ScalarField& f, bool& fits) {
   default: {
     const size_t len = f.value.index() == 2 ? std::get<std::string>(f.value).size()
                                             : std::get<Bytes>(f.value).size();
-    fits = fits && len <= kMaxWireLength;
+    checkLimit(len, f.id, oversized);
     return 4 + (len <= 255 ? 1 : 2) + len;
   }
   }
@@ -182,6 +191,11 @@ void writeScalar(Out& o, const ScalarField& f) {
   }
 }
 
+void logOversized(uint32_t id) {
+  kestel::logf("ERROR: can't encode message: field ", kestel::keyName(id),
+               " holds more than 65535 bytes or elements");
+}
+
 const ArrayField* routingField(const Body& b, uint32_t id) {
   for (const ArrayField& f : b.arrays)
     if (f.id == id)
@@ -213,15 +227,16 @@ size_t message::encodedSizeBound() const {
       n += std::get<Bytes>(f.value).size() + 6;
     }
   }
-  bool fits = true;
+  uint32_t ignored = kNoField;
   for (const ArrayField& f : b.arrays)
-    n += arrayWireSize(f, fits);
+    n += arrayWireSize(f, ignored);
   return n;
 }
 
-// The exact encoded size; fits is false when something exceeds the wire limits.
-size_t message::encodedSize(bool& fits) const {
-  fits = true;
+// The exact encoded size; oversized gets the id of a field beyond the wire limits (else stays
+// 0xFFFFFFFF).
+size_t message::encodedSize(uint32_t& oversized) const {
+  oversized = kNoField;
   if (!body_)
     return 2;
   const Body& b = *body_;
@@ -229,9 +244,9 @@ size_t message::encodedSize(bool& fits) const {
   n += 4 * (b.inlineBoolId != kNoInlineBool ? 1 : (b.bools ? b.bools->count() : 0));
   b.u32s.forEach([&](uint32_t, uint32_t v) { n += v <= 255 ? 5 : 8; });
   for (const ScalarField& f : b.scalars)
-    n += scalarWireSize(f, fits);
+    n += scalarWireSize(f, oversized);
   for (const ArrayField& f : b.arrays)
-    n += arrayWireSize(f, fits);
+    n += arrayWireSize(f, oversized);
   return n;
 }
 
@@ -269,10 +284,10 @@ void message::writeTo(uint8_t* out) const {
 }
 
 bool message::flatten(std::vector<uint8_t>& out) const {
-  bool fits = true;
-  const size_t n = encodedSize(fits);
-  if (!fits) {
-    kestel::logLine("ERROR: message value or array too long to encode");
+  uint32_t oversized = kNoField;
+  const size_t n = encodedSize(oversized);
+  if (oversized != kNoField) {
+    logOversized(oversized);
     return false;
   }
   const size_t start = out.size();
@@ -282,10 +297,10 @@ bool message::flatten(std::vector<uint8_t>& out) const {
 }
 
 size_t message::flatten(uint8_t* buf, size_t& capacity) const {
-  bool fits = true;
-  const size_t n = encodedSize(fits);
-  if (!fits) {
-    kestel::logLine("ERROR: message value or array too long to encode");
+  uint32_t oversized = kNoField;
+  const size_t n = encodedSize(oversized);
+  if (oversized != kNoField) {
+    logOversized(oversized);
     capacity = 0;
     return 0;
   }
@@ -446,10 +461,8 @@ private:
     for (size_t i = 0; i < count; ++i) {
       uint16_t len = 0;
       kestel::ByteSpan s;
-      if (!in_.u16le(len) || !in_.span(len, s)) {
-        b_.arrays.push_front(ArrayField{id, std::move(v)});
+      if (!in_.u16le(len) || !in_.span(len, s))
         return false;
-      }
       v.emplace_back(s.begin(), s.end());
     }
     b_.arrays.push_front(ArrayField{id, std::move(v)});

@@ -3,6 +3,8 @@
 
 #include "api/wire/MessageBody.h"
 
+#include <algorithm>
+
 namespace nv {
 
 using detail::ArrayField;
@@ -24,12 +26,39 @@ bool nestedEqual(const Bytes& a, const Bytes& b, int depth,
   return equalAt(message(a.data(), a.size()), message(b.data(), b.size()), depth + 1);
 }
 
-template <typename List> auto findNode(const List& list, uint32_t id) -> decltype(&*list.begin()) {
-  for (const auto& node : list)
-    if (node.id == id)
-      return &node;
-  return nullptr;
-}
+// Lookup of the other message's list fields: a linear walk for short lists, a sorted index for
+// long ones, so that comparing messages of many fields stays O(n log n).
+template <typename Node> class NodeIndex {
+public:
+  explicit NodeIndex(const std::forward_list<Node>& list) : list_(list) {
+    size_t n = 0;
+    for (auto it = list.begin(); it != list.end() && n <= kLinear; ++it)
+      ++n;
+    if (n <= kLinear)
+      return;
+    for (const Node& node : list)
+      sorted_.push_back(&node);
+    std::sort(sorted_.begin(), sorted_.end(),
+              [](const Node* x, const Node* y) { return x->id < y->id; });
+  }
+
+  const Node* find(uint32_t id) const {
+    if (sorted_.empty()) {
+      for (const Node& n : list_)
+        if (n.id == id)
+          return &n;
+      return nullptr;
+    }
+    auto it = std::lower_bound(sorted_.begin(), sorted_.end(), id,
+                               [](const Node* n, uint32_t v) { return n->id < v; });
+    return it != sorted_.end() && (*it)->id == id ? *it : nullptr;
+  }
+
+private:
+  static constexpr size_t kLinear = 16;
+  const std::forward_list<Node>& list_;
+  std::vector<const Node*> sorted_;
+};
 
 const bool* findBool(const Body& b, uint32_t id) {
   if (b.inlineBoolId == id)
@@ -41,8 +70,8 @@ const bool* findBool(const Body& b, uint32_t id) {
 
 using EqualAt = bool (*)(const message&, const message&, int);
 
-bool scalarEqual(const ScalarField& a, const Body& other, int depth, EqualAt eq) {
-  const ScalarField* b = findNode(other.scalars, a.id);
+bool scalarEqual(const ScalarField& a, const NodeIndex<ScalarField>& other, int depth, EqualAt eq) {
+  const ScalarField* b = other.find(a.id);
   if (!b)
     return false;
   if ((a.id & kTagMask) == kTagMessage)
@@ -50,8 +79,8 @@ bool scalarEqual(const ScalarField& a, const Body& other, int depth, EqualAt eq)
   return a.value == b->value;
 }
 
-bool arrayEqual(const ArrayField& a, const Body& other, int depth, EqualAt eq) {
-  const ArrayField* b = findNode(other.arrays, a.id);
+bool arrayEqual(const ArrayField& a, const NodeIndex<ArrayField>& other, int depth, EqualAt eq) {
+  const ArrayField* b = other.find(a.id);
   if (!b)
     return false;
   if ((a.id & ~kTagArray & kTagMask) != kTagMessage)
@@ -81,16 +110,18 @@ void forEachEqual(const Body& a, const Body& b, int depth, EqualAt eq, F&& f) {
     if (const uint32_t* w = b.u32s.find(id); w && *w == v)
       f(id);
   });
+  const NodeIndex<ScalarField> scalars(b.scalars);
   for (const ScalarField& s : a.scalars)
-    if (scalarEqual(s, b, depth, eq))
+    if (scalarEqual(s, scalars, depth, eq))
       f(s.id);
+  const NodeIndex<ArrayField> arrays(b.arrays);
   for (const ArrayField& s : a.arrays)
-    if (arrayEqual(s, b, depth, eq))
+    if (arrayEqual(s, arrays, depth, eq))
       f(s.id);
 }
 
 const Body& emptyBody() {
-  static const Body empty;
+  static const Body empty{};
   return empty;
 }
 
@@ -120,8 +151,12 @@ std::vector<uint32_t> message::commonFields(const message& a, const message& b) 
 }
 
 void message::removeEqual(const message& other) {
-  for (uint32_t id : commonFields(*this, other))
-    removeField(id);
+  std::vector<uint32_t> common = commonFields(*this, other);
+  if (common.empty())
+    return;
+  std::sort(common.begin(), common.end());
+  detail::eraseFieldsIf(
+      mut(), [&](uint32_t id) { return std::binary_search(common.begin(), common.end(), id); });
 }
 
 } // namespace nv

@@ -1,6 +1,7 @@
 #include "NetTestSupport.h"
 
 #include "api/net/Connection.h"
+#include "api/wire/Message.h"
 #include "sim/SimServer.h"
 
 #include <arpa/inet.h>
@@ -163,7 +164,6 @@ TEST_F(ConnectionTest, ExchangesChunksWithTheSimulatorAndSeesPeerClose) {
 
 TEST_F(ConnectionTest, ChunksForAChannelNobodyReceivesAreSkipped) {
   server.registerChannel(9, [](sim::SimConnection&) { return sim::createEchoHandler(9); });
-  sim::SimServer other(reactor);
   auto conn = make();
   Collector six;
   conn->addReceiver(6, &six);
@@ -343,6 +343,69 @@ TEST_F(ConnectionTest, HandOverTextNamesTheSocketAndReleaseLeavesItOpen) {
   conn = nullptr;
   EXPECT_EQ(::fcntl(fd, F_GETFD) >= 0, true); // not closed by the released object
   ::close(fd);
+}
+
+TEST_F(ConnectionTest, AnotherObjectAdoptsTheDescribedSocketAndCarriesOn) {
+  auto first = make();
+  first->connect("127.0.0.1", port);
+  ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
+  nv::message description = first->describe();
+  EXPECT_EQ(description.get(nv::string_id(1)), "127.0.0.1");
+  EXPECT_EQ(description.get(nv::u32_id(2)), port);
+  EXPECT_FALSE(description.get(nv::bool_id(4), true));
+  first->textDescription(true); // released: the socket stays open for the adopter
+  first->removeListener(listener.get());
+  first = nullptr;
+
+  auto second = createConnection(reactor);
+  Collector six;
+  second->addReceiver(6, &six);
+  ASSERT_TRUE(second->adopt(description));
+  EXPECT_TRUE(second->isUp());
+  uint8_t ping[] = {'p', 'i', 'n', 'g'};
+  second->send(6, ping, sizeof ping);
+  ASSERT_TRUE(runUntil(reactor, [&] { return six.bytes.size() == 4; }));
+  EXPECT_EQ(server.connectionCount(), 1u);
+
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  nv::message notSocket;
+  notSocket.set(nv::u64_id(3), uint64_t(fds[0]));
+  auto third = createConnection(reactor);
+  EXPECT_FALSE(third->adopt(notSocket));
+  EXPECT_FALSE(third->adopt(nv::message()));
+  EXPECT_FALSE(second->adopt(description)); // already carrying a connection
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST_F(ConnectionTest, RouterCuttingTheStreamMidwayIsAPeerClose) {
+  sim::SimServer cutting(reactor);
+  cutting.setDropAfterBytes(300);
+  cutting.registerChannel(6, [](sim::SimConnection&) { return sim::createEchoHandler(6); });
+  ASSERT_TRUE(cutting.listen(0).ok());
+  auto conn = make();
+  Collector six;
+  conn->addReceiver(6, &six);
+  conn->connect("127.0.0.1", cutting.port());
+  Bytes data(1000, 7);
+  conn->send(6, data.data(), data.size());
+  ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
+  EXPECT_EQ(listener->connection.back().second, "peer closed connection");
+  EXPECT_EQ(listener->connection.size(), 2u); // up, then closed once
+  EXPECT_LT(six.bytes.size(), data.size());
+  conn->removeListener(listener.get());
+}
+
+TEST_F(ConnectionTest, NameResolvingToIpv6LoopbackConnects) {
+  sim::SimServer six6(reactor);
+  if (!six6.listen(0, "::1").ok())
+    GTEST_SKIP() << "no IPv6 loopback here";
+  auto conn = make();
+  conn->connect("::1", six6.port());
+  ASSERT_TRUE(runUntil(reactor, [&] { return up() || closed(); }));
+  EXPECT_TRUE(up());
+  conn->removeListener(listener.get());
 }
 
 } // namespace

@@ -54,6 +54,8 @@ public:
     if (!closed_)
       sent.emplace_back(channel, Bytes(data, data + length));
   }
+  nv::message describe() const override { return {}; }
+  bool adopt(const nv::message&) override { return false; }
   void addListener(EventListener*) override {}
   void removeListener(EventListener*) override {}
   std::vector<std::pair<std::string, std::string>> textDescription(bool) override { return {}; }

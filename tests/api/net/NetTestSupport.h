@@ -2,6 +2,7 @@
 // listener that records events, and a bounded loop that turns the reactor until a condition holds.
 #pragma once
 
+#include "api/net/Events.h"
 #include "api/net/IConnection.h"
 #include "api/net/PollReactor.h"
 #include "api/net/Timers.h"
@@ -46,11 +47,14 @@ public:
       connection.emplace_back(c->state(), c->reason());
     if (auto* t = static_cast<ITimerEvent*>(event.cast(kTimerEventInterface)))
       timers.push_back(t->timerId());
+    if (const nv::message* m = messageOf(event))
+      messages.push_back(*m);
     if (onAny)
       onAny(event);
   }
   std::vector<std::pair<IConnectionEvent::State, std::string>> connection;
   std::vector<unsigned int> timers;
+  std::vector<nv::message> messages;
   std::function<void(Event&)> onAny;
 };
 

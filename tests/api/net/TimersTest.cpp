@@ -110,6 +110,29 @@ TEST_F(TimerServiceTest, IdsStartAtZeroForTheCallerAndTimersBelongToListenerAndC
   EXPECT_EQ(reactor.timerCount(), 0u);
 }
 
+TEST_F(TimerServiceTest, TheCounterSkipsZeroAndLiveIdsWhenItWraps) {
+  TimerService service(reactor, 0xFFFFFFFE);
+  auto listener = makeRef<RecordingListener>();
+  unsigned int last = service.addTimer(10, listener.get(), nullptr, false);
+  unsigned int wrapped = service.addTimer(10, listener.get(), nullptr, false);
+  EXPECT_EQ(last, 0xFFFFFFFEu); // counter 0xFFFFFFFF: never the "none" id
+  EXPECT_EQ(wrapped, 0u);       // counter 0 skipped, 1 used
+  EXPECT_EQ(service.addTimer(10, nullptr, nullptr, false), 0xFFFFFFFFu);
+  reactor.advance(10);
+  EXPECT_EQ(listener->timers, (std::vector<unsigned int>{last, wrapped}));
+}
+
+TEST(PollReactor, SystemClockRunsDueTimersAndPostedTasks) {
+  PollReactor reactor;
+  int fired = 0;
+  reactor.addTimer(
+      0, [&] { ++fired; }, false);
+  reactor.post([&] { ++fired; });
+  reactor.runOnce(0);
+  EXPECT_EQ(fired, 2);
+  EXPECT_GT(reactor.now(), 0);
+}
+
 TEST_F(TimerServiceTest, RemoveByIdAndRepeat) {
   auto listener = makeRef<RecordingListener>();
   unsigned int repeat = addTimer(10, listener.get(), nullptr, true);

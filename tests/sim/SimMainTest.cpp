@@ -1,0 +1,94 @@
+// The nimbalux-sim program itself: "--port 0" prints the chosen port, and a client connection
+// exchanges chunks with it over loopback.
+#include "api/net/Connection.h"
+#include "api/net/PollReactor.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kestel {
+namespace {
+
+// The program is built next to the tests: <build>/tests/sim_tests and <build>/sim/nimbalux-sim.
+std::string simPath() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0)
+    return {};
+  std::string exe(buf, size_t(n));
+  return exe.substr(0, exe.rfind('/')) + "/../sim/nimbalux-sim";
+}
+
+class SimProcess {
+public:
+  explicit SimProcess(const std::string& path) {
+    int out[2];
+    if (::pipe(out) != 0)
+      return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      ::execl(path.c_str(), "nimbalux-sim", "--port", "0", "--echo", "6", nullptr);
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string line;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n')
+      line += c;
+    ::close(out[0]);
+    port = line.empty() ? 0 : std::stoi(line);
+  }
+  ~SimProcess() {
+    if (pid_ <= 0)
+      return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  int port = 0;
+
+private:
+  pid_t pid_ = -1;
+};
+
+struct Collector final : IChannelReceiver {
+  void receive(uint8_t, const uint8_t* data, size_t length) override {
+    bytes.insert(bytes.end(), data, data + length);
+  }
+  Bytes bytes;
+};
+
+TEST(SimMain, PrintsItsPortAndEchoesChunks) {
+  std::string path = simPath();
+  if (::access(path.c_str(), X_OK) != 0)
+    GTEST_SKIP() << "nimbalux-sim not built at " << path;
+  SimProcess sim(path);
+  ASSERT_GT(sim.port, 0);
+  ASSERT_LT(sim.port, 65536);
+
+  PollReactor reactor(PollReactor::Clock::Manual);
+  auto conn = createConnection(reactor);
+  Collector six;
+  conn->addReceiver(6, &six);
+  conn->connect("127.0.0.1", uint32_t(sim.port));
+  Bytes data(600);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = uint8_t(i * 13);
+  conn->send(6, data.data(), data.size());
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (six.bytes.size() < data.size() && std::chrono::steady_clock::now() < limit)
+    reactor.runOnce(10);
+  EXPECT_EQ(six.bytes, data);
+  conn->close(CloseMode::Now);
+}
+
+} // namespace
+} // namespace kestel
