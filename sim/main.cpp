@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   unsigned long port = 8291;
   std::string host = "127.0.0.1";
   sim::RouterLogin login;
+  login.install(server); // channels 5 and 6; an --echo of either replaces it
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used < 0) {
@@ -62,7 +63,6 @@ int main(int argc, char** argv) {
     ++i;
   }
   login.ensureDefaultUser();
-  login.install(server);
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

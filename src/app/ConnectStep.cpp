@@ -83,6 +83,8 @@ void ConnectStep::onConnectionEvent(IConnectionEvent& event) {
 }
 
 void ConnectStep::startLogin() {
+  if (request_.legacyFirst && request_.legacyMode)
+    return startLegacy();
   logLine("startKeyExchange");
   SessionHooks hooks{[this](const nv::message& m) { onMessage(m); }, [this] { probe(); }};
   secure_ = makeRef<SecureSession>(reactor_, *connection_, hooks);
@@ -102,7 +104,8 @@ void ConnectStep::onLoginFailed(bool timedOut) {
 // The router did not answer the secure login. Whether it supports the legacy one shows in its
 // answer to the legacy handshake, which carries no credentials.
 void ConnectStep::startLegacy() {
-  secure_->stop();
+  if (secure_)
+    secure_->stop();
   secure_ = nullptr;
   SessionHooks hooks{[this](const nv::message& m) { onMessage(m); }, [this] { probe(); }};
   legacy_ = makeRef<LegacySession>(reactor_, *connection_, hooks);

@@ -27,7 +27,9 @@ struct ConnectRequest {
   uint32_t port = 0; // 0: the default port
   std::string login;
   std::string password;
-  bool legacyMode = false; // the user allows the legacy login
+  bool legacyMode = false;  // the user allows the legacy login
+  bool legacyFirst = false; // go straight to the legacy login (a router known to lack the secure
+                            // one); needs legacyMode
 };
 
 struct ConnectOutcome {
