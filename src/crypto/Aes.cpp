@@ -164,16 +164,18 @@ void Aes128::decryptBlock(const uint8_t* in, uint8_t* out) const {
   runRounds(tables().td, tables().inverse, decWords_, in, out, 3);
 }
 
-void Aes128::encryptCbcBlocks(uint8_t* data, size_t count, uint8_t* vector) const {
+void Aes128::encryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
+                              uint8_t* vector) const {
   if (useAesNi())
-    return aesNiEncryptCbc(encBytes_, data, count, vector);
-  BlockCipher::encryptCbcBlocks(data, count, vector);
+    return aesNiEncryptCbc(encBytes_, in, out, count, vector);
+  BlockCipher::encryptCbcBlocks(in, out, count, vector);
 }
 
-void Aes128::decryptCbcBlocks(uint8_t* data, size_t count, uint8_t* vector) const {
+void Aes128::decryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
+                              uint8_t* vector) const {
   if (useAesNi())
-    return aesNiDecryptCbc(decBytes_, data, count, vector);
-  BlockCipher::decryptCbcBlocks(data, count, vector);
+    return aesNiDecryptCbc(decBytes_, in, out, count, vector);
+  BlockCipher::decryptCbcBlocks(in, out, count, vector);
 }
 
 } // namespace kestel

@@ -19,8 +19,10 @@ public:
   size_t blockLength() const override { return 16; }
   void encryptBlock(const uint8_t* in, uint8_t* out) const override;
   void decryptBlock(const uint8_t* in, uint8_t* out) const override;
-  void encryptCbcBlocks(uint8_t* data, size_t count, uint8_t* vector) const override;
-  void decryptCbcBlocks(uint8_t* data, size_t count, uint8_t* vector) const override;
+  void encryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
+                        uint8_t* vector) const override;
+  void decryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
+                        uint8_t* vector) const override;
 
 private:
   // Round keys as FIPS 197 words (portable path) and as bytes (AES-NI path).
@@ -32,8 +34,10 @@ private:
 
 // AES-NI primitives (AesNi.cpp); call only when useAesNi(). Round keys are 11 x 16 bytes; the
 // decryption keys are the equivalent-inverse-cipher keys in the order they are applied.
-void aesNiEncryptCbc(const uint8_t* roundKeys, uint8_t* data, size_t count, uint8_t* vector);
-void aesNiDecryptCbc(const uint8_t* decKeys, uint8_t* data, size_t count, uint8_t* vector);
+void aesNiEncryptCbc(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out, size_t count,
+                     uint8_t* vector);
+void aesNiDecryptCbc(const uint8_t* decKeys, const uint8_t* in, uint8_t* out, size_t count,
+                     uint8_t* vector);
 void aesNiEncryptBlock(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out);
 void aesNiDecryptBlock(const uint8_t* decKeys, const uint8_t* in, uint8_t* out);
 

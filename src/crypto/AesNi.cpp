@@ -18,6 +18,7 @@ KESTEL_AES_TARGET inline void loadKeys(const uint8_t* bytes, __m128i* k) {
 
 KESTEL_AES_TARGET inline __m128i encrypt(const __m128i* k, __m128i b) {
   b = _mm_xor_si128(b, k[0]);
+#pragma GCC unroll 9
   for (int r = 1; r < 10; ++r)
     b = _mm_aesenc_si128(b, k[r]);
   return _mm_aesenclast_si128(b, k[10]);
@@ -25,6 +26,7 @@ KESTEL_AES_TARGET inline __m128i encrypt(const __m128i* k, __m128i b) {
 
 KESTEL_AES_TARGET inline __m128i decrypt(const __m128i* k, __m128i b) {
   b = _mm_xor_si128(b, k[0]);
+#pragma GCC unroll 9
   for (int r = 1; r < 10; ++r)
     b = _mm_aesdec_si128(b, k[r]);
   return _mm_aesdeclast_si128(b, k[10]);
@@ -55,42 +57,47 @@ KESTEL_AES_TARGET void aesNiDecryptBlock(const uint8_t* decKeys, const uint8_t* 
   secureWipe(k, sizeof k);
 }
 
-KESTEL_AES_TARGET void aesNiEncryptCbc(const uint8_t* roundKeys, uint8_t* data, size_t count,
-                                       uint8_t* vector) {
+KESTEL_AES_TARGET void aesNiEncryptCbc(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out,
+                                       size_t count, uint8_t* vector) {
   __m128i k[11];
   loadKeys(roundKeys, k);
   __m128i chain = load(vector);
-  for (size_t n = 0; n < count; ++n, data += 16) {
-    chain = encrypt(k, _mm_xor_si128(load(data), chain));
-    store(data, chain);
+  for (size_t n = 0; n < count; ++n, in += 16, out += 16) {
+    chain = encrypt(k, _mm_xor_si128(load(in), chain));
+    store(out, chain);
   }
   store(vector, chain);
   secureWipe(k, sizeof k);
 }
 
-// Decryption has no chain dependency between blocks, so eight run side by side.
-KESTEL_AES_TARGET void aesNiDecryptCbc(const uint8_t* decKeys, uint8_t* data, size_t count,
-                                       uint8_t* vector) {
+// Decryption has no chain dependency between blocks, so eight run side by side. All eight
+// inputs are loaded before any output is stored, so in and out may be the same buffer.
+KESTEL_AES_TARGET void aesNiDecryptCbc(const uint8_t* decKeys, const uint8_t* in, uint8_t* out,
+                                       size_t count, uint8_t* vector) {
   __m128i k[11];
   loadKeys(decKeys, k);
   __m128i chain = load(vector);
   size_t n = 0;
-  for (; n + 8 <= count; n += 8, data += 128) {
-    __m128i in[8], b[8];
+  for (; n + 8 <= count; n += 8, in += 128, out += 128) {
+    __m128i c[8], b[8];
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i)
-      b[i] = _mm_xor_si128(in[i] = load(data + 16 * i), k[0]);
+      b[i] = _mm_xor_si128(c[i] = load(in + 16 * i), k[0]);
+#pragma GCC unroll 9
     for (int r = 1; r < 10; ++r)
+#pragma GCC unroll 8
       for (int i = 0; i < 8; ++i)
         b[i] = _mm_aesdec_si128(b[i], k[r]);
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
-      store(data + 16 * i, _mm_xor_si128(_mm_aesdeclast_si128(b[i], k[10]), chain));
-      chain = in[i];
+      store(out + 16 * i, _mm_xor_si128(_mm_aesdeclast_si128(b[i], k[10]), chain));
+      chain = c[i];
     }
   }
-  for (; n < count; ++n, data += 16) {
-    __m128i in = load(data);
-    store(data, _mm_xor_si128(decrypt(k, in), chain));
-    chain = in;
+  for (; n < count; ++n, in += 16, out += 16) {
+    __m128i c = load(in);
+    store(out, _mm_xor_si128(decrypt(k, c), chain));
+    chain = c;
   }
   store(vector, chain);
   secureWipe(k, sizeof k);
@@ -102,8 +109,8 @@ KESTEL_AES_TARGET void aesNiDecryptCbc(const uint8_t* decKeys, uint8_t* data, si
 
 namespace kestel {
 // Never called: useAesNi() is false on processors without the instructions.
-void aesNiEncryptCbc(const uint8_t*, uint8_t*, size_t, uint8_t*) {}
-void aesNiDecryptCbc(const uint8_t*, uint8_t*, size_t, uint8_t*) {}
+void aesNiEncryptCbc(const uint8_t*, const uint8_t*, uint8_t*, size_t, uint8_t*) {}
+void aesNiDecryptCbc(const uint8_t*, const uint8_t*, uint8_t*, size_t, uint8_t*) {}
 void aesNiEncryptBlock(const uint8_t*, const uint8_t*, uint8_t*) {}
 void aesNiDecryptBlock(const uint8_t*, const uint8_t*, uint8_t*) {}
 } // namespace kestel

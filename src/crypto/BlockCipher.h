@@ -14,9 +14,12 @@ public:
   virtual size_t blockLength() const = 0;
   virtual void encryptBlock(const uint8_t* in, uint8_t* out) const = 0;
   virtual void decryptBlock(const uint8_t* in, uint8_t* out) const = 0;
-  // CBC over count blocks in place; ciphers with a faster bulk path override these.
-  virtual void encryptCbcBlocks(uint8_t* data, size_t count, uint8_t* vector) const;
-  virtual void decryptCbcBlocks(uint8_t* data, size_t count, uint8_t* vector) const;
+  // CBC over count blocks from in to out (which may be the same buffer, but must not overlap
+  // otherwise); ciphers with a faster bulk path override these.
+  virtual void encryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
+                                uint8_t* vector) const;
+  virtual void decryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
+                                uint8_t* vector) const;
 };
 
 // Encrypts length bytes in place under the 16-byte chaining vector, which is left at the last
@@ -25,5 +28,9 @@ void cbcEncrypt(const BlockCipher& cipher, uint8_t* data, size_t length, uint8_t
 
 // Decrypts length bytes in place; same contract as cbcEncrypt.
 void cbcDecrypt(const BlockCipher& cipher, uint8_t* data, size_t length, uint8_t* vector);
+
+// Decrypts length bytes from in to out (the same buffer or not overlapping).
+void cbcDecrypt(const BlockCipher& cipher, const uint8_t* in, uint8_t* out, size_t length,
+                uint8_t* vector);
 
 } // namespace kestel

@@ -1,5 +1,9 @@
 #include "crypto/Cpu.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 namespace kestel {
 
 namespace {
@@ -12,10 +16,14 @@ struct Features {
 Features detect() {
   Features f;
 #if defined(__x86_64__) || defined(__i386__)
-  __builtin_cpu_init();
-  f.aes = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
-  f.sha = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
-          __builtin_cpu_supports("ssse3");
+  // Read from cpuid directly: not every compiler knows "sha" for __builtin_cpu_supports.
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d))
+    return f;
+  const bool ssse3 = c & (1u << 9), sse41 = c & (1u << 19), aes = c & (1u << 25);
+  f.aes = aes && sse41;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d))
+    f.sha = (b & (1u << 29)) && ssse3 && sse41;
 #endif
   return f;
 }

@@ -67,6 +67,35 @@ bool proofMatches(std::string_view expectedProof, std::span<const uint8_t> route
   return constantTimeEqual(asBytes(expectedProof), routerProof);
 }
 
+ClientKeyPair makeClientKeyPair(std::span<const uint8_t> random) {
+  KESTEL_ASSERT(random.size() == 32, "crypto/loginexchange");
+  ClientKeyPair pair;
+  ec::Scalar raw;
+  std::copy(random.begin(), random.end(), raw.begin());
+  pair.scalar = ec::clampScalar(raw);
+  secureWipe(raw.data(), raw.size());
+  auto encoded = ec::encodePoint(ec::mul(pair.scalar, ec::basePoint()));
+  // A clamped scalar is a multiple of 8 in [2^254, 2^255), never a multiple of the base point's
+  // odd order (about 2^252), so the public key is never infinity.
+  KESTEL_ASSERT(encoded.ok(), "crypto/loginexchange");
+  pair.publicKey = *encoded;
+  return pair;
+}
+
+Expected<SecureBytes> sharedSecret(const ec::Scalar& scalar, std::span<const uint8_t> routerPoint) {
+  auto point = ec::decodePoint(routerPoint);
+  if (!point.ok())
+    return point.error();
+  ec::Point z = ec::mul(scalar, *point);
+  auto encoded = ec::encodePoint(z);
+  secureWipe(&z, sizeof z);
+  if (!encoded.ok())
+    return makeError("shared secret is the point at infinity");
+  SecureBytes out(encoded->begin(), encoded->end());
+  secureWipe(encoded->data(), encoded->size());
+  return out;
+}
+
 DirectionKeys deriveDirectionKeys(std::span<const uint8_t> sharedSecret) {
   auto expand = [&](KeyDirection direction) {
     SecureBytes start = asymmetricStartKey(sharedSecret, 20, direction, KeySide::Client);

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "crypto/ChallengeResponse.h"
+#include "crypto/Ec.h"
 #include "crypto/Secure.h"
 
 namespace kestel {
@@ -55,5 +56,21 @@ struct DirectionKeys {
 // RFC 3079 asymmetric start keys (20 bytes) from the shared secret, each expanded with
 // HKDF-SHA-1 (empty salt, empty info) to 36 bytes.
 DirectionKeys deriveDirectionKeys(std::span<const uint8_t> sharedSecret);
+
+// The client's side of the curve exchange: a clamped private scalar and its encoded public key.
+struct ClientKeyPair {
+  ec::Scalar scalar;     // wiped by the destructor
+  ec::Encoded publicKey; // sent in the first challenge
+  ~ClientKeyPair() { secureWipe(scalar.data(), scalar.size()); }
+};
+
+// Makes the key pair from 32 random bytes (random32()); asserts the length.
+ClientKeyPair makeClientKeyPair(std::span<const uint8_t> random);
+
+// The shared secret: the 33-byte encoding of scalar x W for the router's point W. Fails when the
+// router's bytes are not a valid point (length, prefix, range, not on the curve, order two) or
+// the product is the point at infinity (a small-order point).
+[[nodiscard]] Expected<SecureBytes> sharedSecret(const ec::Scalar& scalar,
+                                                 std::span<const uint8_t> routerPoint);
 
 } // namespace kestel

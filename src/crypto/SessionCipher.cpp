@@ -44,9 +44,7 @@ uint32_t SessionCipher::decrypt(const uint8_t* protectedBytes, size_t m, uint8_t
   // ones would make the tag position negative.
   if (m == 0 || m % 16 != 0 || m < 32 || m > kFailed)
     return kFailed;
-  if (out != protectedBytes)
-    std::memmove(out, protectedBytes, m);
-  cbcDecrypt(aes_, out, m, vector_);
+  cbcDecrypt(aes_, protectedBytes, out, m, vector_);
 
   const uint8_t b = out[m - 1];
   size_t p = size_t(b) + 1;

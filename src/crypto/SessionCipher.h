@@ -36,10 +36,11 @@ public:
   void setVector(std::span<const uint8_t, kVectorLength> vector);
 
   // Writes the encryptedLength(n) protected bytes of plain into out; cannot fail. plain and out
-  // may be the same buffer.
+  // may be the same buffer (which then holds encryptedLength(n) bytes).
   void encrypt(const uint8_t* plain, size_t n, uint8_t* out);
 
-  // Decrypts m protected bytes into out (room for m bytes) and returns the plaintext length, or
+  // Decrypts m protected bytes into out (room for m bytes; the same buffer as the input or not
+  // overlapping it) and returns the plaintext length, or
   // kFailed when m is not a positive multiple of 16 of at least 32, the tag differs or the
   // padding is malformed. On failure out is wiped.
   [[nodiscard]] uint32_t decrypt(const uint8_t* protectedBytes, size_t m, uint8_t* out);

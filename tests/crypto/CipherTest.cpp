@@ -82,6 +82,20 @@ INSTANTIATE_TEST_SUITE_P(Crypto, CipherPaths,
                            return info.param == CpuPath::Best ? "Best" : "Portable";
                          });
 
+// A block cipher of another block length can only come from a programming error.
+struct EightByteCipher final : BlockCipher {
+  size_t blockLength() const override { return 8; }
+  void encryptBlock(const uint8_t*, uint8_t*) const override {}
+  void decryptBlock(const uint8_t*, uint8_t*) const override {}
+};
+
+TEST(CbcDeathTest, OtherBlockLengthIsFatal) {
+  EightByteCipher cipher;
+  uint8_t data[16] = {}, vector[16] = {};
+  EXPECT_DEATH(cbcEncrypt(cipher, data, 16, vector), "ASSERT in crypto/cbc");
+  EXPECT_DEATH(cbcDecrypt(cipher, data, 16, vector), "ASSERT in crypto/cbc");
+}
+
 TEST(Des, PublishedBlocks) {
   for (const auto& v : test::vectors()["des_block"]) {
     Blob key = fromHex(v["key"].get<std::string>()), out(8);

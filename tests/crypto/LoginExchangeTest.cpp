@@ -155,6 +155,39 @@ TEST(LoginExchange, ResponseUsesNameUpToPlusAndComparesProofExactly) {
             generateAuthenticatorResponse("pw", plain.ntResponse, peer, auth, "admin"));
 }
 
+TEST(LoginExchange, BothSidesReachTheSameSecret) {
+  std::mt19937_64 rng(12);
+  for (int round = 0; round < 20; ++round) {
+    ClientKeyPair client = makeClientKeyPair(test::randomBlob(rng, 32));
+    ClientKeyPair router = makeClientKeyPair(test::randomBlob(rng, 32));
+    auto a = sharedSecret(client.scalar, router.publicKey);
+    auto b = sharedSecret(router.scalar, client.publicKey);
+    ASSERT_TRUE(a.ok() && b.ok());
+    EXPECT_EQ(a->size(), 33u);
+    EXPECT_EQ(toHex(*a), toHex(*b));
+  }
+}
+
+TEST(LoginExchange, SharedSecretRefusesBadAndSmallOrderPoints) {
+  ClientKeyPair client = makeClientKeyPair(Blob(32, 0x5A));
+  Blob truncated(client.publicKey.begin(), client.publicKey.end() - 1);
+  EXPECT_FALSE(sharedSecret(client.scalar, truncated).ok());
+  Blob notOnCurve(33, 0);
+  notOnCurve[0] = 0x02;
+  notOnCurve[32] = 2; // x = 2 is not on the curve
+  EXPECT_FALSE(ec::decodePoint(notOnCurve).ok());
+  EXPECT_FALSE(sharedSecret(client.scalar, notOnCurve).ok());
+  // A point of order four (u = 1) is valid on the curve but gives infinity: refused.
+  std::array<uint8_t, 32> one{};
+  one[0] = 1;
+  auto smallOrder = ec::encodePoint(*ec::pointFromMontgomeryU(one));
+  ASSERT_TRUE(smallOrder.ok());
+  ASSERT_TRUE(ec::decodePoint(*smallOrder).ok());
+  auto refused = sharedSecret(client.scalar, *smallOrder);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().text, "shared secret is the point at infinity");
+}
+
 TEST(Random, PlatformSourceAndWeakFallback) {
   CaptureLogSink log;
   SecureBytes a = random32(), b = random32();

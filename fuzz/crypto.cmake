@@ -1,0 +1,3 @@
+# Decoders of bytes from the router in the crypto layer.
+kestel_fuzz(session_cipher LIBS kestel_crypto)
+kestel_fuzz(ec_point LIBS kestel_crypto)
