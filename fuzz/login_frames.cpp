@@ -66,10 +66,12 @@ void legacyFrames(ByteReader& in) {
   PollReactor reactor(PollReactor::Clock::Manual);
   auto connection = makeRef<NullConnection>();
   auto session = makeRef<LegacySession>(reactor, *connection, SessionHooks{[](auto&) {}, [] {}});
-  legacy::StreamState state(asBytes("fuzz key"));
+  StreamState state;
+  state.key(asBytes("fuzz key"));
+  auto saved = state.save();
   nv::message d;
-  d.set(nv::raw_id(2), state.save());
-  d.set(nv::raw_id(3), state.save());
+  d.set(nv::raw_id(2), std::vector<uint8_t>(saved.begin(), saved.end()));
+  d.set(nv::raw_id(3), std::vector<uint8_t>(saved.begin(), saved.end()));
   if (session->adopt(d))
     connection->feed(5, in);
   session->stop();

@@ -5,6 +5,7 @@
 #include "api/wire/Vocabulary.h"
 #include "crypto/SessionCipher.h"
 #include "crypto/Sha.h"
+#include "crypto/StreamState.h"
 #include "util/Log.h"
 
 #include <cstdlib>
@@ -69,7 +70,7 @@ private:
   const SimUser* candidate_ = nullptr; // named in the secure first challenge
   bool legacy_ = false;
   Legacy legacyState_ = Legacy::WaitValue;
-  std::unique_ptr<legacy::StreamState> legacySend_, legacyReceive_;
+  std::unique_ptr<StreamState> legacySend_, legacyReceive_;
   Bytes legacyBuffer_;
   Bytes legacyChallenge_;
 };
@@ -203,26 +204,32 @@ void RouterLogin::Peer::onLegacyValue() {
   std::memcpy(y.data(), legacyBuffer_.data(), y.size());
   legacyBuffer_.erase(legacyBuffer_.begin(), legacyBuffer_.begin() + legacy::kNumberLength);
   frameRandomBytes(r.data(), r.size());
-  legacy::Number k = legacy::powerOfGenerator(r);
-  legacy::Number shared = legacy::power(y, r);
+  legacy::Number k, shared;
+  if (legacy::powerOfGenerator(r, k) != legacy::Power::Ok ||
+      legacy::power(y, r, shared) != legacy::Power::Ok) {
+    legacyState_ = Legacy::Silent;
+    return connection_.close(CloseMode::Now);
+  }
   // The router sends with the client's receive half and receives with its send half.
-  legacySend_ = std::make_unique<legacy::StreamState>(ByteSpan(shared.data() + 124, 124));
-  legacyReceive_ = std::make_unique<legacy::StreamState>(ByteSpan(shared.data(), 124));
+  legacySend_ = std::make_unique<StreamState>();
+  legacySend_->key(ByteSpan(shared.data() + 124, 124));
+  legacyReceive_ = std::make_unique<StreamState>();
+  legacyReceive_->key(ByteSpan(shared.data(), 124));
   legacy_ = true;
   legacyState_ = Legacy::Framing;
   connection_.send(kLegacyChannel, k);
 }
 
 void RouterLogin::Peer::onLegacyFrames() {
-  constexpr size_t kHeader = 2 + legacy::kCheckLength;
+  constexpr size_t kHeader = 2 + StreamState::kCheckLength;
   while (legacyBuffer_.size() >= kHeader) {
     size_t n = (size_t(legacyBuffer_[0]) << 8) | legacyBuffer_[1];
     if (legacyBuffer_.size() < kHeader + n)
       return;
     Bytes payload(legacyBuffer_.begin() + kHeader, legacyBuffer_.begin() + long(kHeader + n));
-    uint8_t check[legacy::kCheckLength];
-    legacyReceive_->transform(payload.data(), payload.size(), false, check);
-    bool ok = std::memcmp(check, legacyBuffer_.data() + 2, legacy::kCheckLength) == 0;
+    bool ok = legacyReceive_->decrypt(payload.data(), payload.size(),
+                                      std::span<const uint8_t, StreamState::kCheckLength>(
+                                          legacyBuffer_.data() + 2, StreamState::kCheckLength));
     legacyBuffer_.erase(legacyBuffer_.begin(), legacyBuffer_.begin() + long(kHeader + n));
     nv::message message;
     if (ok)
@@ -238,14 +245,15 @@ void RouterLogin::Peer::onLegacyFrames() {
 }
 
 void RouterLogin::Peer::sendLegacy(const Bytes& plain) {
-  constexpr size_t kHeader = 2 + legacy::kCheckLength;
+  constexpr size_t kHeader = 2 + StreamState::kCheckLength;
   if (plain.size() > 0xFFFF)
     return;
   Bytes frame(kHeader + plain.size());
   frame[0] = uint8_t(plain.size() >> 8);
   frame[1] = uint8_t(plain.size());
   std::memcpy(frame.data() + kHeader, plain.data(), plain.size());
-  legacySend_->transform(frame.data() + kHeader, plain.size(), true, frame.data() + 2);
+  StreamState::Check check = legacySend_->encrypt(frame.data() + kHeader, plain.size());
+  std::memcpy(frame.data() + 2, check.data(), check.size());
   if (owner_.faults_.garbageFrames)
     frame[2] ^= 0x5A;
   connection_.send(kLegacyChannel, frame);

@@ -4,6 +4,7 @@
 
 #include "api/wire/Vocabulary.h"
 #include "crypto/Md.h"
+#include "crypto/Secure.h"
 #include "util/Log.h"
 
 #include <chrono>
@@ -12,7 +13,8 @@
 namespace kestel {
 namespace {
 
-constexpr size_t kFrameHeader = 2 + legacy::kCheckLength;
+constexpr size_t kFrameHeader = 2 + StreamState::kCheckLength;
+constexpr size_t kHalf = legacy::kNumberLength / 2;
 
 const nv::u32_id kDescribeAgent{1};
 const nv::raw_id kDescribeSend{2};
@@ -43,9 +45,11 @@ Bytes legacyLoginResponse(std::string_view password, ByteSpan challenge) {
 }
 
 LegacySession::LegacySession(Reactor& reactor, IConnection& connection, SessionHooks hooks)
-    : reactor_(reactor), connection_(&connection), hooks_(std::move(hooks)), seed_(clockSeed()),
+    : reactor_(reactor), connection_(&connection), hooks_(std::move(hooks)),
       keepAlive_(
           reactor, [this] { hooks_.probe(); }, [this] { fail("other end is not responding"); }) {
+  auto seed = clockSeed();
+  seed_.key(seed);
   connection_->addReceiver(kLegacyChannel, this);
   registered_ = true;
 }
@@ -65,9 +69,11 @@ void LegacySession::startHandshake() {
   started_ = true;
   exponent_ = std::make_unique<legacy::Number>();
   frameRandomBytes(exponent_->data(), exponent_->size());
-  uint8_t check[legacy::kCheckLength];
-  seed_.transform(exponent_->data(), exponent_->size(), true, check);
-  legacy::Number k = legacy::powerOfGenerator(*exponent_);
+  seed_.encrypt(exponent_->data(), exponent_->size());
+  legacy::Number k;
+  legacy::Power result = legacy::powerOfGenerator(*exponent_, k);
+  if (result != legacy::Power::Ok)
+    return fail(result == legacy::Power::Failed ? "g**r mod m failed" : "placing k failed");
   logLine("sending first handshake");
   connection_->send(kLegacyChannel, k.data(), k.size());
 }
@@ -87,11 +93,16 @@ void LegacySession::onHandshake(ByteSpan data) {
   std::memcpy(y.data(), data.data(), y.size());
   if (!legacy::usablePeerValue(y))
     return fail("recvd bogus data");
-  legacy::Number s = legacy::power(y, *exponent_);
+  legacy::Number s;
+  legacy::Power result = legacy::power(y, *exponent_, s);
   secureWipe(exponent_->data(), exponent_->size());
   exponent_.reset();
-  send_ = std::make_unique<legacy::StreamState>(ByteSpan(s.data(), 124));
-  receive_ = std::make_unique<legacy::StreamState>(ByteSpan(s.data() + 124, 124));
+  if (result != legacy::Power::Ok)
+    return fail(result == legacy::Power::Failed ? "k**r mod m failed" : "placing s failed");
+  send_ = std::make_unique<StreamState>();
+  send_->key(ByteSpan(s.data(), kHalf));
+  receive_ = std::make_unique<StreamState>();
+  receive_->key(ByteSpan(s.data() + kHalf, kHalf));
   secureWipe(s.data(), s.size());
   pending_ = false;
   std::deque<nv::message> queued;
@@ -113,10 +124,10 @@ void LegacySession::onFrame(ByteSpan data) {
   size_t n = (size_t(buffer_[0]) << 8) | buffer_[1];
   if (buffer_.size() < n + kFrameHeader)
     return;
-  uint8_t check[legacy::kCheckLength];
   Bytes payload(buffer_.begin() + kFrameHeader, buffer_.begin() + long(kFrameHeader + n));
-  receive_->transform(payload.data(), payload.size(), false, check);
-  if (std::memcmp(check, buffer_.data() + 2, legacy::kCheckLength) != 0)
+  std::span<const uint8_t, StreamState::kCheckLength> check(buffer_.data() + 2,
+                                                            StreamState::kCheckLength);
+  if (!receive_->decrypt(payload.data(), payload.size(), check))
     return fail("decryption failed");
   buffer_.erase(buffer_.begin(), buffer_.begin() + long(kFrameHeader + n));
   bool ok = false;
@@ -149,7 +160,8 @@ void LegacySession::sendFrame(const nv::message& original) {
   }
   frame[0] = uint8_t(n >> 8);
   frame[1] = uint8_t(n);
-  send_->transform(frame.data() + kFrameHeader, n, true, frame.data() + 2);
+  StreamState::Check check = send_->encrypt(frame.data() + kFrameHeader, n);
+  std::memcpy(frame.data() + 2, check.data(), check.size());
   connection_->send(kLegacyChannel, frame.data(), frame.size());
 }
 
@@ -158,19 +170,26 @@ nv::message LegacySession::describe() const {
   if (pending_ || !send_)
     return out;
   out.set(kDescribeAgent, agentId_);
-  out.set(kDescribeSend, send_->save());
-  out.set(kDescribeReceive, receive_->save());
+  auto send = send_->save();
+  auto receive = receive_->save();
+  out.set(kDescribeSend, std::vector<uint8_t>(send.begin(), send.end()));
+  out.set(kDescribeReceive, std::vector<uint8_t>(receive.begin(), receive.end()));
+  secureWipe(send.data(), send.size());
+  secureWipe(receive.data(), receive.size());
   return out;
 }
 
 bool LegacySession::adopt(const nv::message& description) {
-  auto send = std::make_unique<legacy::StreamState>();
-  auto receive = std::make_unique<legacy::StreamState>();
-  if (!send->restore(description.get(kDescribeSend)) ||
-      !receive->restore(description.get(kDescribeReceive)))
+  auto send = description.get(kDescribeSend);
+  auto receive = description.get(kDescribeReceive);
+  if (send.size() != StreamState::kSavedLength || receive.size() != StreamState::kSavedLength)
     return false;
-  send_ = std::move(send);
-  receive_ = std::move(receive);
+  send_ = std::make_unique<StreamState>(StreamState::restore(
+      std::span<const uint8_t, StreamState::kSavedLength>(send.data(), send.size())));
+  receive_ = std::make_unique<StreamState>(StreamState::restore(
+      std::span<const uint8_t, StreamState::kSavedLength>(receive.data(), receive.size())));
+  secureWipe(send.data(), send.size());
+  secureWipe(receive.data(), receive.size());
   agentId_ = description.get(kDescribeAgent, kDirectConnection);
   pending_ = false;
   started_ = true;

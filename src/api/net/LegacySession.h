@@ -10,6 +10,8 @@
 #include "api/net/LegacyCrypto.h"
 #include "api/net/Looper.h"
 #include "api/net/SessionSupport.h"
+#include "crypto/StreamState.h"
+#include "util/Bytes.h"
 
 #include <deque>
 #include <memory>
@@ -67,8 +69,8 @@ private:
   bool registered_ = false;
   uint32_t agentId_ = kDirectConnection;
   std::unique_ptr<legacy::Number> exponent_;
-  legacy::StreamState seed_;
-  std::unique_ptr<legacy::StreamState> send_, receive_;
+  StreamState seed_;
+  std::unique_ptr<StreamState> send_, receive_;
   std::deque<nv::message> queue_;
   Bytes buffer_;
   KeepAlive keepAlive_;

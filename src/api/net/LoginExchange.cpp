@@ -149,7 +149,7 @@ std::optional<Bytes> ClientExchange::respond(ByteSpan challenge) {
     passwordHash = ntPasswordHash(password_);
   } else {
     Scalars s = saltedScalars(challenge.subspan(kPointLength), user_, password_);
-    Point t = add(*w, negate(multiply(s.w0, blindingPoint())));
+    Point t = ec::add(*w, negate(multiply(s.w0, blindingPoint())));
     auto z = encode(timesEight(multiply(scalar_, t)));
     auto v = encode(timesEight(multiply(s.w1, t)));
     secureWipe(&s, sizeof s);
@@ -198,7 +198,7 @@ std::optional<Bytes> RouterExchange::challenge(ByteSpan first) {
     secret_.assign(z->begin(), z->end());
     return challenge_;
   }
-  Point y = add(multiply(scalar_, basePoint()), multiply(u.verifier.w0, blindingPoint()));
+  Point y = ec::add(multiply(scalar_, basePoint()), multiply(u.verifier.w0, blindingPoint()));
   auto yEncoded = encode(y);
   auto l = decode(u.verifier.L);
   if (!yEncoded || !l)
