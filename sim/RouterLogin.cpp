@@ -68,6 +68,7 @@ private:
   Bytes buffer_;
   const SimUser* user_ = nullptr;      // set once logged in
   const SimUser* candidate_ = nullptr; // named in the secure first challenge
+  login::RouterUser decoy_;            // stands in for an unknown name
   bool legacy_ = false;
   Legacy legacyState_ = Legacy::WaitValue;
   std::unique_ptr<StreamState> legacySend_, legacyReceive_;
@@ -129,8 +130,10 @@ void RouterLogin::Peer::onFirstChallenge() {
     return; // the rest of the name is still coming
   std::string name(buffer_.begin() + login::kPointLength, buffer_.end() - 1);
   candidate_ = owner_.findUser(name);
+  if (!candidate_)
+    decoy_ = owner_.decoyFor(name);
   exchange_ = std::make_unique<login::RouterExchange>(candidate_ ? &candidate_->login : nullptr,
-                                                      owner_.decoy_.login, routerRandom());
+                                                      decoy_, routerRandom());
   auto challenge = exchange_->challenge(buffer_);
   buffer_.clear();
   if (!challenge) {
@@ -304,9 +307,7 @@ void RouterLogin::addSaltedUser(const std::string& name, const std::string& pass
   u.policy = policy;
   u.changePassword = changePassword_;
   users_.push_back(std::move(u));
-  // Unknown names answer like the salted users, with a decoy verifier.
-  decoy_.login.salted = true;
-  decoy_.login.verifier = login::makeVerifier("", std::to_string(std::rand()), salt);
+  saltedTable_ = true; // unknown names now answer like the salted users
 }
 
 SimUser* RouterLogin::findUser(std::string_view name) {
@@ -315,6 +316,31 @@ SimUser* RouterLogin::findUser(std::string_view name) {
     if (u.login.name == plain)
       return &u;
   return nullptr;
+}
+
+std::array<uint8_t, 32> RouterLogin::makeDecoySecret() {
+  std::array<uint8_t, 32> secret{};
+  frameRandomBytes(secret.data(), secret.size());
+  return secret;
+}
+
+// The same name always gets the same decoy salt and verifier, so that asking twice does not
+// tell an unknown name from a real one.
+login::RouterUser RouterLogin::decoyFor(std::string_view name) const {
+  login::RouterUser decoy;
+  decoy.name = std::string(name);
+  decoy.salted = saltedTable_;
+  if (!saltedTable_)
+    return decoy;
+  Sha256 sha;
+  sha.update(decoySecret_);
+  sha.update(asBytes(loginUserName(name)));
+  uint8_t digest[32];
+  sha.final(digest);
+  std::string password(reinterpret_cast<const char*>(digest + 16), 16);
+  decoy.verifier =
+      login::makeVerifier(name, password, std::span<const uint8_t, login::kSaltLength>(digest, 16));
+  return decoy;
 }
 
 void RouterLogin::changePasswordForAll() {

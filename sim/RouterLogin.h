@@ -87,7 +87,11 @@ private:
   std::optional<nv::message> legacyLogin(Peer& peer, const nv::message& request);
 
   std::vector<SimUser> users_;
-  SimUser decoy_;
+  login::RouterUser decoyFor(std::string_view name) const;
+
+  bool saltedTable_ = false;
+  std::array<uint8_t, 32> decoySecret_ = makeDecoySecret();
+  static std::array<uint8_t, 32> makeDecoySecret();
   LoginFaults faults_;
   RouterFacts facts_;
   std::map<std::vector<uint32_t>, RouterHandler> handlers_;
