@@ -392,7 +392,7 @@ nv::message RouterLogin::loginReply(const SimUser& user) const {
 std::optional<nv::message> RouterLogin::legacyLogin(Peer& peer, const nv::message& request) {
   nv::message reply;
   uint32_t cmd = request.get(SYS_CMD);
-  if (cmd == 4) {
+  if (cmd == 4 && !faults_.noLegacyChallenge) {
     peer.legacyChallenge().resize(kLegacyChallengeLength);
     frameRandomBytes(peer.legacyChallenge().data(), kLegacyChallengeLength);
     reply.set(kLegacyChallenge, peer.legacyChallenge());
@@ -452,18 +452,19 @@ const char* loginOptionsUsage() {
          "  (default: --user admin with an empty password)\n"
          "  --required-client <version>  --skin <name>  --change-password\n"
          "  faults: --refuse-secure --no-legacy --wrong-proof --never-challenge\n"
-         "          --garbage-frames\n";
+         "          --garbage-frames --no-legacy-challenge\n";
 }
 
 int applyLoginOption(RouterLogin& login, int argc, char** argv, int i) {
   std::string arg = argv[i];
   LoginFaults& faults = login.faults();
-  bool* flag = arg == "--refuse-secure"     ? &faults.refuseSecure
-               : arg == "--no-legacy"       ? &faults.noLegacy
-               : arg == "--wrong-proof"     ? &faults.wrongProof
-               : arg == "--never-challenge" ? &faults.neverChallenge
-               : arg == "--garbage-frames"  ? &faults.garbageFrames
-                                            : nullptr;
+  bool* flag = arg == "--no-legacy-challenge" ? &faults.noLegacyChallenge
+               : arg == "--refuse-secure"     ? &faults.refuseSecure
+               : arg == "--no-legacy"         ? &faults.noLegacy
+               : arg == "--wrong-proof"       ? &faults.wrongProof
+               : arg == "--never-challenge"   ? &faults.neverChallenge
+               : arg == "--garbage-frames"    ? &faults.garbageFrames
+                                              : nullptr;
   if (flag) {
     *flag = true;
     return 1;

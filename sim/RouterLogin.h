@@ -26,11 +26,12 @@ struct SimUser {
 };
 
 struct LoginFaults {
-  bool refuseSecure = false;   // never answers channel 6 (an older router)
-  bool noLegacy = false;       // never answers channel 5
-  bool wrongProof = false;     // sends a proof that does not match
-  bool neverChallenge = false; // swallows the first challenge and says nothing at all
-  bool garbageFrames = false;  // answers every logged-in request with undecryptable bytes
+  bool refuseSecure = false;      // never answers channel 6 (an older router)
+  bool noLegacy = false;          // never answers channel 5
+  bool wrongProof = false;        // sends a proof that does not match
+  bool neverChallenge = false;    // swallows the first challenge and says nothing at all
+  bool garbageFrames = false;     // answers every logged-in request with undecryptable bytes
+  bool noLegacyChallenge = false; // answers the legacy challenge step (command 4) with an error
 };
 
 struct RouterFacts {

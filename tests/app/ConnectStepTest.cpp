@@ -137,24 +137,28 @@ TEST_F(ConnectStepTest, WrongPasswordsAndUnknownUsers) {
 TEST_F(ConnectStepTest, LegacyFallbackDecisionTable) {
   struct Case {
     bool refuseSecure, noLegacy, legacyMode;
+    bool noChallenge;
     const char* password;
     ConnectOutcome::Kind kind;
     std::string text;
   } cases[] = {
-      {true, false, true, "pw", ConnectOutcome::LoggedIn, ""},
-      {true, false, true, "bad", ConnectOutcome::WrongLogin, "wrong username or password"},
-      {true, false, false, "pw", ConnectOutcome::LegacyNotAllowed,
+      {true, false, true, false, "pw", ConnectOutcome::LoggedIn, ""},
+      {true, false, true, false, "bad", ConnectOutcome::WrongLogin, "wrong username or password"},
+      {true, false, false, false, "pw", ConnectOutcome::LegacyNotAllowed,
        "router does not support secure connection, please enable Legacy Mode if you want to "
        "connect anyway"},
-      {true, true, true, "pw", ConnectOutcome::Refused, "Router refused connection"},
-      {true, true, false, "pw", ConnectOutcome::Refused, "Router refused connection"},
-      {false, false, true, "bad", ConnectOutcome::WrongLogin, "wrong username or password"},
+      {true, true, true, false, "pw", ConnectOutcome::Refused, "Router refused connection"},
+      {true, true, false, false, "pw", ConnectOutcome::Refused, "Router refused connection"},
+      {false, false, true, false, "bad", ConnectOutcome::WrongLogin, "wrong username or password"},
+      {true, false, true, true, "pw", ConnectOutcome::NoAuthentication,
+       "could not start authentication"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.refuseSecure) + std::to_string(c.noLegacy) +
                  std::to_string(c.legacyMode) + c.password);
     login.faults().refuseSecure = c.refuseSecure;
     login.faults().noLegacy = c.noLegacy;
+    login.faults().noLegacyChallenge = c.noChallenge;
     ConnectOutcome o = connect("admin", c.password, c.legacyMode, c.refuseSecure);
     EXPECT_EQ(c.kind, o.kind) << o.text;
     EXPECT_EQ(c.text, o.text);
