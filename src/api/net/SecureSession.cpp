@@ -52,7 +52,9 @@ void SecureSession::post(const nv::message& message) {
     pending_.push_back(message);
     return;
   }
-  if (encryptor_)
+  // A router whose proof was wrong (state 4) has not shown it knows the password: nothing goes
+  // to it, even though keys exist.
+  if (state_ == LoggedIn && encryptor_)
     sendFrame(message);
 }
 
@@ -97,6 +99,9 @@ void SecureSession::onProof(ByteSpan data) {
   logLine("recvd response");
   if (!exchange_->acceptProof(data)) {
     exchange_.reset();
+    pending_.clear();
+    encryptor_.reset();
+    decryptor_.reset();
     state_ = Refused;
     return tellListener(false);
   }

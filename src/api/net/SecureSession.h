@@ -33,7 +33,7 @@ public:
   // Registers for channel 6, draws the private scalar (random32) and sends the first challenge.
   void start(const std::string& user, const std::string& password, EventListener* listener);
   // Queues the message before the login has finished; sends it as a frame once logged in. A
-  // message without SYS_TO is logged and dropped.
+  // message without SYS_TO is logged and dropped, and so is everything after a refusal.
   void post(const nv::message& message) override;
   void receive(uint8_t channelByte, const uint8_t* data, size_t length) override;
 

@@ -141,12 +141,15 @@ TEST_F(SecureSessionTest, OverAnAgentThePathGetsTwoAndTheAgentInFront) {
 
 TEST_F(SecureSessionTest, RefusalsGoToTheLoginListener) {
   startLogin("wrong");
+  session->post(request({4}, 1));
   answerChallenge();
   EXPECT_FALSE(router->checkResponse(response));
   connection->deliver(6, asBytes("S=" + std::string(40, '0')));
   EXPECT_EQ(SecureSession::Refused, session->state());
   ASSERT_EQ(1u, listener->results.size());
   EXPECT_EQ(std::make_pair(false, false), listener->results[0]);
+  session->post(request({4}, 2));
+  EXPECT_TRUE(connection->sent.empty()); // nothing reaches a router that failed its proof
   connection->deliver(6, Bytes(40, 1));
   EXPECT_EQ("received garbage", connection->closeReason);
 }
