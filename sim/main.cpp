@@ -1,6 +1,7 @@
 // nimbalux-sim: stands in for a router on loopback. "--port 0" picks a free port and prints it
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
+#include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
 #include <cstdio>
@@ -13,6 +14,7 @@ void usage() {
   std::fprintf(stderr,
                "usage: nimbalux-sim [--port <port>] [--host <address>] [--echo <channel>]...\n"
                "                    [--drop-after <bytes>]\n");
+  std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -29,7 +31,18 @@ int main(int argc, char** argv) {
   sim::SimServer server(reactor);
   unsigned long port = 8291;
   std::string host = "127.0.0.1";
+  sim::RouterLogin login;
+  login.install(server); // channels 5 and 6; an --echo of either replaces it
   for (int i = 1; i < argc; ++i) {
+    int used = sim::applyLoginOption(login, argc, argv, i);
+    if (used < 0) {
+      usage();
+      return 2;
+    }
+    if (used > 0) {
+      i += used - 1;
+      continue;
+    }
     std::string arg = argv[i];
     bool hasValue = i + 1 < argc;
     unsigned long value = 0;
@@ -49,6 +62,7 @@ int main(int argc, char** argv) {
     }
     ++i;
   }
+  login.ensureDefaultUser();
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

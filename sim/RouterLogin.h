@@ -1,0 +1,110 @@
+// The router's side of the logins: the user table, the secure exchange on channel 6 and the
+// legacy exchange on channel 5 (both ending in encrypted frames), and the router handlers a
+// freshly logged-in client talks to: the login handler (13, 4) and CMD_NOOP on handler 1. Other
+// router handlers plug in through RouterLogin::addHandler. Fault switches make the router
+// misbehave in the ways the client must survive (dropping the connection after N bytes is the
+// server's own switch, SimServer::setDropAfterBytes).
+#pragma once
+
+#include "api/net/LoginExchange.h"
+#include "api/wire/Message.h"
+#include "sim/SimServer.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestel::sim {
+
+struct SimUser {
+  login::RouterUser login;
+  uint32_t policy = 0xFFFFFFFF; // the user's policy bits, sent in the login reply
+  bool changePassword = false;  // bool 38 of the login reply
+};
+
+struct LoginFaults {
+  bool refuseSecure = false;      // never answers channel 6 (an older router)
+  bool noLegacy = false;          // never answers channel 5
+  bool wrongProof = false;        // sends a proof that does not match
+  bool neverChallenge = false;    // swallows the first challenge and says nothing at all
+  bool garbageFrames = false;     // answers every logged-in request with undecryptable bytes
+  bool noLegacyChallenge = false; // answers the legacy challenge step (command 4) with an error
+};
+
+struct RouterFacts {
+  std::string version = "7.15";
+  std::string requiredClient; // string 22; empty: any client
+  std::string skin;           // string 24
+};
+
+// What a router handler gets: the request, and who asks.
+struct RouterRequest {
+  const nv::message& message;
+  const SimUser& user;
+  bool legacy;
+};
+// A router handler answers with a reply body (SYS_ fields are filled in), or nothing.
+using RouterHandler = std::function<std::optional<nv::message>(const RouterRequest&)>;
+
+class RouterLogin {
+public:
+  RouterLogin() = default;
+  RouterLogin(const RouterLogin&) = delete;
+  RouterLogin& operator=(const RouterLogin&) = delete;
+
+  // Adds a user whose password the router keeps (unsalted exchange, legacy login).
+  void addUser(const std::string& name, const std::string& password, uint32_t policy = 0xFFFFFFFF);
+  // Adds a user of whom the router keeps only the salted verifier.
+  void addSaltedUser(const std::string& name, const std::string& password,
+                     uint32_t policy = 0xFFFFFFFF);
+  SimUser* findUser(std::string_view login);
+  // Sets bool 38 (change the password) for every user, present and future.
+  void changePasswordForAll();
+  // Adds "admin" with an empty password when the table is empty.
+  void ensureDefaultUser();
+
+  LoginFaults& faults() { return faults_; }
+  RouterFacts& facts() { return facts_; }
+
+  // Serves `path` (SYS_TO as the client addressed it) for logged-in clients.
+  void addHandler(std::vector<uint32_t> path, RouterHandler handler);
+
+  // Registers channels 5 and 6 on the server.
+  void install(SimServer& server);
+
+  // Logins completed so far (secure and legacy); for tests.
+  unsigned loginCount() const { return logins_; }
+
+  class Peer;
+
+private:
+  friend class Peer;
+  std::shared_ptr<Peer> peerFor(SimConnection& connection);
+  void handle(Peer& peer, const nv::message& message);
+  nv::message loginReply(const SimUser& user) const;
+  std::optional<nv::message> legacyLogin(Peer& peer, const nv::message& request);
+
+  std::vector<SimUser> users_;
+  login::RouterUser decoyFor(std::string_view name) const;
+
+  bool saltedTable_ = false;
+  std::array<uint8_t, 32> decoySecret_ = makeDecoySecret();
+  static std::array<uint8_t, 32> makeDecoySecret();
+  LoginFaults faults_;
+  RouterFacts facts_;
+  std::map<std::vector<uint32_t>, RouterHandler> handlers_;
+  std::map<uint64_t, std::weak_ptr<Peer>> peers_;
+  unsigned logins_ = 0;
+  bool changePassword_ = false;
+};
+
+// Applies the login option at argv[i] to `login`: returns how many arguments it took, 0 when
+// argv[i] is not a login option, -1 when its value is missing or malformed.
+int applyLoginOption(RouterLogin& login, int argc, char** argv, int i);
+// The login options, for the program's usage text.
+const char* loginOptionsUsage();
+
+} // namespace kestel::sim

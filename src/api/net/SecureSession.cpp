@@ -1,0 +1,260 @@
+#include "api/net/SecureSession.h"
+
+#include "api/wire/Vocabulary.h"
+#include "crypto/Random.h"
+#include "util/Log.h"
+
+namespace kestel {
+namespace {
+
+constexpr size_t kFrameHeader = 2 + SessionCipher::kVectorLength;
+// How many frame vectors are remembered to turn replayed frames away.
+constexpr size_t kRememberedVectors = 8192;
+
+const nv::u32_id kDescribeAgent{1};
+const nv::raw_id kDescribeReceiveKey{2};
+const nv::raw_id kDescribeSendKey{3};
+
+} // namespace
+
+SecureSession::SecureSession(Reactor& reactor, IConnection& connection, SessionHooks hooks)
+    : reactor_(reactor), connection_(&connection), hooks_(std::move(hooks)),
+      keepAlive_(
+          reactor, [this] { hooks_.probe(); }, [this] { fail("other end is not responding"); }) {}
+
+SecureSession::~SecureSession() { stop(); }
+
+void SecureSession::start(const std::string& user, const std::string& password,
+                          EventListener* listener) {
+  listener_ = listener;
+  if (!registered_) {
+    connection_->addReceiver(kSecureChannel, this);
+    registered_ = true;
+  }
+  SecureBytes random = random32();
+  exchange_ = std::make_unique<login::ClientExchange>(
+      user, password, std::span<const uint8_t, login::kScalarLength>(random.data(), 32));
+  Bytes first = exchange_->firstChallenge();
+  connection_->send(kSecureChannel, first.data(), first.size());
+  logLine("sending first challenge");
+  answerTimer_ = reactor_.addTimer(
+      kAnswerTimeoutMs,
+      [this] {
+        answerTimer_ = 0;
+        onAnswerTimeout();
+      },
+      false);
+  state_ = ChallengeSent;
+}
+
+void SecureSession::post(const nv::message& message) {
+  if (state_ < LoggedIn) {
+    pending_.push_back(message);
+    return;
+  }
+  // A router whose proof was wrong (state 4) has not shown it knows the password: nothing goes
+  // to it, even though keys exist.
+  if (state_ == LoggedIn && encryptor_)
+    sendFrame(message);
+}
+
+void SecureSession::receive(uint8_t, const uint8_t* data, size_t length) {
+  ByteSpan chunk(data, length);
+  keepAlive_.received();
+  switch (state_) {
+  case ChallengeSent:
+    return onChallenge(chunk);
+  case ResponseSent:
+    return onProof(chunk);
+  case LoggedIn:
+    return onFrame(chunk);
+  default:
+    return fail("received garbage");
+  }
+}
+
+void SecureSession::onAnswerTimeout() {
+  if (state_ != ChallengeSent)
+    return;
+  exchange_.reset();
+  state_ = Refused;
+  tellListener(true);
+}
+
+void SecureSession::onChallenge(ByteSpan data) {
+  logf("recvd peer challenge ", data.size());
+  reactor_.removeTimer(answerTimer_);
+  answerTimer_ = 0;
+  auto response = exchange_->respond(data);
+  if (!response) {
+    logLine("bogus challenge");
+    return fail("bogus challenge");
+  }
+  connection_->send(kSecureChannel, response->data(), response->size());
+  state_ = ResponseSent;
+  setKeys(exchange_->keys().receive, exchange_->keys().send);
+}
+
+void SecureSession::onProof(ByteSpan data) {
+  logLine("recvd response");
+  if (!exchange_->acceptProof(data)) {
+    exchange_.reset();
+    pending_.clear();
+    encryptor_.reset();
+    decryptor_.reset();
+    state_ = Refused;
+    return tellListener(false);
+  }
+  exchange_.reset();
+  state_ = LoggedIn;
+  std::deque<nv::message> queued;
+  queued.swap(pending_);
+  for (const auto& message : queued) {
+    if (state_ != LoggedIn)
+      break; // the connection ended while sending
+    sendFrame(message);
+  }
+}
+
+void SecureSession::onFrame(ByteSpan data) {
+  buffer_.insert(buffer_.end(), data.begin(), data.end());
+  if (buffer_.size() < kFrameHeader)
+    return fail("received garbage");
+  size_t length = (size_t(buffer_[0]) << 8) | buffer_[1];
+  if (buffer_.size() < kFrameHeader + length)
+    return;
+  std::string vector(buffer_.begin() + 2, buffer_.begin() + kFrameHeader);
+  Bytes plain(length);
+  decryptor_->setVector(std::span<const uint8_t, 16>(buffer_.data() + 2, 16));
+  uint32_t n = length ? decryptor_->decrypt(buffer_.data() + kFrameHeader, length, plain.data())
+                      : SessionCipher::kFailed;
+  if (n == SessionCipher::kFailed || !seenVectors_.insert(vector).second)
+    return fail("decryption failed");
+  vectorOrder_.push_back(std::move(vector));
+  if (vectorOrder_.size() > kRememberedVectors) {
+    seenVectors_.erase(vectorOrder_.front());
+    vectorOrder_.pop_front();
+  }
+  buffer_.erase(buffer_.begin(), buffer_.begin() + long(kFrameHeader + length));
+  bool ok = false;
+  nv::message message = nv::message::fromBytes(ByteSpan(plain.data(), n), &ok);
+  if (!ok)
+    return fail("decryption failed");
+  if (hooks_.deliver)
+    hooks_.deliver(message);
+}
+
+void SecureSession::sendFrame(const nv::message& original) {
+  if (!original.has(SYS_TO)) {
+    std::string dump;
+    original.dump(dump);
+    logf("message to me - I don't whant to handle it\n", dump);
+    return;
+  }
+  nv::message message = original;
+  addAgentPrefix(message, agentId_);
+  Bytes plain;
+  if (!message.flatten(plain))
+    return;
+  keepAlive_.sent();
+  size_t length = SessionCipher::encryptedLength(plain.size());
+  if (length > 0xFFFF) {
+    logf("ERROR: message of ", plain.size(), " bytes too long for one frame, dropped");
+    return;
+  }
+  Bytes frame(kFrameHeader + length);
+  frame[0] = uint8_t(length >> 8);
+  frame[1] = uint8_t(length);
+  frameRandomBytes(frame.data() + 2, SessionCipher::kVectorLength);
+  encryptor_->setVector(std::span<const uint8_t, 16>(frame.data() + 2, 16));
+  encryptor_->encrypt(plain.data(), plain.size(), frame.data() + kFrameHeader);
+  connection_->send(kSecureChannel, frame.data(), frame.size());
+}
+
+void SecureSession::setKeys(ByteSpan receiveKey, ByteSpan sendKey) {
+  receiveKey_.assign(receiveKey.begin(), receiveKey.end());
+  sendKey_.assign(sendKey.begin(), sendKey.end());
+  decryptor_ = std::make_unique<SessionCipher>(receiveKey_);
+  encryptor_ = std::make_unique<SessionCipher>(sendKey_);
+}
+
+nv::message SecureSession::describe() const {
+  nv::message out;
+  if (state_ != LoggedIn)
+    return out;
+  out.set(kDescribeAgent, agentId_);
+  out.set(kDescribeReceiveKey, std::vector<uint8_t>(receiveKey_.begin(), receiveKey_.end()));
+  out.set(kDescribeSendKey, std::vector<uint8_t>(sendKey_.begin(), sendKey_.end()));
+  return out;
+}
+
+bool SecureSession::adopt(const nv::message& description) {
+  if (!description.has(kDescribeReceiveKey) || !description.has(kDescribeSendKey))
+    return false;
+  auto receiveKey = description.get(kDescribeReceiveKey);
+  auto sendKey = description.get(kDescribeSendKey);
+  bool ok =
+      receiveKey.size() == login::kSessionKeyLength && sendKey.size() == login::kSessionKeyLength;
+  if (ok) {
+    agentId_ = description.get(kDescribeAgent, kDirectConnection);
+    setKeys(receiveKey, sendKey);
+    if (!registered_) {
+      connection_->addReceiver(kSecureChannel, this);
+      registered_ = true;
+    }
+    state_ = LoggedIn;
+  }
+  secureWipe(receiveKey.data(), receiveKey.size());
+  secureWipe(sendKey.data(), sendKey.size());
+  return ok;
+}
+
+void SecureSession::stop() {
+  reactor_.removeTimer(answerTimer_);
+  answerTimer_ = 0;
+  keepAlive_.stop();
+  if (registered_) {
+    connection_->removeReceiver(kSecureChannel, this);
+    registered_ = false;
+  }
+  pending_.clear();
+  listener_ = nullptr;
+  exchange_.reset();
+  encryptor_.reset();
+  decryptor_.reset();
+  receiveKey_.clear();
+  sendKey_.clear();
+  buffer_.clear();
+}
+
+void SecureSession::fail(const std::string& reason) {
+  Reference<SecureSession> keep(this);
+  stop();
+  state_ = Refused;
+  connection_->close(CloseMode::Now, reason);
+}
+
+void SecureSession::tellListener(bool timedOut) {
+  if (!listener_)
+    return;
+  Reference<SecureSession> keep(this); // the listener may drop the session
+  Reference<EventListener> listener = listener_;
+  auto event = makeRef<LoginResultEvent>(false, timedOut);
+  listener->onEvent(*event);
+}
+
+SessionHooks looperHooks(ILooper* looper) {
+  SessionHooks hooks;
+  hooks.deliver = [looper](const nv::message& message) { looper->deliver(message); };
+  hooks.probe = [] { getGlobalHandler()->send(CMD_NOOP, 1, nv::message()); };
+  return hooks;
+}
+
+Reference<ISession> createProxy(ILooper* looper) {
+  IConnection* connection = routerConnection();
+  if (!looper || !connection)
+    return nullptr;
+  return makeRef<SecureSession>(currentReactor(), *connection, looperHooks(looper));
+}
+
+} // namespace kestel
