@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <forward_list>
 #include <memory>
+#include <new>
 #include <variant>
 
 namespace nv::detail {
@@ -199,22 +200,94 @@ struct ArrayField {
   ArrayValue value;
 };
 
+// Room for list nodes behind a body that a decode created: one allocation holds the body and the
+// nodes of the fields decoded into it. Nodes taken from here are never freed one by one; once the
+// room is used up, nodes come from the heap as usual, so a body never holds more than its room.
+class NodeRoom {
+public:
+  NodeRoom() = default;
+  NodeRoom(char* begin, size_t size) : begin_(begin), cur_(begin), end_(begin + size) {}
+  NodeRoom(const NodeRoom&) = delete;
+  NodeRoom& operator=(const NodeRoom&) = delete;
+
+  // size bytes aligned for any node, or null when they do not fit.
+  void* take(size_t size) {
+    size = (size + kAlign - 1) & ~(kAlign - 1);
+    if (size > size_t(end_ - cur_))
+      return nullptr;
+    void* p = cur_;
+    cur_ += size;
+    return p;
+  }
+  bool owns(const void* p) const {
+    const char* c = static_cast<const char*>(p);
+    return begin_ && c >= begin_ && c < end_;
+  }
+
+  static constexpr size_t kAlign = 8;
+
+private:
+  char* begin_ = nullptr;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+};
+
+// List node allocator: from the body's room while it lasts, else from the heap.
+template <typename T> struct NodeAlloc {
+  using value_type = T;
+  explicit NodeAlloc(NodeRoom* r) : room(r) {}
+  template <typename U> NodeAlloc(const NodeAlloc<U>& other) : room(other.room) {}
+  T* allocate(size_t n) {
+    static_assert(alignof(T) <= NodeRoom::kAlign);
+    if (void* p = room->take(n * sizeof(T)))
+      return static_cast<T*>(p);
+    return static_cast<T*>(::operator new(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t) {
+    if (!room->owns(p))
+      ::operator delete(p);
+  }
+  template <typename U> bool operator==(const NodeAlloc<U>& other) const {
+    return room == other.room;
+  }
+  NodeRoom* room;
+};
+
+using ScalarList = std::forward_list<ScalarField, NodeAlloc<ScalarField>>;
+using ArrayList = std::forward_list<ArrayField, NodeAlloc<ArrayField>>;
+
 struct Body {
-  Body() = default;
+  Body() : scalars(NodeAlloc<ScalarField>(&room)), arrays(NodeAlloc<ArrayField>(&room)) {}
   Body(const Body& other)
       : bools(other.bools ? std::make_unique<OpenTable<bool>>(*other.bools) : nullptr),
-        u32s(other.u32s), scalars(other.scalars), arrays(other.arrays),
-        inlineBoolId(other.inlineBoolId), inlineBool(other.inlineBool) {}
+        u32s(other.u32s), scalars(other.scalars, NodeAlloc<ScalarField>(&room)),
+        arrays(other.arrays, NodeAlloc<ArrayField>(&room)), inlineBoolId(other.inlineBoolId),
+        inlineBool(other.inlineBool) {}
   Body& operator=(const Body&) = delete;
 
+  // A fresh body with roomBytes of node room behind it, in one allocation.
+  static Body* withRoom(size_t roomBytes) {
+    constexpr size_t head = (sizeof(Body) + NodeRoom::kAlign - 1) & ~(NodeRoom::kAlign - 1);
+    char* mem = static_cast<char*>(::operator new(head + roomBytes));
+    return new (mem) Body(mem + head, roomBytes);
+  }
+  // Bodies with room were allocated larger than sizeof(Body): free without a size.
+  static void operator delete(void* p) { ::operator delete(p); }
+
+  NodeRoom room;                          // first: outlives the lists whose nodes it may hold
   std::unique_ptr<OpenTable<bool>> bools; // only once two different bools were set
   OpenTable<uint32_t> u32s;
-  std::forward_list<ScalarField> scalars; // newest first
-  std::forward_list<ArrayField> arrays;   // newest first
+  ScalarList scalars; // newest first
+  ArrayList arrays;   // newest first
   uint32_t inlineBoolId = kNoInlineBool;
   bool inlineBool = false;
   uint32_t refs = 1;
   bool pinned = false;
+
+private:
+  Body(char* roomBegin, size_t roomBytes)
+      : room(roomBegin, roomBytes), scalars(NodeAlloc<ScalarField>(&room)),
+        arrays(NodeAlloc<ArrayField>(&room)) {}
 };
 
 // Variant index of the value of each kind (tag bits 27 to 30).

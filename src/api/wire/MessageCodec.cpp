@@ -498,6 +498,10 @@ template <typename List> void dropOlder(List& list) {
   }
 }
 
+// Node room for a body decoded from len bytes: enough for records of strings, nested messages and
+// arrays of a few dozen bytes each, small enough to stay one cheap allocation.
+size_t nodeRoomFor(size_t len) { return std::min<size_t>(len + len / 2 + 64, 768); }
+
 } // namespace
 
 void detail::dropOlderDuplicates(Body& b) {
@@ -506,6 +510,8 @@ void detail::dropOlderDuplicates(Body& b) {
 }
 
 bool message::parse(const uint8_t* data, size_t len) {
+  if (!body_ && len > 2)
+    body_ = Body::withRoom(nodeRoomFor(len));
   Body& b = mut();
   if (len == 0)
     return true;

@@ -30,7 +30,9 @@ bool nestedEqual(const Bytes& a, const Bytes& b, int depth,
 // long ones, so that comparing messages of many fields stays O(n log n).
 template <typename Node> class NodeIndex {
 public:
-  explicit NodeIndex(const std::forward_list<Node>& list) : list_(list) {
+  using List = std::forward_list<Node, detail::NodeAlloc<Node>>;
+
+  explicit NodeIndex(const List& list) : list_(list) {
     size_t n = 0;
     for (auto it = list.begin(); it != list.end() && n <= kLinear; ++it)
       ++n;
@@ -56,7 +58,7 @@ public:
 
 private:
   static constexpr size_t kLinear = 16;
-  const std::forward_list<Node>& list_;
+  const List& list_;
   std::vector<const Node*> sorted_;
 };
 
