@@ -18,10 +18,43 @@ inline constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 inline constexpr uint32_t kDeletedSlot = 0xFFFFFFFE;
 inline constexpr uint32_t kNoInlineBool = 0xFFFFFFFF;
 
+// Room behind a body that a decode created: one allocation holds the body, the list nodes of the
+// fields decoded into it and its grown u32 table. Memory taken from here is never freed piece by
+// piece; once the room is used up, everything comes from the heap as usual, so a body never holds
+// more than its room.
+class NodeRoom {
+public:
+  NodeRoom() = default;
+  NodeRoom(char* begin, size_t size) : begin_(begin), cur_(begin), end_(begin + size) {}
+  NodeRoom(const NodeRoom&) = delete;
+  NodeRoom& operator=(const NodeRoom&) = delete;
+
+  // size bytes aligned for any node, or null when they do not fit.
+  void* take(size_t size) {
+    size = (size + kAlign - 1) & ~(kAlign - 1);
+    if (size > size_t(end_ - cur_))
+      return nullptr;
+    void* p = cur_;
+    cur_ += size;
+    return p;
+  }
+  bool owns(const void* p) const {
+    const char* c = static_cast<const char*>(p);
+    return begin_ && c >= begin_ && c < end_;
+  }
+
+  static constexpr size_t kAlign = 8;
+
+private:
+  char* begin_ = nullptr;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+};
+
 // Open addressing with linear probing. Home slot = id modulo capacity; capacity starts at 11 and
 // doubles when count + 1 exceeds capacity/2 + capacity/16. Deleted slots stay as tombstones that
 // later inserts reuse. The first 11 slots live inside the table itself (filled on the first
-// insert); grown tables live on the heap.
+// insert); grown tables live in the body's room while it lasts, else on the heap.
 template <typename V> class OpenTable {
 public:
   struct Slot {
@@ -44,6 +77,8 @@ public:
   OpenTable& operator=(const OpenTable&) = delete;
 
   uint32_t count() const { return count_; }
+  // Grown tables are taken from room while it lasts.
+  void useRoom(NodeRoom* room) { room_ = room; }
 
   const V* find(uint32_t id) const {
     const uint32_t i = indexOf(id);
@@ -165,8 +200,11 @@ private:
     Slot* old = slots_;
     std::unique_ptr<Slot[]> oldHeap = std::move(heap_);
     setCapacity(oldCap * 2);
-    heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
-    slots_ = heap_.get();
+    slots_ = room_ ? static_cast<Slot*>(room_->take(cap_ * sizeof(Slot))) : nullptr;
+    if (!slots_) {
+      heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
+      slots_ = heap_.get();
+    }
     std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
     for (uint32_t i = 0; i < oldCap; ++i)
       if (old[i].id < kDeletedSlot)
@@ -177,7 +215,8 @@ private:
   uint32_t cap_ = 0; // 0 until the first insert
   uint32_t count_ = 0;
   uint64_t magic_ = 0;
-  std::unique_ptr<Slot[]> heap_;
+  std::unique_ptr<Slot[]> heap_; // null while the slots are inline or in room_
+  NodeRoom* room_ = nullptr;
   Slot inline_[kInitialCapacity];
 };
 
@@ -198,38 +237,6 @@ struct ArrayField {
   explicit ArrayField(uint32_t i, A&&... a) : id(i), value(std::forward<A>(a)...) {}
   uint32_t id;
   ArrayValue value;
-};
-
-// Room for list nodes behind a body that a decode created: one allocation holds the body and the
-// nodes of the fields decoded into it. Nodes taken from here are never freed one by one; once the
-// room is used up, nodes come from the heap as usual, so a body never holds more than its room.
-class NodeRoom {
-public:
-  NodeRoom() = default;
-  NodeRoom(char* begin, size_t size) : begin_(begin), cur_(begin), end_(begin + size) {}
-  NodeRoom(const NodeRoom&) = delete;
-  NodeRoom& operator=(const NodeRoom&) = delete;
-
-  // size bytes aligned for any node, or null when they do not fit.
-  void* take(size_t size) {
-    size = (size + kAlign - 1) & ~(kAlign - 1);
-    if (size > size_t(end_ - cur_))
-      return nullptr;
-    void* p = cur_;
-    cur_ += size;
-    return p;
-  }
-  bool owns(const void* p) const {
-    const char* c = static_cast<const char*>(p);
-    return begin_ && c >= begin_ && c < end_;
-  }
-
-  static constexpr size_t kAlign = 8;
-
-private:
-  char* begin_ = nullptr;
-  char* cur_ = nullptr;
-  char* end_ = nullptr;
 };
 
 // List node allocator: from the body's room while it lasts, else from the heap.
@@ -287,7 +294,9 @@ struct Body {
 private:
   Body(char* roomBegin, size_t roomBytes)
       : room(roomBegin, roomBytes), scalars(NodeAlloc<ScalarField>(&room)),
-        arrays(NodeAlloc<ArrayField>(&room)) {}
+        arrays(NodeAlloc<ArrayField>(&room)) {
+    u32s.useRoom(&room);
+  }
 };
 
 // Variant index of the value of each kind (tag bits 27 to 30).

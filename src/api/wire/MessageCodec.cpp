@@ -6,6 +6,7 @@
 #include "util/Bytes.h"
 #include "util/Log.h"
 
+#include <bit>
 #include <cstring>
 #include <unordered_set>
 
@@ -278,12 +279,78 @@ size_t message::flatten(uint8_t* buf, size_t& capacity) const {
 
 namespace {
 
+// A little-endian word from p (which must hold sizeof(T) bytes).
+template <typename T> T loadLe(const uint8_t* p) {
+  T v = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, sizeof(T));
+  } else {
+    for (size_t k = 0; k < sizeof(T); ++k)
+      v |= T(p[k]) << (8 * k);
+  }
+  return v;
+}
+
+// Bounds-checked little-endian reads for the decoder's inner loop: each read checks the remaining
+// length first and on failure returns false without moving. Words are loaded whole rather than
+// byte by byte.
+class Reader {
+public:
+  Reader(const uint8_t* data, size_t len) : p_(data), end_(data + len) {}
+
+  size_t remaining() const { return size_t(end_ - p_); }
+  bool atEnd() const { return p_ == end_; }
+
+  [[nodiscard]] bool u8(uint8_t& out) {
+    if (p_ == end_)
+      return false;
+    out = *p_++;
+    return true;
+  }
+  [[nodiscard]] bool u16le(uint16_t& out) { return word(out); }
+  [[nodiscard]] bool u32le(uint32_t& out) { return word(out); }
+  [[nodiscard]] bool u64le(uint64_t& out) { return word(out); }
+  [[nodiscard]] bool span(size_t n, kestel::ByteSpan& out) {
+    if (n > remaining())
+      return false;
+    out = kestel::ByteSpan(p_, n);
+    p_ += n;
+    return true;
+  }
+  [[nodiscard]] bool copy(void* out, size_t n) {
+    if (n > remaining())
+      return false;
+    if (n)
+      std::memcpy(out, p_, n);
+    p_ += n;
+    return true;
+  }
+  [[nodiscard]] bool skip(size_t n) {
+    if (n > remaining())
+      return false;
+    p_ += n;
+    return true;
+  }
+
+private:
+  template <typename T> bool word(T& out) {
+    if (sizeof(T) > remaining())
+      return false;
+    out = loadLe<T>(p_);
+    p_ += sizeof(T);
+    return true;
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
 // Appends decoded fields to a body. Scalars and arrays are pushed without looking for an earlier
 // field of the same id; the caller drops the older duplicates once at the end, which keeps a
 // message of many fields linear to decode.
 class Decoder {
 public:
-  Decoder(Body& b, kestel::ByteReader& in) : b_(b), in_(in) {}
+  Decoder(Body& b, Reader& in) : b_(b), in_(in) {}
 
   bool field(uint32_t wireId) {
     const uint32_t id = wireId & ~kShortForm;
@@ -402,10 +469,7 @@ private:
       } else if constexpr (std::is_same_v<V, std::vector<addr6>>) {
         std::memcpy(v[i].data(), p, 16);
       } else {
-        typename V::value_type x = 0;
-        for (size_t k = 0; k < size; ++k)
-          x |= typename V::value_type(p[k]) << (8 * k);
-        v[i] = x;
+        v[i] = loadLe<typename V::value_type>(p);
       }
     }
     b_.arrays.emplace_front(id, std::move(v));
@@ -430,7 +494,7 @@ private:
   }
 
   Body& b_;
-  kestel::ByteReader& in_;
+  Reader& in_;
 };
 
 // Older record format: namespace selector in bits 24 to 27 of the record's key.
@@ -441,7 +505,7 @@ uint32_t olderKey(uint32_t key) {
   return (ns << 16) | (key & 0xFFFF);
 }
 
-bool olderRecord(Decoder& d, kestel::ByteReader& in) {
+bool olderRecord(Decoder& d, Reader& in) {
   static constexpr uint32_t tags[] = {kTagBool, kTagU32, kTagString, kTagRaw, kTagMessage};
   uint8_t type = 0;
   uint32_t key = 0;
@@ -498,9 +562,9 @@ template <typename List> void dropOlder(List& list) {
   }
 }
 
-// Node room for a body decoded from len bytes: enough for records of strings, nested messages and
-// arrays of a few dozen bytes each, small enough to stay one cheap allocation.
-size_t nodeRoomFor(size_t len) { return std::min<size_t>(len + len / 2 + 64, 768); }
+// Room for a body decoded from len bytes: enough for records of a dozen u32 and strings, nested
+// messages and arrays of a few dozen bytes each, small enough to stay one cheap allocation.
+size_t roomFor(size_t len) { return std::min<size_t>(2 * len + 64, 768); }
 
 } // namespace
 
@@ -511,11 +575,11 @@ void detail::dropOlderDuplicates(Body& b) {
 
 bool message::parse(const uint8_t* data, size_t len) {
   if (!body_ && len > 2)
-    body_ = Body::withRoom(nodeRoomFor(len));
+    body_ = Body::withRoom(roomFor(len));
   Body& b = mut();
   if (len == 0)
     return true;
-  kestel::ByteReader in(data, len);
+  Reader in(data, len);
   uint16_t first = 0;
   if (!in.u16le(first))
     return false;
@@ -534,7 +598,7 @@ bool message::parse(const uint8_t* data, size_t len) {
 
 bool message::parseOlder(const uint8_t* data, size_t len) {
   Body& b = mut();
-  kestel::ByteReader in(data, len);
+  Reader in(data, len);
   uint16_t records = 0;
   if (!in.u16le(records))
     return false;
