@@ -418,5 +418,41 @@ TEST(MessageCodec, DecodeOfEncodeIsEqualForRandomMessages) {
   }
 }
 
+// A message decoded into a fresh body keeps its nodes and grown table next to the body; one decoded
+// into a body that already exists does not. Both must hold the same fields in the same order, also
+// after the fresh one outgrows that room through many later changes.
+TEST(MessageCodec, FreshAndReusedBodiesDecodeAndChangeAlike) {
+  RandomMessages gen(20261207);
+  for (int i = 0; i < 200; ++i) {
+    const Bytes bytes = encode(gen.next());
+    message fresh;
+    message reused;
+    reused.set(bool_id(0x7F0001), true);
+    reused.remove(bool_id(0x7F0001));
+    ASSERT_TRUE(fresh.parse(bytes)) << i;
+    ASSERT_TRUE(reused.parse(bytes)) << i;
+    std::string& early = fresh.ref(string_id(0x7F0002));
+    early = "kept across later growth";
+    reused.set(string_id(0x7F0002), early);
+    for (message* m : {&fresh, &reused}) {
+      for (uint32_t k = 0; k < 40; ++k) {
+        m->set(u32_id(0x7F0100 + k * 7), k);
+        m->set(string_id(0x7F0200 + k), std::string(k, 'x'));
+        m->set(u32_array_id(0x7F0300 + k), {k, k + 1});
+      }
+      for (uint32_t k = 0; k < 40; k += 2) {
+        m->remove(string_id(0x7F0200 + k));
+        m->remove(u32_id(0x7F0100 + k * 7));
+      }
+    }
+    ASSERT_EQ(early, "kept across later growth") << i;
+    ASSERT_EQ(fresh.keys(), reused.keys()) << i;
+    ASSERT_EQ(encode(fresh), encode(reused)) << i;
+    const message copy = fresh;
+    fresh.set(u32_id(0x7F0400), 1u);
+    ASSERT_EQ(encode(copy), encode(reused)) << i;
+  }
+}
+
 } // namespace
 } // namespace nv
