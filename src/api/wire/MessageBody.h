@@ -220,11 +220,42 @@ private:
   Slot inline_[kInitialCapacity];
 };
 
+// The elements of a message array as they travel: each element's encoding behind its 16-bit
+// little-endian length, back to back in one buffer however many elements there are.
+struct PackedMessages {
+  uint32_t count = 0;
+  Bytes wire;
+
+  size_t size() const { return count; }
+  // Appends one element of at most 65535 bytes.
+  void push(std::span<const uint8_t> e) {
+    wire.push_back(uint8_t(e.size()));
+    wire.push_back(uint8_t(e.size() >> 8));
+    wire.insert(wire.end(), e.begin(), e.end());
+    ++count;
+  }
+  // The element at offset at (0 for the first), moving at to the next one.
+  std::span<const uint8_t> next(size_t& at) const {
+    const size_t len = wire[at] | (size_t(wire[at + 1]) << 8);
+    const std::span<const uint8_t> e(wire.data() + at + 2, len);
+    at += 2 + len;
+    return e;
+  }
+  // Calls f(std::span<const uint8_t>) for every element in order.
+  template <typename F> void forEach(F&& f) const {
+    size_t at = 0;
+    for (uint32_t i = 0; i < count; ++i)
+      f(next(at));
+  }
+  friend bool operator==(const PackedMessages&, const PackedMessages&) = default;
+};
+
 // u64, addr6, string (std::string), message and raw (bytes).
 using ScalarValue = std::variant<uint64_t, addr6, std::string, Bytes>;
-// bool (bytes), u32, u64, addr6, string, message and raw (byte vectors).
-using ArrayValue = std::variant<Bytes, std::vector<uint32_t>, std::vector<uint64_t>,
-                                std::vector<addr6>, std::vector<std::string>, std::vector<Bytes>>;
+// bool (bytes), u32, u64, addr6, string, raw (byte vectors) and message (packed).
+using ArrayValue =
+    std::variant<Bytes, std::vector<uint32_t>, std::vector<uint64_t>, std::vector<addr6>,
+                 std::vector<std::string>, std::vector<Bytes>, PackedMessages>;
 
 struct ScalarField {
   template <typename... A>
@@ -324,6 +355,8 @@ inline size_t arrayIndex(uint32_t id) {
     return 3;
   case kTagString:
     return 4;
+  case kTagMessage:
+    return 6;
   default:
     return 5;
   }

@@ -35,21 +35,31 @@ void checkLimit(size_t n, uint32_t id, uint32_t& oversized) {
     oversized = id;
 }
 
-// Wire size of an array record: id, count, then fixed-size elements or (length, bytes) pairs.
+// Bytes of the elements of a vector: fixed-size elements or (length, bytes) pairs.
+template <typename V> size_t elementBytes(const V& v, uint32_t id, uint32_t& oversized) {
+  using Element = typename V::value_type;
+  if constexpr (std::is_same_v<Element, std::string> || std::is_same_v<Element, Bytes>) {
+    size_t bytes = 0;
+    for (const auto& s : v) {
+      checkLimit(s.size(), id, oversized);
+      bytes += 2 + s.size();
+    }
+    return bytes;
+  } else {
+    return v.size() * sizeof(Element);
+  }
+}
+
+// Wire size of an array record: id, count, then the elements.
 size_t arrayWireSize(const ArrayField& f, uint32_t& oversized) {
   return std::visit(
-      [&](const auto& v) {
-        using Element = typename std::decay_t<decltype(v)>::value_type;
-        size_t bytes = v.size() * sizeof(Element);
-        if constexpr (std::is_same_v<Element, std::string> || std::is_same_v<Element, Bytes>) {
-          bytes = 0;
-          for (const auto& s : v) {
-            checkLimit(s.size(), f.id, oversized);
-            bytes += 2 + s.size();
-          }
-        }
+      [&](const auto& v) -> size_t {
         checkLimit(v.size(), f.id, oversized);
-        return 6 + bytes;
+        // Packed message elements were limited when they were packed.
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, detail::PackedMessages>)
+          return 6 + v.wire.size();
+        else
+          return 6 + elementBytes(v, f.id, oversized);
       },
       f.value);
 }
@@ -124,8 +134,12 @@ void writeArray(Out& o, const ArrayField& f) {
   std::visit(
       [&o](const auto& v) {
         o.u16(uint32_t(v.size()));
-        for (const auto& e : v)
-          o.element(e);
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, detail::PackedMessages>) {
+          o.bytes(v.wire.data(), v.wire.size());
+        } else {
+          for (const auto& e : v)
+            o.element(e);
+        }
       },
       f.value);
 }
@@ -300,6 +314,7 @@ public:
 
   size_t remaining() const { return size_t(end_ - p_); }
   bool atEnd() const { return p_ == end_; }
+  const uint8_t* here() const { return p_; }
 
   [[nodiscard]] bool u8(uint8_t& out) {
     if (p_ == end_)
@@ -449,6 +464,7 @@ public:
     case kTagString:
       return lengthArray<std::vector<std::string>>(id, count);
     case kTagMessage:
+      return messageArray(id, count);
     case kTagRaw:
       return lengthArray<std::vector<Bytes>>(id, count);
     default:
@@ -489,6 +505,23 @@ private:
         return false;
       v.emplace_back(s.begin(), s.end());
     }
+    b_.arrays.emplace_front(id, std::move(v));
+    return true;
+  }
+
+  // Message elements stay as they travel: checked here, then copied in one piece.
+  bool messageArray(uint32_t id, size_t count) {
+    if (count * 2 > in_.remaining())
+      return false;
+    const uint8_t* start = in_.here();
+    for (size_t i = 0; i < count; ++i) {
+      uint16_t len = 0;
+      if (!in_.u16le(len) || !in_.skip(len))
+        return false;
+    }
+    detail::PackedMessages v;
+    v.count = uint32_t(count);
+    v.wire.assign(start, in_.here());
     b_.arrays.emplace_front(id, std::move(v));
     return true;
   }

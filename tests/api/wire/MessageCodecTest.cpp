@@ -113,6 +113,14 @@ std::vector<ExactCase> exactCases() {
       "empty message array", [](message& m) { m.set(message_array_id(12), {}); },
       concat({word(0xA800000C), {0, 0}}));
   add(
+      "message array",
+      [](message& m) {
+        message one;
+        one.set(bool_id(1), true);
+        m.set(message_array_id(12), {message{}, one});
+      },
+      concat({word(0xA800000C), {2, 0, 2, 0}, kMagic, {6, 0}, kMagic, word(0x01000001)}));
+  add(
       "raw array", [](message& m) { m.set(raw_array_id(13), {Bytes{7}}); },
       concat({word(0xB000000D), {1, 0, 1, 0, 7}}));
   // Routing fields lead: SYS_TO, then SYS_FROM, then the other arrays, bools, u32, scalars.
