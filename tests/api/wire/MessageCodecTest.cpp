@@ -274,6 +274,12 @@ TEST(MessageCodec, DecodesOlderRecordFormat) {
   EXPECT_TRUE(m.has(string_array_id(4)));
   EXPECT_EQ(m.get(raw_id(5)), (Bytes{7, 8}));
   EXPECT_EQ(m.size(), 5u);
+
+  // One record of a message array 6: an empty message and zero bytes.
+  m = message::fromBytes(Bytes{1, 0, 5, 6, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0x4D, 0x32, 0, 0}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(m.count(message_array_id(6)), 2u);
+  EXPECT_EQ(m.get(message_array_id(6)).size(), 2u);
 }
 
 TEST(MessageCodec, RefusesValuesBeyondTheWireLimits) {
