@@ -230,10 +230,9 @@ std::vector<message> message::get(message_array_id id) const {
   std::vector<message> out;
   if (!f)
     return out;
-  const auto& elements = std::get<std::vector<Bytes>>(f->value);
+  const auto& elements = std::get<detail::PackedMessages>(f->value);
   out.reserve(elements.size());
-  for (const Bytes& e : elements)
-    out.emplace_back(e.data(), e.size());
+  elements.forEach([&](std::span<const uint8_t> e) { out.emplace_back(e.data(), e.size()); });
   return out;
 }
 
@@ -358,10 +357,13 @@ void message::set(raw_array_id id, std::vector<std::vector<uint8_t>> value) {
 }
 
 void message::set(message_array_id id, const std::vector<message>& value) {
-  std::vector<Bytes> encoded(value.size());
-  for (size_t i = 0; i < value.size(); ++i)
-    (void)encodeNested(value[i], encoded[i]);
-  arraySlot<std::vector<Bytes>>(mut(), storedId(id.id())) = std::move(encoded);
+  detail::PackedMessages packed;
+  Bytes encoded;
+  for (const message& m : value) {
+    (void)encodeNested(m, encoded);
+    packed.push(encoded);
+  }
+  arraySlot<detail::PackedMessages>(mut(), storedId(id.id())) = std::move(packed);
 }
 
 // ---- removal ------------------------------------------------------------------------------------

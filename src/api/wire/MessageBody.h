@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <forward_list>
 #include <memory>
+#include <new>
 #include <variant>
 
 namespace nv::detail {
@@ -17,10 +18,43 @@ inline constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 inline constexpr uint32_t kDeletedSlot = 0xFFFFFFFE;
 inline constexpr uint32_t kNoInlineBool = 0xFFFFFFFF;
 
+// Room behind a body that a decode created: one allocation holds the body, the list nodes of the
+// fields decoded into it and its grown u32 table. Memory taken from here is never freed piece by
+// piece; once the room is used up, everything comes from the heap as usual, so a body never holds
+// more than its room.
+class NodeRoom {
+public:
+  NodeRoom() = default;
+  NodeRoom(char* begin, size_t size) : begin_(begin), cur_(begin), end_(begin + size) {}
+  NodeRoom(const NodeRoom&) = delete;
+  NodeRoom& operator=(const NodeRoom&) = delete;
+
+  // size bytes aligned for any node, or null when they do not fit.
+  void* take(size_t size) {
+    size = (size + kAlign - 1) & ~(kAlign - 1);
+    if (size > size_t(end_ - cur_))
+      return nullptr;
+    void* p = cur_;
+    cur_ += size;
+    return p;
+  }
+  bool owns(const void* p) const {
+    const char* c = static_cast<const char*>(p);
+    return begin_ && c >= begin_ && c < end_;
+  }
+
+  static constexpr size_t kAlign = 8;
+
+private:
+  char* begin_ = nullptr;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+};
+
 // Open addressing with linear probing. Home slot = id modulo capacity; capacity starts at 11 and
 // doubles when count + 1 exceeds capacity/2 + capacity/16. Deleted slots stay as tombstones that
 // later inserts reuse. The first 11 slots live inside the table itself (filled on the first
-// insert); grown tables live on the heap.
+// insert); grown tables live in the body's room while it lasts, else on the heap.
 template <typename V> class OpenTable {
 public:
   struct Slot {
@@ -43,6 +77,8 @@ public:
   OpenTable& operator=(const OpenTable&) = delete;
 
   uint32_t count() const { return count_; }
+  // Grown tables are taken from room while it lasts.
+  void useRoom(NodeRoom* room) { room_ = room; }
 
   const V* find(uint32_t id) const {
     const uint32_t i = indexOf(id);
@@ -164,8 +200,11 @@ private:
     Slot* old = slots_;
     std::unique_ptr<Slot[]> oldHeap = std::move(heap_);
     setCapacity(oldCap * 2);
-    heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
-    slots_ = heap_.get();
+    slots_ = room_ ? static_cast<Slot*>(room_->take(cap_ * sizeof(Slot))) : nullptr;
+    if (!slots_) {
+      heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
+      slots_ = heap_.get();
+    }
     std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
     for (uint32_t i = 0; i < oldCap; ++i)
       if (old[i].id < kDeletedSlot)
@@ -176,15 +215,47 @@ private:
   uint32_t cap_ = 0; // 0 until the first insert
   uint32_t count_ = 0;
   uint64_t magic_ = 0;
-  std::unique_ptr<Slot[]> heap_;
+  std::unique_ptr<Slot[]> heap_; // null while the slots are inline or in room_
+  NodeRoom* room_ = nullptr;
   Slot inline_[kInitialCapacity];
+};
+
+// The elements of a message array as they travel: each element's encoding behind its 16-bit
+// little-endian length, back to back in one buffer however many elements there are.
+struct PackedMessages {
+  uint32_t count = 0;
+  Bytes wire;
+
+  size_t size() const { return count; }
+  // Appends one element of at most 65535 bytes.
+  void push(std::span<const uint8_t> e) {
+    wire.push_back(uint8_t(e.size()));
+    wire.push_back(uint8_t(e.size() >> 8));
+    wire.insert(wire.end(), e.begin(), e.end());
+    ++count;
+  }
+  // The element at offset at (0 for the first), moving at to the next one.
+  std::span<const uint8_t> next(size_t& at) const {
+    const size_t len = wire[at] | (size_t(wire[at + 1]) << 8);
+    const std::span<const uint8_t> e(wire.data() + at + 2, len);
+    at += 2 + len;
+    return e;
+  }
+  // Calls f(std::span<const uint8_t>) for every element in order.
+  template <typename F> void forEach(F&& f) const {
+    size_t at = 0;
+    for (uint32_t i = 0; i < count; ++i)
+      f(next(at));
+  }
+  friend bool operator==(const PackedMessages&, const PackedMessages&) = default;
 };
 
 // u64, addr6, string (std::string), message and raw (bytes).
 using ScalarValue = std::variant<uint64_t, addr6, std::string, Bytes>;
-// bool (bytes), u32, u64, addr6, string, message and raw (byte vectors).
-using ArrayValue = std::variant<Bytes, std::vector<uint32_t>, std::vector<uint64_t>,
-                                std::vector<addr6>, std::vector<std::string>, std::vector<Bytes>>;
+// bool (bytes), u32, u64, addr6, string, raw (byte vectors) and message (packed).
+using ArrayValue =
+    std::variant<Bytes, std::vector<uint32_t>, std::vector<uint64_t>, std::vector<addr6>,
+                 std::vector<std::string>, std::vector<Bytes>, PackedMessages>;
 
 struct ScalarField {
   template <typename... A>
@@ -199,22 +270,64 @@ struct ArrayField {
   ArrayValue value;
 };
 
+// List node allocator: from the body's room while it lasts, else from the heap.
+template <typename T> struct NodeAlloc {
+  using value_type = T;
+  explicit NodeAlloc(NodeRoom* r) : room(r) {}
+  template <typename U> NodeAlloc(const NodeAlloc<U>& other) : room(other.room) {}
+  T* allocate(size_t n) {
+    static_assert(alignof(T) <= NodeRoom::kAlign);
+    if (void* p = room->take(n * sizeof(T)))
+      return static_cast<T*>(p);
+    return static_cast<T*>(::operator new(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t) {
+    if (!room->owns(p))
+      ::operator delete(p);
+  }
+  template <typename U> bool operator==(const NodeAlloc<U>& other) const {
+    return room == other.room;
+  }
+  NodeRoom* room;
+};
+
+using ScalarList = std::forward_list<ScalarField, NodeAlloc<ScalarField>>;
+using ArrayList = std::forward_list<ArrayField, NodeAlloc<ArrayField>>;
+
 struct Body {
-  Body() = default;
+  Body() : scalars(NodeAlloc<ScalarField>(&room)), arrays(NodeAlloc<ArrayField>(&room)) {}
   Body(const Body& other)
       : bools(other.bools ? std::make_unique<OpenTable<bool>>(*other.bools) : nullptr),
-        u32s(other.u32s), scalars(other.scalars), arrays(other.arrays),
-        inlineBoolId(other.inlineBoolId), inlineBool(other.inlineBool) {}
+        u32s(other.u32s), scalars(other.scalars, NodeAlloc<ScalarField>(&room)),
+        arrays(other.arrays, NodeAlloc<ArrayField>(&room)), inlineBoolId(other.inlineBoolId),
+        inlineBool(other.inlineBool) {}
   Body& operator=(const Body&) = delete;
 
+  // A fresh body with roomBytes of node room behind it, in one allocation.
+  static Body* withRoom(size_t roomBytes) {
+    constexpr size_t head = (sizeof(Body) + NodeRoom::kAlign - 1) & ~(NodeRoom::kAlign - 1);
+    char* mem = static_cast<char*>(::operator new(head + roomBytes));
+    return new (mem) Body(mem + head, roomBytes);
+  }
+  // Bodies with room were allocated larger than sizeof(Body): free without a size.
+  static void operator delete(void* p) { ::operator delete(p); }
+
+  NodeRoom room;                          // first: outlives the lists whose nodes it may hold
   std::unique_ptr<OpenTable<bool>> bools; // only once two different bools were set
   OpenTable<uint32_t> u32s;
-  std::forward_list<ScalarField> scalars; // newest first
-  std::forward_list<ArrayField> arrays;   // newest first
+  ScalarList scalars; // newest first
+  ArrayList arrays;   // newest first
   uint32_t inlineBoolId = kNoInlineBool;
   bool inlineBool = false;
   uint32_t refs = 1;
   bool pinned = false;
+
+private:
+  Body(char* roomBegin, size_t roomBytes)
+      : room(roomBegin, roomBytes), scalars(NodeAlloc<ScalarField>(&room)),
+        arrays(NodeAlloc<ArrayField>(&room)) {
+    u32s.useRoom(&room);
+  }
 };
 
 // Variant index of the value of each kind (tag bits 27 to 30).
@@ -242,6 +355,8 @@ inline size_t arrayIndex(uint32_t id) {
     return 3;
   case kTagString:
     return 4;
+  case kTagMessage:
+    return 6;
   default:
     return 5;
   }

@@ -6,6 +6,7 @@
 #include "util/Bytes.h"
 #include "util/Log.h"
 
+#include <bit>
 #include <cstring>
 #include <unordered_set>
 
@@ -34,21 +35,31 @@ void checkLimit(size_t n, uint32_t id, uint32_t& oversized) {
     oversized = id;
 }
 
-// Wire size of an array record: id, count, then fixed-size elements or (length, bytes) pairs.
+// Bytes of the elements of a vector: fixed-size elements or (length, bytes) pairs.
+template <typename V> size_t elementBytes(const V& v, uint32_t id, uint32_t& oversized) {
+  using Element = typename V::value_type;
+  if constexpr (std::is_same_v<Element, std::string> || std::is_same_v<Element, Bytes>) {
+    size_t bytes = 0;
+    for (const auto& s : v) {
+      checkLimit(s.size(), id, oversized);
+      bytes += 2 + s.size();
+    }
+    return bytes;
+  } else {
+    return v.size() * sizeof(Element);
+  }
+}
+
+// Wire size of an array record: id, count, then the elements.
 size_t arrayWireSize(const ArrayField& f, uint32_t& oversized) {
   return std::visit(
-      [&](const auto& v) {
-        using Element = typename std::decay_t<decltype(v)>::value_type;
-        size_t bytes = v.size() * sizeof(Element);
-        if constexpr (std::is_same_v<Element, std::string> || std::is_same_v<Element, Bytes>) {
-          bytes = 0;
-          for (const auto& s : v) {
-            checkLimit(s.size(), f.id, oversized);
-            bytes += 2 + s.size();
-          }
-        }
+      [&](const auto& v) -> size_t {
         checkLimit(v.size(), f.id, oversized);
-        return 6 + bytes;
+        // Packed message elements were limited when they were packed.
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, detail::PackedMessages>)
+          return 6 + v.wire.size();
+        else
+          return 6 + elementBytes(v, f.id, oversized);
       },
       f.value);
 }
@@ -123,8 +134,12 @@ void writeArray(Out& o, const ArrayField& f) {
   std::visit(
       [&o](const auto& v) {
         o.u16(uint32_t(v.size()));
-        for (const auto& e : v)
-          o.element(e);
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, detail::PackedMessages>) {
+          o.bytes(v.wire.data(), v.wire.size());
+        } else {
+          for (const auto& e : v)
+            o.element(e);
+        }
       },
       f.value);
 }
@@ -278,12 +293,79 @@ size_t message::flatten(uint8_t* buf, size_t& capacity) const {
 
 namespace {
 
+// A little-endian word from p (which must hold sizeof(T) bytes).
+template <typename T> T loadLe(const uint8_t* p) {
+  T v = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, sizeof(T));
+  } else {
+    for (size_t k = 0; k < sizeof(T); ++k)
+      v |= T(p[k]) << (8 * k);
+  }
+  return v;
+}
+
+// Bounds-checked little-endian reads for the decoder's inner loop: each read checks the remaining
+// length first and on failure returns false without moving. Words are loaded whole rather than
+// byte by byte.
+class Reader {
+public:
+  Reader(const uint8_t* data, size_t len) : p_(data), end_(data + len) {}
+
+  size_t remaining() const { return size_t(end_ - p_); }
+  bool atEnd() const { return p_ == end_; }
+  const uint8_t* here() const { return p_; }
+
+  [[nodiscard]] bool u8(uint8_t& out) {
+    if (p_ == end_)
+      return false;
+    out = *p_++;
+    return true;
+  }
+  [[nodiscard]] bool u16le(uint16_t& out) { return word(out); }
+  [[nodiscard]] bool u32le(uint32_t& out) { return word(out); }
+  [[nodiscard]] bool u64le(uint64_t& out) { return word(out); }
+  [[nodiscard]] bool span(size_t n, kestel::ByteSpan& out) {
+    if (n > remaining())
+      return false;
+    out = kestel::ByteSpan(p_, n);
+    p_ += n;
+    return true;
+  }
+  [[nodiscard]] bool copy(void* out, size_t n) {
+    if (n > remaining())
+      return false;
+    if (n)
+      std::memcpy(out, p_, n);
+    p_ += n;
+    return true;
+  }
+  [[nodiscard]] bool skip(size_t n) {
+    if (n > remaining())
+      return false;
+    p_ += n;
+    return true;
+  }
+
+private:
+  template <typename T> bool word(T& out) {
+    if (sizeof(T) > remaining())
+      return false;
+    out = loadLe<T>(p_);
+    p_ += sizeof(T);
+    return true;
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
 // Appends decoded fields to a body. Scalars and arrays are pushed without looking for an earlier
 // field of the same id; the caller drops the older duplicates once at the end, which keeps a
 // message of many fields linear to decode.
 class Decoder {
 public:
-  Decoder(Body& b, kestel::ByteReader& in) : b_(b), in_(in) {}
+  Decoder(Body& b, Reader& in) : b_(b), in_(in) {}
 
   bool field(uint32_t wireId) {
     const uint32_t id = wireId & ~kShortForm;
@@ -382,6 +464,7 @@ public:
     case kTagString:
       return lengthArray<std::vector<std::string>>(id, count);
     case kTagMessage:
+      return messageArray(id, count);
     case kTagRaw:
       return lengthArray<std::vector<Bytes>>(id, count);
     default:
@@ -402,10 +485,7 @@ private:
       } else if constexpr (std::is_same_v<V, std::vector<addr6>>) {
         std::memcpy(v[i].data(), p, 16);
       } else {
-        typename V::value_type x = 0;
-        for (size_t k = 0; k < size; ++k)
-          x |= typename V::value_type(p[k]) << (8 * k);
-        v[i] = x;
+        v[i] = loadLe<typename V::value_type>(p);
       }
     }
     b_.arrays.emplace_front(id, std::move(v));
@@ -429,8 +509,25 @@ private:
     return true;
   }
 
+  // Message elements stay as they travel: checked here, then copied in one piece.
+  bool messageArray(uint32_t id, size_t count) {
+    if (count * 2 > in_.remaining())
+      return false;
+    const uint8_t* start = in_.here();
+    for (size_t i = 0; i < count; ++i) {
+      uint16_t len = 0;
+      if (!in_.u16le(len) || !in_.skip(len))
+        return false;
+    }
+    detail::PackedMessages v;
+    v.count = uint32_t(count);
+    v.wire.assign(start, in_.here());
+    b_.arrays.emplace_front(id, std::move(v));
+    return true;
+  }
+
   Body& b_;
-  kestel::ByteReader& in_;
+  Reader& in_;
 };
 
 // Older record format: namespace selector in bits 24 to 27 of the record's key.
@@ -441,7 +538,7 @@ uint32_t olderKey(uint32_t key) {
   return (ns << 16) | (key & 0xFFFF);
 }
 
-bool olderRecord(Decoder& d, kestel::ByteReader& in) {
+bool olderRecord(Decoder& d, Reader& in) {
   static constexpr uint32_t tags[] = {kTagBool, kTagU32, kTagString, kTagRaw, kTagMessage};
   uint8_t type = 0;
   uint32_t key = 0;
@@ -498,6 +595,10 @@ template <typename List> void dropOlder(List& list) {
   }
 }
 
+// Room for a body decoded from len bytes: enough for records of a dozen u32 and strings, nested
+// messages and arrays of a few dozen bytes each, small enough to stay one cheap allocation.
+size_t roomFor(size_t len) { return std::min<size_t>(2 * len + 64, 768); }
+
 } // namespace
 
 void detail::dropOlderDuplicates(Body& b) {
@@ -506,10 +607,12 @@ void detail::dropOlderDuplicates(Body& b) {
 }
 
 bool message::parse(const uint8_t* data, size_t len) {
+  if (!body_ && len > 2)
+    body_ = Body::withRoom(roomFor(len));
   Body& b = mut();
   if (len == 0)
     return true;
-  kestel::ByteReader in(data, len);
+  Reader in(data, len);
   uint16_t first = 0;
   if (!in.u16le(first))
     return false;
@@ -528,7 +631,7 @@ bool message::parse(const uint8_t* data, size_t len) {
 
 bool message::parseOlder(const uint8_t* data, size_t len) {
   Body& b = mut();
-  kestel::ByteReader in(data, len);
+  Reader in(data, len);
   uint16_t records = 0;
   if (!in.u16le(records))
     return false;

@@ -17,9 +17,9 @@ namespace {
 
 // Nested messages are equal when their bytes are, else when they decode to equal messages; below
 // the nesting bound only the bytes count.
-bool nestedEqual(const Bytes& a, const Bytes& b, int depth,
+bool nestedEqual(std::span<const uint8_t> a, std::span<const uint8_t> b, int depth,
                  bool (*equalAt)(const message&, const message&, int)) {
-  if (a == b)
+  if (std::ranges::equal(a, b))
     return true;
   if (depth >= kMaxNesting)
     return false;
@@ -30,7 +30,9 @@ bool nestedEqual(const Bytes& a, const Bytes& b, int depth,
 // long ones, so that comparing messages of many fields stays O(n log n).
 template <typename Node> class NodeIndex {
 public:
-  explicit NodeIndex(const std::forward_list<Node>& list) : list_(list) {
+  using List = std::forward_list<Node, detail::NodeAlloc<Node>>;
+
+  explicit NodeIndex(const List& list) : list_(list) {
     size_t n = 0;
     for (auto it = list.begin(); it != list.end() && n <= kLinear; ++it)
       ++n;
@@ -56,7 +58,7 @@ public:
 
 private:
   static constexpr size_t kLinear = 16;
-  const std::forward_list<Node>& list_;
+  const List& list_;
   std::vector<const Node*> sorted_;
 };
 
@@ -85,12 +87,14 @@ bool arrayEqual(const ArrayField& a, const NodeIndex<ArrayField>& other, int dep
     return false;
   if ((a.id & ~kTagArray & kTagMask) != kTagMessage)
     return a.value == b->value;
-  const auto& x = std::get<std::vector<Bytes>>(a.value);
-  const auto& y = std::get<std::vector<Bytes>>(b->value);
+  const auto& x = std::get<detail::PackedMessages>(a.value);
+  const auto& y = std::get<detail::PackedMessages>(b->value);
   if (x.size() != y.size())
     return false;
+  size_t atX = 0;
+  size_t atY = 0;
   for (size_t i = 0; i < x.size(); ++i)
-    if (!nestedEqual(x[i], y[i], depth, eq))
+    if (!nestedEqual(x.next(atX), y.next(atY), depth, eq))
       return false;
   return true;
 }

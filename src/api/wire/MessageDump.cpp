@@ -55,12 +55,12 @@ std::string arrayLine(const ArrayField& f) {
     return head("string[]", f.id) + "=" +
            elements(std::get<std::vector<std::string>>(f.value),
                     [](const std::string& s) { return s; });
-  default:
-    if ((f.id & kTagMask & ~kTagArray) == kTagMessage)
-      return head("message[]", f.id) + "..";
+  case 5:
     return head("raw[]", f.id) + "=" +
            elements(std::get<std::vector<Bytes>>(f.value),
                     [](const Bytes& b) { return "#" + std::to_string(b.size()); });
+  default:
+    return head("message[]", f.id) + "..";
   }
 }
 
@@ -98,7 +98,7 @@ void message::dumpAt(std::vector<std::string>& lines, const std::string& prefix,
   b.u32s.forEach([&](uint32_t id, uint32_t v) {
     lines.push_back(lead + head("u32", id) + "=" + kestel::valueName(id, v));
   });
-  auto nested = [&](const Bytes& bytes) {
+  auto nested = [&](std::span<const uint8_t> bytes) {
     if (depth >= kMaxNesting) {
       lines.push_back(lead + "    (nested deeper than " + std::to_string(kMaxNesting) + " levels)");
       return;
@@ -113,8 +113,7 @@ void message::dumpAt(std::vector<std::string>& lines, const std::string& prefix,
   for (const ArrayField& f : b.arrays) {
     lines.push_back(lead + arrayLine(f));
     if ((f.id & kTagMask & ~kTagArray) == kTagMessage)
-      for (const Bytes& e : std::get<std::vector<Bytes>>(f.value))
-        nested(e);
+      std::get<detail::PackedMessages>(f.value).forEach(nested);
   }
 }
 

@@ -113,6 +113,14 @@ std::vector<ExactCase> exactCases() {
       "empty message array", [](message& m) { m.set(message_array_id(12), {}); },
       concat({word(0xA800000C), {0, 0}}));
   add(
+      "message array",
+      [](message& m) {
+        message one;
+        one.set(bool_id(1), true);
+        m.set(message_array_id(12), {message{}, one});
+      },
+      concat({word(0xA800000C), {2, 0, 2, 0}, kMagic, {6, 0}, kMagic, word(0x01000001)}));
+  add(
       "raw array", [](message& m) { m.set(raw_array_id(13), {Bytes{7}}); },
       concat({word(0xB000000D), {1, 0, 1, 0, 7}}));
   // Routing fields lead: SYS_TO, then SYS_FROM, then the other arrays, bools, u32, scalars.
@@ -266,6 +274,12 @@ TEST(MessageCodec, DecodesOlderRecordFormat) {
   EXPECT_TRUE(m.has(string_array_id(4)));
   EXPECT_EQ(m.get(raw_id(5)), (Bytes{7, 8}));
   EXPECT_EQ(m.size(), 5u);
+
+  // One record of a message array 6: an empty message and zero bytes.
+  m = message::fromBytes(Bytes{1, 0, 5, 6, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0x4D, 0x32, 0, 0}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(m.count(message_array_id(6)), 2u);
+  EXPECT_EQ(m.get(message_array_id(6)).size(), 2u);
 }
 
 TEST(MessageCodec, RefusesValuesBeyondTheWireLimits) {
@@ -415,6 +429,42 @@ TEST(MessageCodec, DecodeOfEncodeIsEqualForRandomMessages) {
     message copy = m;
     copy.set(u32_id(0x7FFFFF), 1u);
     ASSERT_FALSE(message::equal(copy, m)) << i;
+  }
+}
+
+// A message decoded into a fresh body keeps its nodes and grown table next to the body; one decoded
+// into a body that already exists does not. Both must hold the same fields in the same order, also
+// after the fresh one outgrows that room through many later changes.
+TEST(MessageCodec, FreshAndReusedBodiesDecodeAndChangeAlike) {
+  RandomMessages gen(20261207);
+  for (int i = 0; i < 200; ++i) {
+    const Bytes bytes = encode(gen.next());
+    message fresh;
+    message reused;
+    reused.set(bool_id(0x7F0001), true);
+    reused.remove(bool_id(0x7F0001));
+    ASSERT_TRUE(fresh.parse(bytes)) << i;
+    ASSERT_TRUE(reused.parse(bytes)) << i;
+    std::string& early = fresh.ref(string_id(0x7F0002));
+    early = "kept across later growth";
+    reused.set(string_id(0x7F0002), early);
+    for (message* m : {&fresh, &reused}) {
+      for (uint32_t k = 0; k < 40; ++k) {
+        m->set(u32_id(0x7F0100 + k * 7), k);
+        m->set(string_id(0x7F0200 + k), std::string(k, 'x'));
+        m->set(u32_array_id(0x7F0300 + k), {k, k + 1});
+      }
+      for (uint32_t k = 0; k < 40; k += 2) {
+        m->remove(string_id(0x7F0200 + k));
+        m->remove(u32_id(0x7F0100 + k * 7));
+      }
+    }
+    ASSERT_EQ(early, "kept across later growth") << i;
+    ASSERT_EQ(fresh.keys(), reused.keys()) << i;
+    ASSERT_EQ(encode(fresh), encode(reused)) << i;
+    const message copy = fresh;
+    fresh.set(u32_id(0x7F0400), 1u);
+    ASSERT_EQ(encode(copy), encode(reused)) << i;
   }
 }
 
