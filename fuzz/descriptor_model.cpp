@@ -1,7 +1,11 @@
 // Loads arbitrary documents through the whole descriptor model: services and types are built,
 // completed, and every type makes an object that packs, unpacks the tail of the input as a
-// message, and packs again. The model is reset after each input.
+// message, and packs again. Every predicate the model holds (type predicates, condition terms,
+// "slot" predicates inside them, enumeration filters) is evaluated on the object before and after
+// the unpack: a predicate kind paired with a slot of another storage type must read nothing. The
+// model is reset after each input.
 #include "gen/DescriptorLoader.h"
+#include "gen/Enumerations.h"
 #include "gen/Service.h"
 #include "util/Log.h"
 
@@ -16,6 +20,27 @@ class Quiet : public kestel::LogSink {
 public:
   void writeLine(std::string_view) override {}
 };
+
+// Evaluates every predicate reachable from the type on the object.
+void evaluateAll(kestel::CType& t, kestel::IObject& o) {
+  using namespace kestel;
+  ObjectView view{&t, o.record().data()};
+  (void)holds(t.predicate());
+  (void)holds(t.predicate(), objectRef(view));
+  for (const SlotCondition* c : t.conditions())
+    (void)c->holds(view);
+  for (const Slot* s : t.slots()) {
+    if (s->condition())
+      (void)s->condition()->holds(view);
+    auto* filter = dynamic_cast<FilterEnum*>(s->enumeration().get());
+    if (!filter)
+      continue;
+    filter->bind(view);
+    for (size_t i = 0; i < filter->count() && i < 64; ++i)
+      (void)filter->nameAt(i);
+    filter->bind({});
+  }
+}
 
 } // namespace
 
@@ -39,8 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!o)
       return;
     nv::message m;
+    evaluateAll(t, *o);
     o->getPacker()->pack(m, o.get());
     o->getPacker()->unpack(extra, o.get());
+    evaluateAll(t, *o);
     Reference<IObject> copy = t.createObject();
     t.copyRecord(copy->record().data(), o->record().data());
     nv::message again;

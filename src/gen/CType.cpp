@@ -255,12 +255,14 @@ const SlotCondition* CType::condition(std::string_view n) const {
   return nullptr;
 }
 
-bool CType::slotOffset(std::string_view n, size_t& offset) const {
+bool CType::slotField(std::string_view n, SlotFieldInfo& out) const {
   if (!completed_)
     return false;
   for (size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i]->name() == n && !slots_[i]->fields().empty()) {
-      offset = offsets_[i] + slots_[i]->valueOffset();
+    const Slot* s = slots_[i];
+    if (s->name() == n && !s->fields().empty()) {
+      out.offset = offsets_[i] + s->valueOffset();
+      out.type = storeType(s->fields()[0].store());
       return true;
     }
   }

@@ -93,7 +93,7 @@ public:
   // Looks a slot up by name; null when absent.
   Slot* slot(std::string_view slotName) const;
   const SlotCondition* condition(std::string_view n) const;
-  bool slotOffset(std::string_view slotName, size_t& offset) const override;
+  bool slotField(std::string_view slotName, SlotFieldInfo& out) const override;
 
   // Resolves names, lays out the record and binds the packer; fails with the descriptor error
   // (logged). A type that failed stays unusable.

@@ -99,7 +99,7 @@ bool DefaultEnum::valueOf(std::string_view name, uint32_t& value) const {
 
 bool FilterEnum::offered(uint32_t value) const {
   for (const EnumFilterRule& r : c_.filters) {
-    if (r.id == value && !holds(r.pred.get(), object_.record ? &object_ : nullptr))
+    if (r.id == value && !holds(r.pred.get(), object_.record ? objectRef(object_) : FieldRef{}))
       return false;
   }
   return true;
@@ -163,7 +163,8 @@ EnumRef cenum(const unsigned* p) {
 EnumRef cenum(const mapfilter& config) {
   struct Shared final : Predicate {
     explicit Shared(std::shared_ptr<Predicate> p) : p_(std::move(p)) {}
-    bool evaluate(const void* v) const override { return holds(p_.get(), v); }
+    bool evaluate(const FieldRef& f) const override { return holds(p_.get(), f); }
+    const member_type* reads() const override { return p_ ? p_->reads() : nullptr; }
     std::shared_ptr<Predicate> p_;
   };
   auto e = makeRef<ComputedEnum>(ComputedEnum::Kind::Dynamic);

@@ -14,20 +14,45 @@ namespace {
 
 IObjectDirectory* gDirectory = nullptr;
 
-template <typename T> const T* field(const void* value) { return static_cast<const T*>(value); }
+const member_type* u32Type() { return memberTypeOf<uint32_t>(); }
 
-// A predicate from a plain function of the field pointer.
-class FieldPredicate final : public Predicate {
+// The field as a T, or null when there is none or it holds another type.
+template <typename T> const T* field(const FieldRef& f) {
+  if (!f.value || f.type != memberTypeOf<T>())
+    return nullptr;
+  return static_cast<const T*>(f.value);
+}
+
+// A field kind: a plain function of the field as a T, false when the field is not a T.
+template <typename T> class FieldPredicate final : public Predicate {
 public:
-  explicit FieldPredicate(std::function<bool(const void*)> f) : f_(std::move(f)) {}
-  bool evaluate(const void* value) const override { return f_(value); }
+  explicit FieldPredicate(std::function<bool(const T&)> f) : f_(std::move(f)) {}
+  bool evaluate(const FieldRef& f) const override {
+    const T* v = field<T>(f);
+    return v && f_(*v);
+  }
+  const member_type* reads() const override { return memberTypeOf<T>(); }
 
 private:
-  std::function<bool(const void*)> f_;
+  std::function<bool(const T&)> f_;
 };
 
-PredicatePtr make(std::function<bool(const void*)> f) {
-  return std::make_unique<FieldPredicate>(std::move(f));
+template <typename T> PredicatePtr makeField(std::function<bool(const T&)> f) {
+  return std::make_unique<FieldPredicate<T>>(std::move(f));
+}
+
+// A router-fact kind: ignores the field.
+class FactPredicate final : public Predicate {
+public:
+  explicit FactPredicate(std::function<bool()> f) : f_(std::move(f)) {}
+  bool evaluate(const FieldRef&) const override { return f_(); }
+
+private:
+  std::function<bool()> f_;
+};
+
+PredicatePtr makeFact(std::function<bool()> f) {
+  return std::make_unique<FactPredicate>(std::move(f));
 }
 
 std::string textOf(const JSNode& node, std::string_view key) {
@@ -53,7 +78,7 @@ public:
     // An expression that does not compile falls back to plain comparison.
     useRe_ = re && compile(re_, value_);
   }
-  bool evaluate(const void*) const override {
+  bool evaluate(const FieldRef&) const override {
     const RouterFacts& f = routerFacts();
     if (useRe_)
       return match(re_, f.boardName);
@@ -69,7 +94,7 @@ private:
 class NotPredicate final : public Predicate {
 public:
   explicit NotPredicate(PredicatePtr inner) : inner_(std::move(inner)) {}
-  bool evaluate(const void* value) const override { return !holds(inner_.get(), value); }
+  bool evaluate(const FieldRef& f) const override { return !holds(inner_.get(), f); }
 
 private:
   PredicatePtr inner_;
@@ -78,9 +103,9 @@ private:
 class OrPredicate final : public Predicate {
 public:
   explicit OrPredicate(std::vector<PredicatePtr> inner) : inner_(std::move(inner)) {}
-  bool evaluate(const void* value) const override {
+  bool evaluate(const FieldRef& f) const override {
     return std::any_of(inner_.begin(), inner_.end(),
-                       [&](const PredicatePtr& p) { return holds(p.get(), value); });
+                       [&](const PredicatePtr& p) { return holds(p.get(), f); });
   }
 
 private:
@@ -91,26 +116,29 @@ class SlotPredicate final : public Predicate {
 public:
   SlotPredicate(std::string slot, PredicatePtr inner)
       : slot_(std::move(slot)), inner_(std::move(inner)) {}
-  bool evaluate(const void* value) const override {
-    const auto* object = field<ObjectView>(value);
+  bool evaluate(const FieldRef& f) const override {
+    const ObjectView* object = f.object;
     if (!object || !object->type || !object->record)
       return false;
     if (object->type != type_) { // looked up once per type, then remembered
       type_ = object->type;
-      found_ = type_->slotOffset(slot_, offset_);
+      found_ = type_->slotField(slot_, field_);
       if (!found_)
         logf("SlotRef", slot_, ": slot not found");
+      else if (readsOtherType(inner_.get(), field_.type))
+        logf("ERROR: slot predicate on ", slot_, ": the slot holds another type");
     }
     if (!found_)
       return false;
-    return holds(inner_.get(), static_cast<const char*>(object->record) + offset_);
+    return holds(inner_.get(),
+                 {static_cast<const char*>(object->record) + field_.offset, field_.type, nullptr});
   }
 
 private:
   std::string slot_;
   PredicatePtr inner_;
   mutable const ISlotLookup* type_ = nullptr;
-  mutable size_t offset_ = 0;
+  mutable SlotFieldInfo field_;
   mutable bool found_ = false;
 };
 
@@ -119,13 +147,14 @@ class ObjectPredicate final : public Predicate {
 public:
   ObjectPredicate(std::vector<uint32_t> path, PredicatePtr inner)
       : path_(std::move(path)), inner_(std::move(inner)) {}
-  bool evaluate(const void* value) const override {
-    const auto* id = field<uint32_t>(value);
+  bool evaluate(const FieldRef& f) const override {
+    const auto* id = field<uint32_t>(f);
     ObjectView object;
     if (!id || !gDirectory || !gDirectory->findObject(path_, *id, object))
       return false;
-    return holds(inner_.get(), &object);
+    return holds(inner_.get(), objectRef(object));
   }
+  const member_type* reads() const override { return u32Type(); }
 
 private:
   std::vector<uint32_t> path_;
@@ -150,59 +179,54 @@ Expected<std::vector<PredicatePtr>> readPredicateList(const JSNode& node) {
 PredicatePtr simpleKind(std::string_view type, const JSNode& node) {
   if (type == "bool") {
     bool want = numberOf(node, "value") != 0;
-    return make([want](const void* v) { return v && (*field<uint32_t>(v) != 0) == want; });
+    return makeField<uint32_t>([want](const uint32_t& v) { return (v != 0) == want; });
   }
   if (type == "number") {
-    return make([list = numbersOf(node, "value")](const void* v) {
-      return v && std::find(list.begin(), list.end(), *field<uint32_t>(v)) != list.end();
+    return makeField<uint32_t>([list = numbersOf(node, "value")](const uint32_t& v) {
+      return std::find(list.begin(), list.end(), v) != list.end();
     });
   }
   if (type == "numarrayany") {
     auto want = static_cast<uint32_t>(numberOf(node, "value"));
-    return make([want](const void* v) {
-      const auto* a = field<std::vector<uint32_t>>(v);
-      return a && std::find(a->begin(), a->end(), want) != a->end();
+    return makeField<std::vector<uint32_t>>([want](const std::vector<uint32_t>& a) {
+      return std::find(a.begin(), a.end(), want) != a.end();
     });
   }
   if (type == "bitmap") {
     auto mask = static_cast<uint32_t>(numberOf(node, "mask"));
     auto want = static_cast<uint32_t>(numberOf(node, "value"));
-    return make([mask, want](const void* v) { return v && (*field<uint32_t>(v) & mask) == want; });
+    return makeField<uint32_t>([mask, want](const uint32_t& v) { return (v & mask) == want; });
   }
   if (type == "string") {
-    return make([want = textOf(node, "value")](const void* v) {
-      return v && *field<std::string>(v) == want;
-    });
+    return makeField<std::string>(
+        [want = textOf(node, "value")](const std::string& v) { return v == want; });
   }
   if (type == "message") // the stored bytes are empty: the field must hold none
-    return make([](const void* v) { return v && field<Bytes>(v)->empty(); });
+    return makeField<nv::message>([](const nv::message& m) { return m.empty(); });
   return nullptr;
 }
 
 PredicatePtr routerKind(std::string_view type, const JSNode& node) {
   if (type == "addon")
-    return make([n = textOf(node, "value")](const void*) { return routerFacts().hasPackage(n); });
+    return makeFact([n = textOf(node, "value")] { return routerFacts().hasPackage(n); });
   if (type == "arch")
-    return make(
-        [a = textOf(node, "value")](const void*) { return routerFacts().architecture == a; });
+    return makeFact([a = textOf(node, "value")] { return routerFacts().architecture == a; });
   if (type == "board")
     return std::make_unique<BoardPredicate>(textOf(node, "value"), numberOf(node, "re") != 0);
   if (type == "daughterboard")
-    return make(
-        [d = textOf(node, "value")](const void*) { return routerFacts().daughterboard == d; });
+    return makeFact([d = textOf(node, "value")] { return routerFacts().daughterboard == d; });
   if (type == "syscap")
-    return make(
-        [bit = numberOf(node, "value")](const void*) { return routerFacts().systemCap(bit); });
+    return makeFact([bit = numberOf(node, "value")] { return routerFacts().systemCap(bit); });
   if (type == "quickset") {
     auto bit = static_cast<uint32_t>(numberOf(node, "bit") % 32);
-    return make([bit](const void*) { return (routerFacts().quickSetCaps >> bit) & 1; });
+    return makeFact([bit] { return ((routerFacts().quickSetCaps >> bit) & 1) != 0; });
   }
   if (type == "haspwd")
-    return make([](const void*) { return routerFacts().hasPassword; });
+    return makeFact([] { return routerFacts().hasPassword; });
   if (type == "kestel")
-    return make([](const void*) { return true; });
+    return makeFact([] { return true; });
   if (type == "supportmsgid")
-    return make([](const void*) { return false; });
+    return makeFact([] { return false; });
   return nullptr;
 }
 

@@ -45,7 +45,7 @@ public:
   std::string shortId() const;
   const std::vector<std::unique_ptr<CType>>& types() const { return types_; }
   // Whether the launcher offers it now (not disabled, predicate holds).
-  bool offered() const { return !disabled && holds(pred.get(), nullptr); }
+  bool offered() const { return !disabled && holds(pred.get()); }
 
 private:
   std::vector<std::unique_ptr<CType>> types_;

@@ -1,5 +1,7 @@
 #include "gen/SlotCondition.h"
 
+#include "util/Log.h"
+
 namespace kestel {
 
 namespace {
@@ -45,12 +47,12 @@ SlotCondition& SlotCondition::on(std::string slot, PredicatePtr pred) {
 }
 
 SlotCondition& SlotCondition::on(std::string owner, std::string slot, PredicatePtr pred) {
-  terms_.push_back({std::move(pred), std::move(owner), std::move(slot), nullptr});
+  terms_.push_back({std::move(pred), std::move(owner), std::move(slot), nullptr, false});
   return *this;
 }
 
 SlotCondition& SlotCondition::on(const Slot* slot, PredicatePtr pred) {
-  terms_.push_back({std::move(pred), std::string(), std::string(), slot});
+  terms_.push_back({std::move(pred), std::string(), std::string(), slot, false});
   return *this;
 }
 
@@ -64,14 +66,21 @@ bool SlotCondition::ownTermsHold(const ObjectView& object) const {
     if (!t.owner.empty() || (t.slotRef && t.slot.empty()))
       return false;
     if (t.slot.empty()) {
-      if (!kestel::holds(t.pred.get(), nullptr))
+      if (!kestel::holds(t.pred.get()))
         return false;
       continue;
     }
-    size_t offset = 0;
-    if (!object.type || !object.record || !object.type->slotOffset(t.slot, offset))
+    SlotFieldInfo f;
+    if (!object.type || !object.record || !object.type->slotField(t.slot, f))
       return false;
-    if (!kestel::holds(t.pred.get(), static_cast<const char*>(object.record) + offset))
+    if (readsOtherType(t.pred.get(), f.type)) {
+      if (!t.mismatchLogged)
+        logf("ERROR: condition ", name_, " tests slot ", t.slot, " as another type than it holds");
+      t.mismatchLogged = true;
+      return false;
+    }
+    if (!kestel::holds(t.pred.get(),
+                       {static_cast<const char*>(object.record) + f.offset, f.type, nullptr}))
       return false;
   }
   return true;

@@ -15,10 +15,11 @@ namespace kestel {
 class Slot; // a slot of a type (slots work)
 
 struct ConditionTerm {
-  PredicatePtr pred;             // null holds
-  std::string owner;             // owner slot; empty when the term has none
-  std::string slot;              // slot the predicate applies to; empty: the predicate alone
-  const Slot* slotRef = nullptr; // set by on(Slot*, ...) or when the type resolves the name
+  PredicatePtr pred;                   // null holds
+  std::string owner;                   // owner slot; empty when the term has none
+  std::string slot;                    // slot the predicate applies to; empty: the predicate alone
+  const Slot* slotRef = nullptr;       // set by on(Slot*, ...) or when the type resolves the name
+  mutable bool mismatchLogged = false; // the predicate reads another type than the slot holds
 };
 
 class SlotCondition {
@@ -57,7 +58,8 @@ public:
   std::vector<ConditionTerm>& terms() { return terms_; }
   const std::vector<ConditionTerm>& terms() const { return terms_; }
 
-  // True when every term holds for the object, or else when the "oron" chain holds. A cyclic
+  // True when every term holds for the object, or else when the "oron" chain holds. A term
+  // whose predicate reads another storage type than its slot holds is false (logged once). A cyclic
   // "oron" chain is followed at most 64 steps. FIXME: terms with an owner slot, and terms made
   // from a Slot*, need the slot storage of the slots work; until then they do not hold.
   bool holds(const ObjectView& object) const;

@@ -143,8 +143,8 @@ TEST(Enumerations, ComputedKindsKeepTheirConfiguration) {
 
 // Filters read the bound object's fields through "slot" predicates.
 struct ModeType : ISlotLookup {
-  bool slotOffset(std::string_view slot, size_t& offset) const override {
-    offset = 0;
+  bool slotField(std::string_view slot, SlotFieldInfo& out) const override {
+    out = {0, memberTypeOf<uint32_t>()};
     return slot == "mode";
   }
 };

@@ -3,7 +3,6 @@
 #include "gen/JSParser.h"
 #include "gen/RouterFacts.h"
 #include "gen/SlotCondition.h"
-#include "util/Bytes.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -67,19 +66,20 @@ TEST_F(PredicateTest, FieldKinds) {
   for (const Case& c : cases) {
     PredicatePtr p = read(c.pred);
     ASSERT_TRUE(p) << c.pred;
-    EXPECT_EQ(p->evaluate(&c.field), c.expect) << c.pred << " on " << c.field;
-    EXPECT_FALSE(p->evaluate(nullptr) && std::string_view(c.pred).find("not") == std::string::npos)
+    EXPECT_EQ(p->evaluate(fieldRef(c.field)), c.expect) << c.pred << " on " << c.field;
+    EXPECT_FALSE(p->evaluate({}) && std::string_view(c.pred).find("not") == std::string::npos)
         << c.pred << ": a field test without a field";
   }
   std::string text = "eth1";
-  EXPECT_TRUE(read("{type:'string',value:'eth1'}")->evaluate(&text));
-  EXPECT_FALSE(read("{type:'string',value:'eth'}")->evaluate(&text));
+  EXPECT_TRUE(read("{type:'string',value:'eth1'}")->evaluate(fieldRef(text)));
+  EXPECT_FALSE(read("{type:'string',value:'eth'}")->evaluate(fieldRef(text)));
   std::vector<uint32_t> arr = {4, 5, 6};
-  EXPECT_TRUE(read("{type:'numarrayany',value:5}")->evaluate(&arr));
-  EXPECT_FALSE(read("{type:'numarrayany',value:7}")->evaluate(&arr));
-  Bytes none, some = {1};
-  EXPECT_TRUE(read("{type:'message'}")->evaluate(&none));
-  EXPECT_FALSE(read("{type:'message'}")->evaluate(&some));
+  EXPECT_TRUE(read("{type:'numarrayany',value:5}")->evaluate(fieldRef(arr)));
+  EXPECT_FALSE(read("{type:'numarrayany',value:7}")->evaluate(fieldRef(arr)));
+  nv::message none, some;
+  some.set(nv::u32_id(1), 5u);
+  EXPECT_TRUE(read("{type:'message'}")->evaluate(fieldRef(none)));
+  EXPECT_FALSE(read("{type:'message'}")->evaluate(fieldRef(some)));
 }
 
 TEST_F(PredicateTest, RouterFactKinds) {
@@ -121,9 +121,9 @@ TEST_F(PredicateTest, RouterFactKinds) {
   for (const Case& c : cases) {
     PredicatePtr p = read(c.pred);
     ASSERT_TRUE(p) << c.pred;
-    EXPECT_EQ(p->evaluate(nullptr), c.expect) << c.pred;
+    EXPECT_EQ(p->evaluate({}), c.expect) << c.pred;
   }
-  EXPECT_TRUE(holds(nullptr, nullptr));
+  EXPECT_TRUE(holds(nullptr));
 }
 
 TEST_F(PredicateTest, BoardFamiliesFromTable) {
@@ -157,14 +157,14 @@ struct Record {
 };
 class RecordType : public ISlotLookup {
 public:
-  bool slotOffset(std::string_view slot, size_t& offset) const override {
+  bool slotField(std::string_view slot, SlotFieldInfo& out) const override {
     ++lookups;
     if (slot == "enabled")
-      offset = offsetof(Record, enabled);
+      out = {offsetof(Record, enabled), memberTypeOf<uint32_t>()};
     else if (slot == "peer")
-      offset = offsetof(Record, peer);
+      out = {offsetof(Record, peer), memberTypeOf<uint32_t>()};
     else if (slot == "name")
-      offset = offsetof(Record, name);
+      out = {offsetof(Record, name), memberTypeOf<std::string>()};
     else
       return false;
     return true;
@@ -192,14 +192,14 @@ TEST_F(PredicateTest, SlotAndObjectKinds) {
   Record r{1, 7, "wan"};
   ObjectView obj{&type, &r};
   PredicatePtr bySlot = read("{type:'slot',slot:'name',pred:{type:'string',value:'wan'}}");
-  EXPECT_TRUE(bySlot->evaluate(&obj));
-  EXPECT_TRUE(bySlot->evaluate(&obj));
+  EXPECT_TRUE(bySlot->evaluate(objectRef(obj)));
+  EXPECT_TRUE(bySlot->evaluate(objectRef(obj)));
   EXPECT_EQ(type.lookups, 1); // looked up once, then remembered
   r.name = "lan";
-  EXPECT_FALSE(bySlot->evaluate(&obj));
+  EXPECT_FALSE(bySlot->evaluate(objectRef(obj)));
   {
     CaptureLogSink log;
-    EXPECT_FALSE(read("{type:'slot',slot:'mtu'}")->evaluate(&obj));
+    EXPECT_FALSE(read("{type:'slot',slot:'mtu'}")->evaluate(objectRef(obj)));
     EXPECT_TRUE(log.contains("SlotRefmtu: slot not found"));
   }
   Directory dir;
@@ -207,17 +207,18 @@ TEST_F(PredicateTest, SlotAndObjectKinds) {
   setObjectDirectory(&dir);
   PredicatePtr byObject = read("{type:'slot',slot:'peer',pred:{type:'object',path:[20,1],"
                                "pred:{type:'slot',slot:'enabled',pred:{type:'bool',value:1}}}}");
-  EXPECT_TRUE(byObject->evaluate(&obj));
+  EXPECT_TRUE(byObject->evaluate(objectRef(obj)));
   dir.objects[7].enabled = 0;
-  EXPECT_FALSE(byObject->evaluate(&obj));
+  EXPECT_FALSE(byObject->evaluate(objectRef(obj)));
   r.peer = 8; // no such object
-  EXPECT_FALSE(byObject->evaluate(&obj));
+  EXPECT_FALSE(byObject->evaluate(objectRef(obj)));
   const unsigned path[] = {20, 1, 0xFFFFFFFF};
   uint32_t id = 7;
   dir.objects[7].enabled = 1;
-  EXPECT_TRUE(pobject(path, pslot("enabled", read("{type:'bool',value:1}")))->evaluate(&id));
+  EXPECT_TRUE(
+      pobject(path, pslot("enabled", read("{type:'bool',value:1}")))->evaluate(fieldRef(id)));
   setObjectDirectory(nullptr);
-  EXPECT_FALSE(pobject(path, nullptr)->evaluate(&id));
+  EXPECT_FALSE(pobject(path, nullptr)->evaluate(fieldRef(id)));
 }
 
 TEST_F(PredicateTest, SlotConditions) {

@@ -1,0 +1,182 @@
+#include "miw/SlotConvertors.h"
+
+#include "gen/Slot.h"
+#include "miw/ConvertorAddress.h"
+#include "miw/ConvertorNumber.h"
+#include "miw/ConvertorTime.h"
+
+#include <functional>
+#include <map>
+#include <string>
+
+namespace kestel {
+
+namespace {
+
+using Maker = std::function<Reference<IConvertor>(const Slot&)>;
+
+// A numeric kind key kept as an option; `fallback` when absent or not a number.
+uint64_t optionNumber(const Slot& slot, std::string_view key, uint64_t fallback) {
+  const JSValue* v = slot.option(key);
+  return v && v->kind == JSNodeKind::Number ? v->number : fallback;
+}
+
+bool optionSet(const Slot& slot, std::string_view key) { return optionNumber(slot, key, 0) != 0; }
+
+ZeroAddress zeroRule(const Slot& slot) {
+  return optionSet(slot, "zeroinvalid") ? ZeroAddress::Invalid : ZeroAddress::Valid;
+}
+
+// Number kinds offer the names of their enumeration first, then the number itself.
+Reference<IConvertor> withNames(const Slot& slot, Reference<IConvertor> inner, unsigned radix) {
+  if (!slot.enumeration())
+    return inner;
+  return altConvertor({enumConvertor(slot.enumeration().get(), radix, true), std::move(inner)});
+}
+
+Reference<IConvertor> unsignedNumber(const Slot& slot) {
+  const auto& n = static_cast<const SNumber&>(slot);
+  Reference<IConvertor> c = numberConvertor(
+      {n.radixValue(), n.minValue(), n.maxValue(), n.defValue()}, RadixWords::Plain);
+  return withNames(slot, std::move(c), n.radixValue());
+}
+
+Reference<IConvertor> signedNumber(const Slot& slot) {
+  const auto& n = static_cast<const SNumber&>(slot);
+  return withNames(
+      slot,
+      integerConvertor(static_cast<int>(n.minValue()), static_cast<int>(n.maxValue()), 0x7FFFFFFF),
+      10);
+}
+
+Reference<IConvertor> enumeration(const Slot& slot) {
+  const auto& n = static_cast<const SNumber&>(slot);
+  return enumConvertor(slot.enumeration().get(), n.radixValue(), optionSet(slot, "strict"));
+}
+
+Reference<IConvertor> text(const Slot& slot) {
+  const auto& s = static_cast<const SString&>(slot);
+  if (s.strict() && s.enumeration())
+    return enumConvertor(s.enumeration().get(), 10, true);
+  return textConvertor(s.minLen(), s.maxLen());
+}
+
+Reference<IConvertor> range(const Slot& slot, Signedness sign) {
+  auto lo = static_cast<uint32_t>(optionNumber(slot, "min", 0));
+  auto hi = static_cast<uint32_t>(optionNumber(slot, "max", 0xFFFFFFFF));
+  if (sign == Signedness::Signed && !slot.option("min") && !slot.option("max")) {
+    lo = 0x80000000u;
+    hi = 0x7FFFFFFFu;
+  }
+  return rangeConvertor(lo, hi, sign);
+}
+
+Reference<IConvertor> numberList(const Slot& slot) {
+  auto lo = static_cast<uint32_t>(optionNumber(slot, "min", 0));
+  auto hi = static_cast<uint32_t>(optionNumber(slot, "max", 0xFFFFFFFF));
+  auto most = static_cast<uint32_t>(optionNumber(slot, "maxsize", 0xFFFFFFFF));
+  return numberListConvertor(lo, hi, Signedness::Unsigned, 0, most);
+}
+
+Reference<IConvertor> interval(const Slot& slot) {
+  const auto& n = static_cast<const SNumber&>(slot);
+  return intervalConvertor(n.minValue(), n.maxValue(), 1);
+}
+
+Reference<IConvertor> address(const Slot& slot) {
+  unsigned bits = static_cast<const SAddress&>(slot).allowBits();
+  if (bits == 0)
+    bits = allow::kIpv4 | allow::kIpv6;
+  IEnum* interfaces = (bits & allow::kIface) ? slot.enumeration().get() : nullptr;
+  return addressConvertor(bits, interfaces, nullptr);
+}
+
+Reference<IConvertor> ipv6(const Slot& slot) {
+  return ipv6Convertor(zeroRule(slot),
+                       optionSet(slot, "allowipv4") ? Ipv4InIpv6::Yes : Ipv4InIpv6::No);
+}
+
+Maker fixed(std::function<Reference<IConvertor>()> f) {
+  return [f = std::move(f)](const Slot&) { return f(); };
+}
+
+const std::map<std::string_view, Maker>& makers() {
+  static const std::map<std::string_view, Maker> table = {
+      {"addr", address},
+      {"age", interval},
+      {"as", unsignedNumber},
+      {"bigbitrate", fixed([] { return bitRateConvertor(NumberWidth::Bits64); })},
+      {"bigbytes", fixed([] { return bytesConvertor(ByteUnit::BigBytes); })},
+      {"bigdecimal", fixed([] { return bigNumberConvertor(0, UINT64_MAX); })},
+      {"bignumber", fixed([] { return bigNumberConvertor(0, UINT64_MAX); })},
+      {"bigunit", fixed([] { return unitConvertor(NumberWidth::Bits64); })},
+      {"bitrate", fixed([] { return bitRateConvertor(NumberWidth::Bits32); })},
+      {"bool", fixed(boolConvertor)},
+      {"bytes", fixed([] { return bytesConvertor(ByteUnit::Bytes); })},
+      {"clockdate", fixed([] { return dateAndTimeConvertor(DatePart::Date, ShowTime::Always); })},
+      {"clocktime",
+       fixed([] { return dateAndTimeConvertor(DatePart::TimeOfDay, ShowTime::Always); })},
+      {"comment", text},
+      {"community", [](const Slot& s) { return range(s, Signedness::Unsigned); }},
+      {"date", fixed([] { return dateAndTimeConvertor(DatePart::Date, ShowTime::Always); })},
+      {"dateandtime",
+       fixed([] { return dateAndTimeConvertor(DatePart::DateAndTime, ShowTime::UnlessMidnight); })},
+      {"decimal", unsignedNumber},
+      {"enm", enumeration},
+      {"file", text},
+      {"flag", fixed(boolConvertor)},
+      {"gridmultinumber", numberList},
+      {"integer", signedNumber},
+      {"integerrange", [](const Slot& s) { return range(s, Signedness::Signed); }},
+      {"interval", interval},
+      {"ip6addr", ipv6},
+      {"ipaddr", [](const Slot& s) { return ipv4Convertor(zeroRule(s)); }},
+      {"kbytes", fixed([] { return bytesConvertor(ByteUnit::KBytes); })},
+      {"macaddr", [](const Slot& s) { return macConvertor(MacForm::Full, zeroRule(s)); }},
+      {"multilinestring", text},
+      {"multinumber", numberList},
+      {"netmask", fixed([] { return ipv4Convertor(ZeroAddress::Valid); })},
+      {"number", unsignedNumber},
+      {"numberlist", numberList},
+      {"numberrange", [](const Slot& s) { return range(s, Signedness::Unsigned); }},
+      {"numbertable", numberList},
+      {"numbar", unsignedNumber},
+      {"numflag", unsignedNumber},
+      {"objtype", unsignedNumber},
+      {"packet", text},
+      {"password", text},
+      {"script", text},
+      {"secret", text},
+      {"string", text},
+      {"stringarray", text},
+      {"timezone", fixed(timeZoneConvertor)},
+      {"tristate", fixed([] {
+         Reference<IConvertor> b = boolConvertor();
+         return tristateConvertor(b.get());
+       })},
+      {"unit", fixed([] { return unitConvertor(NumberWidth::Bits32); })},
+      {"version", fixed(versionConvertor)},
+  };
+  return table;
+}
+
+} // namespace
+
+void installSlotConvertors() {
+  for (const auto& [kind, maker] : makers()) {
+    installConvertorMaker(std::string(kind),
+                          [maker](const Slot& s) { return Reference<IBase>(maker(s)); });
+  }
+}
+
+const std::vector<std::string_view>& convertedSlotKinds() {
+  static const std::vector<std::string_view> kinds = [] {
+    std::vector<std::string_view> v;
+    for (const auto& [kind, maker] : makers())
+      v.push_back(kind);
+    return v;
+  }();
+  return kinds;
+}
+
+} // namespace kestel
