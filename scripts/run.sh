@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j "${KESTEL_JOBS:-$(nproc)}"
+cmake --build --preset default --target kestel-cli nimbalux-sim -j "${KESTEL_JOBS:-$(nproc)}"
 ./build/default/src/kestel-cli --version
 
 portfile=$(mktemp)
