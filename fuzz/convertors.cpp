@@ -1,6 +1,7 @@
 // Feeds arbitrary text to every convertor kind: the first byte picks the kind, the rest is the
 // typed text. A text that passes check must parse into an in-range value, and for the kinds
 // whose text is lossless, the formatted value must read back to the same value.
+#include "gen/Enumerations.h"
 #include "miw/ConvertorAddress.h"
 #include "miw/ConvertorNumber.h"
 #include "miw/ConvertorTime.h"
@@ -12,38 +13,6 @@
 
 namespace kestel {
 namespace {
-
-class FixedEnum final : public IEnum {
-public:
-  explicit FixedEnum(const MapEntry* entries) : entries_(entries) {}
-  size_t count() const override {
-    size_t n = 0;
-    while (entries_[n].name)
-      ++n;
-    return n;
-  }
-  uint32_t valueAt(size_t i) const override { return entries_[i].value; }
-  std::string nameAt(size_t i) const override { return entries_[i].name; }
-  bool nameOf(uint32_t value, std::string& name) const override {
-    for (const MapEntry* e = entries_; e->name; ++e)
-      if (e->value == value) {
-        name = e->name;
-        return true;
-      }
-    return false;
-  }
-  bool valueOf(std::string_view name, uint32_t& value) const override {
-    for (const MapEntry* e = entries_; e->name; ++e)
-      if (name == e->name) {
-        value = e->value;
-        return true;
-      }
-    return false;
-  }
-
-private:
-  const MapEntry* entries_;
-};
 
 const MapEntry kNames[] = {{1, "ether1"}, {2, "bridge"}, {10, "vpn"}, {0, nullptr}};
 
@@ -74,7 +43,7 @@ std::function<bool(const FieldValue&)> i32In(int32_t lo, int32_t hi) {
 }
 
 std::vector<Kind> makeKinds() {
-  static Reference<IEnum> names = makeRef<FixedEnum>(kNames);
+  static Reference<IEnum> names = createEnum(kNames);
   auto number = numberConvertor({10, 3, 1000, 0}, RadixWords::Named);
   std::vector<Kind> kinds = {
       {number, Text::Lossless, u32In(3, 1000)},

@@ -1,4 +1,5 @@
 #include "miw/ConvertorAddress.h"
+#include "gen/Enumerations.h"
 
 #include "miw/ConvertorText.h"
 
@@ -10,39 +11,6 @@
 
 namespace kestel {
 namespace {
-
-// A fixed enumeration for interface and table names.
-class TableEnum final : public IEnum {
-public:
-  explicit TableEnum(const MapEntry* entries) : entries_(entries) {}
-  size_t count() const override {
-    size_t n = 0;
-    while (entries_[n].name)
-      ++n;
-    return n;
-  }
-  uint32_t valueAt(size_t i) const override { return entries_[i].value; }
-  std::string nameAt(size_t i) const override { return entries_[i].name; }
-  bool nameOf(uint32_t value, std::string& name) const override {
-    for (const MapEntry* e = entries_; e->name; ++e)
-      if (e->value == value) {
-        name = e->name;
-        return true;
-      }
-    return false;
-  }
-  bool valueOf(std::string_view name, uint32_t& value) const override {
-    for (const MapEntry* e = entries_; e->name; ++e)
-      if (name == e->name) {
-        value = e->value;
-        return true;
-      }
-    return false;
-  }
-
-private:
-  const MapEntry* entries_;
-};
 
 const MapEntry kInterfaces[] = {{1, "ether1"}, {2, "bridge"}, {0, nullptr}};
 const MapEntry kTables[] = {{10, "vpn"}, {11, "guest"}, {0, nullptr}};
@@ -262,8 +230,7 @@ AddressValue v4Address(uint32_t ip) {
 }
 
 TEST(ConvertorAddress, CombinedAddressTexts) {
-  Reference<IEnum> ifaceRef = makeRef<TableEnum>(kInterfaces),
-                   tableRef = makeRef<TableEnum>(kTables);
+  Reference<IEnum> ifaceRef = createEnum(kInterfaces), tableRef = createEnum(kTables);
   IEnum &ifaces = *ifaceRef, &tables = *tableRef;
   AddressValue v = v4Address(0x0100000A); // 10.0.0.1
   v.prefix = 24;
@@ -300,8 +267,7 @@ TEST(ConvertorAddress, CombinedAddressTexts) {
 }
 
 TEST(ConvertorAddress, CombinedAddressReading) {
-  Reference<IEnum> ifaceRef = makeRef<TableEnum>(kInterfaces),
-                   tableRef = makeRef<TableEnum>(kTables);
+  Reference<IEnum> ifaceRef = createEnum(kInterfaces), tableRef = createEnum(kTables);
   IEnum &ifaces = *ifaceRef, &tables = *tableRef;
   auto c = addressConvertor(allow::kIpv4 | allow::kIpv6 | allow::kPrefix | allow::kIface |
                                 allow::kTable | allow::kExtra,
@@ -327,8 +293,7 @@ TEST(ConvertorAddress, CombinedAddressReading) {
 
 // parse(format(v)) == v for the address kinds.
 TEST(ConvertorAddress, RoundTrips) {
-  Reference<IEnum> ifaceRef = makeRef<TableEnum>(kInterfaces),
-                   tableRef = makeRef<TableEnum>(kTables);
+  Reference<IEnum> ifaceRef = createEnum(kInterfaces), tableRef = createEnum(kTables);
   IEnum &ifaces = *ifaceRef, &tables = *tableRef;
   std::mt19937 random(21);
   auto v4 = ipv4Convertor(ZeroAddress::Valid);

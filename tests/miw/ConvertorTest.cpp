@@ -1,4 +1,5 @@
 #include "miw/Convertor.h"
+#include "gen/Enumerations.h"
 
 #include "miw/ConvertorNumber.h"
 
@@ -8,39 +9,6 @@
 
 namespace kestel {
 namespace {
-
-// A fixed enumeration over a static table.
-class StaticEnum final : public IEnum {
-public:
-  explicit StaticEnum(const MapEntry* entries) : entries_(entries) {}
-  size_t count() const override {
-    size_t n = 0;
-    while (entries_[n].name)
-      ++n;
-    return n;
-  }
-  uint32_t valueAt(size_t i) const override { return entries_[i].value; }
-  std::string nameAt(size_t i) const override { return entries_[i].name; }
-  bool nameOf(uint32_t value, std::string& name) const override {
-    for (const MapEntry* e = entries_; e->name; ++e)
-      if (e->value == value) {
-        name = e->name;
-        return true;
-      }
-    return false;
-  }
-  bool valueOf(std::string_view name, uint32_t& value) const override {
-    for (const MapEntry* e = entries_; e->name; ++e)
-      if (name == e->name) {
-        value = e->value;
-        return true;
-      }
-    return false;
-  }
-
-private:
-  const MapEntry* entries_;
-};
 
 const MapEntry kModes[] = {{0, "disabled"}, {1, "enabled"}, {9, "auto"}, {0, nullptr}};
 
@@ -53,7 +21,7 @@ TEST(Convertor, InputErrorTexts) {
 }
 
 TEST(Convertor, Enumerations) {
-  Reference<IEnum> modes = makeRef<StaticEnum>(kModes);
+  Reference<IEnum> modes = createEnum(kModes);
   unsigned value = 77;
   EXPECT_TRUE(string2enum("auto", modes.get(), &value));
   EXPECT_EQ(value, 9u);
@@ -74,7 +42,7 @@ TEST(Convertor, Enumerations) {
 }
 
 TEST(Convertor, AlternativesTryInOrder) {
-  Reference<IEnum> modes = makeRef<StaticEnum>(kModes);
+  Reference<IEnum> modes = createEnum(kModes);
   const std::vector<Reference<IConvertor>> parts = {
       enumConvertor(modes.get(), 10, true), numberConvertor({10, 0, 100, 0}, RadixWords::Plain)};
   auto alt = altConvertor(parts);
@@ -156,7 +124,7 @@ namespace {
 
 // parse(format(v)) == v for the wrapping kinds, over seeded values and the range ends.
 TEST(Convertor, WrappersRoundTrip) {
-  Reference<IEnum> modes = makeRef<StaticEnum>(kModes);
+  Reference<IEnum> modes = createEnum(kModes);
   auto number = numberConvertor({10, 0, 0xFFFFFFFF, 0}, RadixWords::Plain);
   const Reference<IConvertor> kinds[] = {
       enumConvertor(modes.get(), 16, false),
