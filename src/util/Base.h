@@ -15,7 +15,10 @@ public:
   IBase& operator=(const IBase&) = delete;
 
   // Returns this object seen as interface `id`, or null when it does not offer it.
-  virtual IBase* cast(unsigned int id) { (void)id; return nullptr; }
+  virtual IBase* cast(unsigned int id) {
+    (void)id;
+    return nullptr;
+  }
 
   void addRef() const { ++refs_; }
   // Deletes the object when the last reference goes.
