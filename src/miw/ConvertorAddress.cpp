@@ -398,10 +398,23 @@ private:
     // A field with prefixes shows an address even when it holds a MAC address: none is read.
     if ((bits_ & allow::kMac) && !(bits_ & allow::kPrefix) && parseMac(text, v.mac))
       return true;
-    if (!(bits_ & allow::kName))
+    if (!(bits_ & allow::kName) || text.find_first_of(suffixSeparators()) != text.npos)
       return false;
     v.name = std::string(text);
     return true;
+  }
+  // A name may not hold a character that starts a suffix of this field: suffixes are cut from the
+  // last separator, so such a name would read back as a different name and suffix. ("&" needs no
+  // rule: the extra text starts at the first one.)
+  std::string suffixSeparators() const {
+    std::string separators;
+    if (bits_ & allow::kTable)
+      separators += '@';
+    if (bits_ & (allow::kIface | allow::kZone))
+      separators += "%*";
+    if (bits_ & allow::kPrefix)
+      separators += '/';
+    return separators;
   }
   // Splits `text` at the last `separator`: the part after it goes to `part`.
   static bool cut(std::string_view& text, char separator, std::string_view& part) {

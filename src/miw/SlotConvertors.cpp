@@ -163,8 +163,9 @@ const std::map<std::string_view, Maker>& makers() {
 } // namespace
 
 void installSlotConvertors() {
-  for (const auto& [kind, maker] : makers()) {
-    installConvertorMaker(std::string(kind),
+  for (const auto& entry : makers()) {
+    auto maker = entry.second;
+    installConvertorMaker(std::string(entry.first),
                           [maker](const Slot& s) { return Reference<IBase>(maker(s)); });
   }
 }

@@ -288,7 +288,14 @@ TEST(ConvertorAddress, CombinedAddressReading) {
   ASSERT_TRUE(mac->check("A:8:f:1:3:1"));
   EXPECT_EQ(mac->format(*mac->parse("A:8:f:1:3:1")), "0A:08:0F:01:03:01");
   EXPECT_FALSE(addressConvertor(allow::kIpv6 | allow::kPrefix | allow::kMac, &ifaces, &tables)
-                   ->check("A:8:f:1:3:1"));
+                   ->check("A:8:f:1:3:1")); // A name holding a suffix separator would read back as
+                                            // another name: refused.
+  auto named = addressConvertor(allow::kName | allow::kTable | allow::kExtra, &ifaces, &tables);
+  EXPECT_TRUE(named->check("gw.example@vpn&x"));
+  EXPECT_FALSE(named->check("a@main@main"));
+  EXPECT_TRUE(named->check("a/24&b&c"));
+  EXPECT_FALSE(addressConvertor(allow::kName | allow::kPrefix, &ifaces, &tables)->check("a/b/24"));
+  EXPECT_TRUE(addressConvertor(allow::kName, &ifaces, &tables)->check("a@b&c/d"));
 }
 
 // parse(format(v)) == v for the address kinds.
