@@ -1,6 +1,7 @@
 #include "sim/RouterLogin.h"
 
 #include "api/net/LegacySession.h"
+#include "api/net/LoginHandler.h"
 #include "api/net/SessionSupport.h"
 #include "api/wire/Vocabulary.h"
 #include "crypto/SessionCipher.h"
@@ -18,17 +19,6 @@ constexpr uint8_t kSecureChannel = 6;
 constexpr uint8_t kLegacyChannel = 5;
 constexpr size_t kFrameHeader = 18;
 constexpr size_t kMaxFirstChallenge = 4096;
-
-// Login reply fields.
-const nv::string_id kReplyVersion{21};
-const nv::string_id kReplyRequiredClient{22};
-const nv::string_id kReplySkin{24};
-const nv::bool_id kReplyChangePassword{38};
-const nv::u32_id kReplyPolicy{39};
-// Legacy challenge step.
-const nv::raw_id kLegacyChallenge{9};
-const nv::string_id kLegacyLogin{1};
-const nv::raw_id kLegacyResponse{10};
 
 std::array<uint8_t, 32> routerRandom() {
   std::array<uint8_t, 32> r{};
@@ -380,11 +370,11 @@ void RouterLogin::install(SimServer& server) {
 
 nv::message RouterLogin::loginReply(const SimUser& user) const {
   nv::message reply;
-  reply.set(kReplyVersion, facts_.version);
-  reply.set(kReplyRequiredClient, facts_.requiredClient);
-  reply.set(kReplySkin, facts_.skin);
-  reply.set(kReplyChangePassword, user.changePassword);
-  reply.set(kReplyPolicy, user.policy);
+  reply.set(kLoginReplyVersion, facts_.version);
+  reply.set(kLoginReplyRequiredClient, facts_.requiredClient);
+  reply.set(kLoginReplySkin, facts_.skin);
+  reply.set(kLoginReplyChangePassword, user.changePassword);
+  reply.set(kLoginReplyPolicy, user.policy);
   return reply;
 }
 
@@ -392,14 +382,14 @@ nv::message RouterLogin::loginReply(const SimUser& user) const {
 std::optional<nv::message> RouterLogin::legacyLogin(Peer& peer, const nv::message& request) {
   nv::message reply;
   uint32_t cmd = request.get(SYS_CMD);
-  if (cmd == 4 && !faults_.noLegacyChallenge) {
+  if (cmd == kLegacyChallengeCommand && !faults_.noLegacyChallenge) {
     peer.legacyChallenge().resize(kLegacyChallengeLength);
     frameRandomBytes(peer.legacyChallenge().data(), kLegacyChallengeLength);
     reply.set(kLegacyChallenge, peer.legacyChallenge());
     return reply;
   }
   const SimUser* user = findUser(request.get(kLegacyLogin));
-  if (cmd == 7 && user && !user->login.salted && !peer.legacyChallenge().empty() &&
+  if (cmd == kLoginCommand && user && !user->login.salted && !peer.legacyChallenge().empty() &&
       request.get(kLegacyResponse) ==
           legacyLoginResponse(user->login.password, peer.legacyChallenge())) {
     peer.setUser(user);
@@ -418,14 +408,14 @@ void RouterLogin::handle(Peer& peer, const nv::message& request) {
   if (to == std::vector<uint32_t>{1} && cmd == CMD_NOOP) {
     reply = nv::message(); // the keep-alive: always answered, so the client hears something
   } else if (!peer.user()) {
-    if (to == std::vector<uint32_t>{13, 4})
+    if (to == kLoginHandler)
       reply = legacyLogin(peer, request);
     else if (request.get(SYS_REPLYEXP)) {
       reply = nv::message();
       reply->set(SYS_STATUS, STATUS_ERROR);
       reply->set(SYS_ERRNO, ERROR_NOTALLOWED);
     }
-  } else if (to == std::vector<uint32_t>{13, 4} && cmd == 7) {
+  } else if (to == kLoginHandler && cmd == kLoginCommand) {
     reply = loginReply(*peer.user());
   } else if (auto it = handlers_.find(to); it != handlers_.end()) {
     reply = it->second(RouterRequest{request, *peer.user(), peer.legacy()});

@@ -105,20 +105,10 @@ void SimConnection::frame(ByteSpan data) {
 }
 
 void SimConnection::writeSome() {
-  size_t sent = 0;
-  while (sent < output_.size()) {
-    ssize_t n = ::send(fd_, output_.data() + sent, output_.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-      break;
-    if (n < 0) {
-      shutDown();
-      return;
-    }
-    sent += static_cast<size_t>(n);
+  if (sendPending(fd_, output_) != 0) {
+    shutDown();
+    return;
   }
-  output_.erase(output_.begin(), output_.begin() + static_cast<ptrdiff_t>(sent));
   if (output_.empty() && closeAfterFlush_) {
     shutDown();
     return;

@@ -6,19 +6,12 @@
 namespace kestel {
 namespace {
 
-constexpr uint32_t kLoginCommand = 7;
-constexpr uint32_t kLegacyChallengeCommand = 4;
-const std::vector<uint32_t> kLoginHandler{13, 4};
 // The handler id this step's requests come from (the loader's request handler).
 constexpr uint32_t kStepHandlerId = 2;
 // How long a request of the login may stay unanswered.
 constexpr uint32_t kReplyTimeoutMs = 10000;
 // How long the router may take to answer the legacy handshake.
 constexpr uint32_t kLegacyTimeoutMs = 3000;
-
-const nv::raw_id kLegacyChallenge{9};
-const nv::string_id kLegacyLogin{1};
-const nv::raw_id kLegacyResponse{10};
 
 } // namespace
 

@@ -7,6 +7,7 @@
 
 #include "api/net/Connection.h"
 #include "api/net/LegacySession.h"
+#include "api/net/LoginHandler.h"
 #include "api/net/SecureSession.h"
 #include "api/wire/Message.h"
 
@@ -14,13 +15,6 @@
 #include <string>
 
 namespace kestel {
-
-// Fields of the login reply.
-inline constexpr nv::string_id kLoginReplyVersion{21};
-inline constexpr nv::string_id kLoginReplyRequiredClient{22};
-inline constexpr nv::string_id kLoginReplySkin{24};
-inline constexpr nv::bool_id kLoginReplyChangePassword{38};
-inline constexpr nv::u32_id kLoginReplyPolicy{39};
 
 struct ConnectRequest {
   std::string address;

@@ -1,5 +1,6 @@
 #include "gen/CType.h"
 
+#include "util/Ascii.h"
 #include "util/Log.h"
 
 #include <algorithm>
@@ -84,19 +85,8 @@ bool parseColor(std::string_view text, Color& out) {
     return false;
   uint8_t v[3];
   for (int i = 0; i < 3; ++i) {
-    int hi = 0, lo = 0;
-    auto hex = [](char c, int& d) {
-      if (c >= '0' && c <= '9')
-        d = c - '0';
-      else if (c >= 'a' && c <= 'f')
-        d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F')
-        d = c - 'A' + 10;
-      else
-        return false;
-      return true;
-    };
-    if (!hex(text[1 + 2 * i], hi) || !hex(text[2 + 2 * i], lo))
+    const int hi = hexDigitValue(text[1 + 2 * i]), lo = hexDigitValue(text[2 + 2 * i]);
+    if (hi < 0 || lo < 0)
       return false;
     v[i] = static_cast<uint8_t>(hi * 16 + lo);
   }

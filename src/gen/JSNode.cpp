@@ -1,5 +1,7 @@
 #include "gen/JSNode.h"
 
+#include "util/Ascii.h"
+
 #include <cstring>
 
 namespace kestel {
@@ -9,17 +11,10 @@ namespace {
 uint64_t accumulate(std::string_view s, unsigned base) {
   uint64_t v = 0;
   for (unsigned char c : s) {
-    unsigned d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
+    const int digit = hexDigitValue(c);
+    if (digit < 0 || unsigned(digit) >= base)
       break;
-    if (d >= base)
-      break;
+    const unsigned d = unsigned(digit);
     v = v > (UINT64_MAX - d) / base ? UINT64_MAX : v * base + d;
   }
   return v;

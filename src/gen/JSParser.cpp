@@ -1,5 +1,7 @@
 #include "gen/JSParser.h"
 
+#include "util/Ascii.h"
+
 #include <climits>
 #include <cstring>
 #include <new>
@@ -25,15 +27,6 @@ inline bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r
 inline bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 inline bool isLower(unsigned char c) { return c >= 'a' && c <= 'z'; }
 inline bool isAlnum(unsigned char c) { return isDigit(c) || isLower(c) || (c >= 'A' && c <= 'Z'); }
-inline int hexDigit(unsigned char c) {
-  if (isDigit(c))
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 inline const char* skipBlanks(const char* p, const char* end) {
   while (p < end && isBlank(static_cast<unsigned char>(*p)))
     ++p;
@@ -393,7 +386,7 @@ KESTEL_HOT const char* JSParser::onNumeral(const char* p, const char* end) {
       digits_ = 0;
       continue;
     }
-    int d = base_ == 16 ? hexDigit(c) : (isDigit(c) ? c - '0' : -1);
+    int d = base_ == 16 ? hexDigitValue(c) : (isDigit(c) ? c - '0' : -1);
     if (d < 0)
       break;
     if (d >= base_)

@@ -168,9 +168,26 @@ private:
   std::vector<Reference<IConvertor>> alternatives_;
 };
 
-class TristateConvertor final : public IConvertor {
+// A convertor that changes how another one reads or shows its text and leaves describing,
+// magnitudes and ordering to it.
+class WrappingConvertor : public IConvertor {
 public:
-  explicit TristateConvertor(IConvertor* inner) : inner_(inner) {}
+  explicit WrappingConvertor(IConvertor* inner) : inner_(inner) {}
+
+  std::string describe() const override { return inner_->describe(); }
+  uint32_t magnitude(const FieldValue& value) const override { return inner_->magnitude(value); }
+  std::string magnitudeLabel(uint32_t c) const override { return inner_->magnitudeLabel(c); }
+  int compare(const FieldValue& a, const FieldValue& b) const override {
+    return inner_->compare(a, b);
+  }
+
+protected:
+  Reference<IConvertor> inner_;
+};
+
+class TristateConvertor final : public WrappingConvertor {
+public:
+  using WrappingConvertor::WrappingConvertor;
 
   std::string format(const FieldValue& value) const override {
     return std::holds_alternative<std::monostate>(value) ? std::string() : inner_->format(value);
@@ -180,21 +197,12 @@ public:
       return FieldValue();
     return inner_->parse(text);
   }
-  std::string describe() const override { return inner_->describe(); }
-  uint32_t magnitude(const FieldValue& value) const override { return inner_->magnitude(value); }
-  std::string magnitudeLabel(uint32_t c) const override { return inner_->magnitudeLabel(c); }
-  int compare(const FieldValue& a, const FieldValue& b) const override {
-    return inner_->compare(a, b);
-  }
-
-private:
-  Reference<IConvertor> inner_;
 };
 
-class PostfixConvertor final : public IConvertor {
+class PostfixConvertor final : public WrappingConvertor {
 public:
   PostfixConvertor(IConvertor* inner, std::string postfix)
-      : inner_(inner), postfix_(std::move(postfix)) {}
+      : WrappingConvertor(inner), postfix_(std::move(postfix)) {}
 
   std::string format(const FieldValue& value) const override {
     std::string text = inner_->format(value);
@@ -209,15 +217,8 @@ public:
     }
     return inner_->parse(text);
   }
-  std::string describe() const override { return inner_->describe(); }
-  uint32_t magnitude(const FieldValue& value) const override { return inner_->magnitude(value); }
-  std::string magnitudeLabel(uint32_t c) const override { return inner_->magnitudeLabel(c); }
-  int compare(const FieldValue& a, const FieldValue& b) const override {
-    return inner_->compare(a, b);
-  }
 
 private:
-  Reference<IConvertor> inner_;
   std::string postfix_;
 };
 

@@ -295,21 +295,11 @@ bool Connection::deliverChunk(uint8_t rawChannel, uint8_t channel, ByteSpan payl
 }
 
 void Connection::writeSome() {
-  size_t sent = 0;
-  while (sent < output_.size()) {
-    ssize_t n = ::send(fd_, output_.data() + sent, output_.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-      break;
-    if (n < 0) {
-      logf("ERROR: while sending err=", errno);
-      fail("peer closed connection");
-      return;
-    }
-    sent += static_cast<size_t>(n);
+  if (const int error = sendPending(fd_, output_)) {
+    logf("ERROR: while sending err=", error);
+    fail("peer closed connection");
+    return;
   }
-  output_.erase(output_.begin(), output_.begin() + static_cast<ptrdiff_t>(sent));
   if (output_.empty() && closeAfterFlush_) {
     fail({});
     return;

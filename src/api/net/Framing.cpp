@@ -1,6 +1,8 @@
 #include "api/net/Framing.h"
 
+#include <cerrno>
 #include <cstddef>
+#include <sys/socket.h>
 
 namespace kestel {
 
@@ -53,6 +55,25 @@ bool ChunkReader::feed(ByteSpan data, const Sink& sink) {
   }
   held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(used));
   return true;
+}
+
+int sendPending(int fd, Bytes& output) {
+  size_t sent = 0;
+  int error = 0;
+  while (sent < output.size()) {
+    ssize_t n = ::send(fd, output.data() + sent, output.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      break;
+    if (n < 0) {
+      error = errno;
+      break;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  output.erase(output.begin(), output.begin() + static_cast<ptrdiff_t>(sent));
+  return error;
 }
 
 } // namespace kestel

@@ -18,6 +18,10 @@ inline constexpr size_t kMaxChunkPayload = 255;
 // remain. An empty send is one empty chunk.
 void appendChunks(Bytes& out, uint8_t channel, ByteSpan payload);
 
+// Sends from the front of `output` on the non-blocking socket until it is empty or the socket
+// would block, and drops what went out. Returns 0, or the errno of a send that failed.
+int sendPending(int fd, Bytes& output);
+
 class ChunkReader {
 public:
   // Called per complete chunk with the channel byte as it stood (0xFF for continuations), the
