@@ -6,6 +6,7 @@
 #include "api/wire/Vocabulary.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
+#include "support/Constants.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -42,9 +43,9 @@ public:
   }
 
   // Turns the reactor, moving the manual clock 1 ms per turn, until `done`, `turns` turns or
-  // 5 s of real time.
+  // the real-time limit.
   bool drive(const std::function<bool()>& done, int turns = 1000000) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto limit = std::chrono::steady_clock::now() + test::kRealTimeLimit;
     while (!done() && turns-- > 0 && std::chrono::steady_clock::now() < limit) {
       reactor.runOnce(1);
       reactor.advance(1);

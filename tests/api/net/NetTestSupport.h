@@ -6,6 +6,7 @@
 #include "api/net/IConnection.h"
 #include "api/net/PollReactor.h"
 #include "api/net/Timers.h"
+#include "support/Constants.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +17,10 @@
 
 namespace kestel::test {
 
-// Turns the reactor (real descriptors, manual timers) until `done` holds; false after 5 s of
-// real time, which only happens when the code under test is broken.
+// Turns the reactor (real descriptors, manual timers) until `done` holds; false after
+// kRealTimeLimit of real time, which only happens when the code under test is broken.
 inline bool runUntil(PollReactor& reactor, const std::function<bool()>& done) {
-  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto limit = std::chrono::steady_clock::now() + kRealTimeLimit;
   while (!done() && std::chrono::steady_clock::now() < limit)
     reactor.runOnce(10);
   return done();
