@@ -48,13 +48,6 @@ private:
   pid_t pid_ = -1;
 };
 
-struct Collector final : IChannelReceiver {
-  void receive(uint8_t, const uint8_t* data, size_t length) override {
-    bytes.insert(bytes.end(), data, data + length);
-  }
-  Bytes bytes;
-};
-
 TEST(SimMain, PrintsItsPortAndEchoesChunks) {
   ASSERT_EQ(::access(KESTEL_SIM_PATH, X_OK), 0) << KESTEL_SIM_PATH << " is not built";
   SimProcess sim(KESTEL_SIM_PATH);
@@ -63,7 +56,7 @@ TEST(SimMain, PrintsItsPortAndEchoesChunks) {
 
   PollReactor reactor(PollReactor::Clock::Manual);
   auto conn = createConnection(reactor);
-  Collector six;
+  test::Collector six;
   conn->addReceiver(6, &six);
   conn->connect(test::kLoopback, uint32_t(sim.port));
   Bytes data(600);

@@ -51,16 +51,6 @@ private:
   int fd_ = -1;
 };
 
-// Collects everything a channel receives.
-struct Collector final : IChannelReceiver {
-  void receive(uint8_t raw, const uint8_t* data, size_t length) override {
-    rawChannels.push_back(raw);
-    bytes.insert(bytes.end(), data, data + length);
-  }
-  std::vector<uint8_t> rawChannels;
-  Bytes bytes;
-};
-
 // Connector that plays a script per attempt; "hang" returns a pipe that never becomes writable,
 // so the attempt only ends by the connect timer. Anything else goes to the real connector.
 class ScriptedConnector final : public Connector {

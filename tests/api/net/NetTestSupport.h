@@ -7,6 +7,7 @@
 #include "api/net/PollReactor.h"
 #include "api/net/Timers.h"
 #include "support/Constants.h"
+#include "util/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,16 @@ protected:
     setCurrentReactor(nullptr);
   }
   PollReactor reactor{PollReactor::Clock::Manual};
+};
+
+// Collects everything a channel receives, and the channel byte of every chunk.
+struct Collector final : IChannelReceiver {
+  void receive(uint8_t raw, const uint8_t* data, size_t length) override {
+    rawChannels.push_back(raw);
+    bytes.insert(bytes.end(), data, data + length);
+  }
+  std::vector<uint8_t> rawChannels;
+  Bytes bytes;
 };
 
 // Records every event it gets, decoded for the kinds the tests care about.
