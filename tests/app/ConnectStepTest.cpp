@@ -60,7 +60,7 @@ public:
 
   ConnectOutcome connect(const std::string& user, const std::string& password, bool legacyMode,
                          bool silentSecure = false) {
-    ConnectRequest request{"127.0.0.1", port, user, password, legacyMode};
+    ConnectRequest request{test::kLoopback, port, user, password, legacyMode};
     outcome.reset();
     server.dropAll(); // earlier attempts' connections must not count below
     step = makeRef<ConnectStep>(reactor, request, [this](const ConnectOutcome& o) { outcome = o; });
@@ -204,7 +204,7 @@ TEST_F(ConnectStepTest, NoRouterListening) {
     sim::SimServer other(reactor);
     closed = *other.listen(0);
   } // the port is free again: nobody listens there
-  ConnectRequest request{"127.0.0.1", closed, "admin", "pw", false};
+  ConnectRequest request{test::kLoopback, closed, "admin", "pw", false};
   step = makeRef<ConnectStep>(reactor, request, [this](const ConnectOutcome& o) { outcome = o; });
   step->start();
   ASSERT_TRUE(drive([this] { return outcome.has_value(); }));

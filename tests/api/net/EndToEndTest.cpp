@@ -104,7 +104,7 @@ TEST_F(EndToEndTest, RequestAndReplyThroughTheSimulator) {
   getLooper()->setSessionFactory([&](ILooper* looper) {
     return Reference<ISession>(new PlainSession(looper, connection.get()));
   });
-  connection->connect("127.0.0.1", server.port());
+  connection->connect(kLoopback, server.port());
 
   struct NoHooks final : IHandlerHooks {
     void onRequest(IHandler*, const nv::message&) override { ++calls; }

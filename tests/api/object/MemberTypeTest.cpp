@@ -1,5 +1,6 @@
 #include "api/object/MemberType.h"
 
+#include "support/Constants.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -125,7 +126,7 @@ template <typename T> void checkArbitraryBytes(const member_type* type, std::mt1
 }
 
 TEST(MemberTypeTest, ArbitraryWireBytesReadBackStable) {
-  std::mt19937 rng(20261206);
+  std::mt19937 rng(test::kSeed);
   checkArbitraryBytes<std::string>(mbr_type_string(), rng);
   checkArbitraryBytes<NumberPair>(mbr_type_NumberPair(), rng);
   checkArbitraryBytes<std::vector<uint8_t>>(mbr_type_Raw(), rng);
