@@ -19,7 +19,8 @@ function(kestel_layer target folder)
 endfunction()
 
 # kestel_test(<name> <folder under tests> LIBS <targets>...)
-# One GoogleTest binary per folder; every .cpp in it is part of the binary. Skipped while the
+# One GoogleTest binary per folder, linked with the shared helpers of tests/support (defined in
+# tests/CMakeLists.txt); every .cpp in the folder is part of the binary. Skipped while the
 # folder has no sources. Tests are discovered when ctest runs, labelled with the folder name.
 function(kestel_test name folder)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
@@ -29,7 +30,8 @@ function(kestel_test name folder)
   endif()
   add_executable(${name}_tests ${sources})
   target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(${name}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name}_tests PRIVATE ${ARG_LIBS} kestel_test_support GTest::gtest
+    GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name}_tests PRIVATE
     KESTEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KESTEL_TESTVECTORS_DIR="${KESTEL_TESTVECTORS_DIR}")
   gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${name}

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each one briefly on a copy of its seed corpus.
+# KESTEL_WERROR=ON turns warnings into errors, as in scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-5}
-cmake --preset fuzz >/dev/null
+cmake --preset fuzz -DKESTEL_WERROR="${KESTEL_WERROR:-OFF}" >/dev/null
 cmake --build --preset fuzz -j "${KESTEL_JOBS:-$(nproc)}"
 shopt -s nullglob
 targets=(build/fuzz/fuzz/fuzz_*)

@@ -8,10 +8,20 @@ cmake --preset default >/dev/null
 cmake --build --preset default --target kestel-cli nimbalux-sim -j "${KESTEL_JOBS:-$(nproc)}"
 ./build/default/src/kestel-cli --version
 
-portfile=$(mktemp)
-./build/default/sim/nimbalux-sim --port 0 --user admin:admin >"$portfile" &
+work=$(mktemp -d)
+./build/default/sim/nimbalux-sim --port 0 --user admin:admin >"$work/port" 2>"$work/log" &
 sim=$!
-trap 'kill "$sim" 2>/dev/null || true; rm -f "$portfile"' EXIT
-for _ in $(seq 50); do [ -s "$portfile" ] && break; sleep 0.1; done
-port=$(head -n1 "$portfile")
+trap 'kill "$sim" 2>/dev/null || true; rm -rf "$work"' EXIT
+# The simulator prints the port it listens on as its first line, then serves until stopped.
+for _ in $(seq 50); do
+  [ "$(wc -l <"$work/port")" -ge 1 ] && break
+  kill -0 "$sim" 2>/dev/null || break
+  sleep 0.1
+done
+port=$(head -n1 "$work/port")
+if ! [[ $port =~ ^[0-9]+$ ]]; then
+  echo "run: the simulator printed no port; it said:" >&2
+  cat "$work/log" >&2
+  exit 1
+fi
 ./build/default/src/kestel-cli "127.0.0.1:$port" admin admin

@@ -6,6 +6,8 @@
 #include "app/ConnectStep.h"
 #include "util/Log.h"
 
+#include <kestel/Version.h>
+
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -75,7 +77,7 @@ void printFacts(const ConnectOutcome& outcome) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("kestel-cli %s\n", KESTEL_VERSION);
+    std::printf("kestel-cli %s\n", kKestelVersion);
     return 0;
   }
   ConnectRequest request;

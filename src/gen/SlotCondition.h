@@ -60,8 +60,9 @@ public:
 
   // True when every term holds for the object, or else when the "oron" chain holds. A term
   // whose predicate reads another storage type than its slot holds is false (logged once). A cyclic
-  // "oron" chain is followed at most 64 steps. FIXME: terms with an owner slot, and terms made
-  // from a Slot*, need the slot storage of the slots work; until then they do not hold.
+  // "oron" chain is followed at most 64 steps. FIXME: a term with an owner slot, or one made
+  // from a Slot* without a name, never holds: the value a term tests is found only by slot name
+  // among the fields of the object's own type, not inside an owner slot nor from the Slot* itself.
   bool holds(const ObjectView& object) const;
 
 private:

@@ -6,6 +6,7 @@
 #include "api/wire/Vocabulary.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
+#include "support/Constants.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -42,9 +43,9 @@ public:
   }
 
   // Turns the reactor, moving the manual clock 1 ms per turn, until `done`, `turns` turns or
-  // 5 s of real time.
+  // the real-time limit.
   bool drive(const std::function<bool()>& done, int turns = 1000000) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto limit = std::chrono::steady_clock::now() + test::kRealTimeLimit;
     while (!done() && turns-- > 0 && std::chrono::steady_clock::now() < limit) {
       reactor.runOnce(1);
       reactor.advance(1);
@@ -59,7 +60,7 @@ public:
 
   ConnectOutcome connect(const std::string& user, const std::string& password, bool legacyMode,
                          bool silentSecure = false) {
-    ConnectRequest request{"127.0.0.1", port, user, password, legacyMode};
+    ConnectRequest request{test::kLoopback, port, user, password, legacyMode};
     outcome.reset();
     server.dropAll(); // earlier attempts' connections must not count below
     step = makeRef<ConnectStep>(reactor, request, [this](const ConnectOutcome& o) { outcome = o; });
@@ -203,7 +204,7 @@ TEST_F(ConnectStepTest, NoRouterListening) {
     sim::SimServer other(reactor);
     closed = *other.listen(0);
   } // the port is free again: nobody listens there
-  ConnectRequest request{"127.0.0.1", closed, "admin", "pw", false};
+  ConnectRequest request{test::kLoopback, closed, "admin", "pw", false};
   step = makeRef<ConnectStep>(reactor, request, [this](const ConnectOutcome& o) { outcome = o; });
   step->start();
   ASSERT_TRUE(drive([this] { return outcome.has_value(); }));

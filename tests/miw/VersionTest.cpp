@@ -1,6 +1,7 @@
 #include "miw/Version.h"
 
 #include <gtest/gtest.h>
+#include <kestel/Version.h>
 
 namespace kestel {
 namespace {
@@ -57,6 +58,8 @@ TEST(Version, BothReaders) {
 }
 
 TEST(Version, Ordering) {
+  // The client's own version must read as one, or no required-client check could pass it.
+  EXPECT_GT(parseVersion(kKestelVersion), parseVersion("3.0"));
   EXPECT_LT(parseVersion("3.43rc1"), parseVersion("3.43"));
   EXPECT_LT(parseVersion("3.43"), parseVersion("3.43.1"));
   EXPECT_GT(parseVersion("3.43test"), parseVersion("3.43"));

@@ -1,12 +1,11 @@
 // The nimbalux-sim program itself: "--port 0" prints the chosen port, and a client connection
 // exchanges chunks with it over loopback.
 #include "api/net/Connection.h"
-#include "api/net/PollReactor.h"
+#include "api/net/NetTestSupport.h"
+#include "support/Constants.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <climits>
 #include <csignal>
 #include <string>
 #include <sys/wait.h>
@@ -14,16 +13,6 @@
 
 namespace kestel {
 namespace {
-
-// The program is built next to the tests: <build>/tests/sim_tests and <build>/sim/nimbalux-sim.
-std::string simPath() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0)
-    return {};
-  std::string exe(buf, size_t(n));
-  return exe.substr(0, exe.rfind('/')) + "/../sim/nimbalux-sim";
-}
 
 class SimProcess {
 public:
@@ -59,33 +48,22 @@ private:
   pid_t pid_ = -1;
 };
 
-struct Collector final : IChannelReceiver {
-  void receive(uint8_t, const uint8_t* data, size_t length) override {
-    bytes.insert(bytes.end(), data, data + length);
-  }
-  Bytes bytes;
-};
-
 TEST(SimMain, PrintsItsPortAndEchoesChunks) {
-  std::string path = simPath();
-  if (::access(path.c_str(), X_OK) != 0)
-    GTEST_SKIP() << "nimbalux-sim not built at " << path;
-  SimProcess sim(path);
+  ASSERT_EQ(::access(KESTEL_SIM_PATH, X_OK), 0) << KESTEL_SIM_PATH << " is not built";
+  SimProcess sim(KESTEL_SIM_PATH);
   ASSERT_GT(sim.port, 0);
   ASSERT_LT(sim.port, 65536);
 
   PollReactor reactor(PollReactor::Clock::Manual);
   auto conn = createConnection(reactor);
-  Collector six;
+  test::Collector six;
   conn->addReceiver(6, &six);
-  conn->connect("127.0.0.1", uint32_t(sim.port));
+  conn->connect(test::kLoopback, uint32_t(sim.port));
   Bytes data(600);
   for (size_t i = 0; i < data.size(); ++i)
     data[i] = uint8_t(i * 13);
   conn->send(6, data.data(), data.size());
-  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (six.bytes.size() < data.size() && std::chrono::steady_clock::now() < limit)
-    reactor.runOnce(10);
+  test::runUntil(reactor, [&] { return six.bytes.size() >= data.size(); });
   EXPECT_EQ(six.bytes, data);
   conn->close(CloseMode::Now);
 }

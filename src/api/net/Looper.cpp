@@ -4,6 +4,8 @@
 #include "api/wire/Vocabulary.h"
 #include "util/Log.h"
 
+#include <kestel/Version.h>
+
 namespace kestel {
 
 namespace {
@@ -116,7 +118,7 @@ void Looper::post(uint32_t to, nv::message message) {
   if (to != 0) {
     message.set(SYS_TO, prepended(message.get(SYS_TO), to));
     auto agents = message.get(SYS_AGENT);
-    agents.emplace_back(kClientAgent);
+    agents.emplace_back(kKestelAgent);
     message.set(SYS_AGENT, std::move(agents));
     message.set(SYS_FROM, prepended(message.get(SYS_FROM), 0));
     if (ISession* s = session())

@@ -20,8 +20,6 @@ namespace kestel {
 
 inline constexpr uint32_t kNoId = 0xFFFFFFFF;
 inline constexpr unsigned int kLooperInterface = 1002;
-// The text this client appends to SYS_AGENT of every message for the router.
-inline constexpr const char* kClientAgent = "kestel-3.43";
 // Fixed handler ids above this are refused: the table grows to id + 1.
 inline constexpr uint32_t kMaxHandlerId = 0xFFFF;
 

@@ -38,7 +38,7 @@ public:
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    ::inet_pton(AF_INET, kLoopback, &a.sin_addr);
     socklen_t len = sizeof a;
     EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len), 0);
@@ -49,16 +49,6 @@ public:
 
 private:
   int fd_ = -1;
-};
-
-// Collects everything a channel receives.
-struct Collector final : IChannelReceiver {
-  void receive(uint8_t raw, const uint8_t* data, size_t length) override {
-    rawChannels.push_back(raw);
-    bytes.insert(bytes.end(), data, data + length);
-  }
-  std::vector<uint8_t> rawChannels;
-  Bytes bytes;
 };
 
 // Connector that plays a script per attempt; "hang" returns a pipe that never becomes writable,
@@ -130,7 +120,7 @@ TEST_F(ConnectionTest, ExchangesChunksWithTheSimulatorAndSeesPeerClose) {
   Collector six, nine;
   conn->addReceiver(6, &six);
   conn->addReceiver(9, &nine);
-  conn->connect("127.0.0.1", port);
+  conn->connect(kLoopback, port);
   Bytes early(40, 'e'); // queued while resolving, sent once up
   conn->send(6, early.data(), early.size());
   ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
@@ -167,7 +157,7 @@ TEST_F(ConnectionTest, ChunksForAChannelNobodyReceivesAreSkipped) {
   auto conn = make();
   Collector six;
   conn->addReceiver(6, &six);
-  conn->connect("127.0.0.1", port);
+  conn->connect(kLoopback, port);
   ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
   uint8_t a[] = {1, 2, 3}, b[] = {4, 5};
   conn->send(9, a, sizeof a); // echoed on 9: nobody here receives it
@@ -188,7 +178,7 @@ TEST_F(ConnectionTest, CloseAfterFlushSendsEverythingFirst) {
   };
   server.registerChannel(2, [&](sim::SimConnection&) { return std::make_unique<Sink>(got); });
   auto conn = make();
-  conn->connect("127.0.0.1", port);
+  conn->connect(kLoopback, port);
   Bytes data(1 << 20, 0x5A);
   conn->send(2, data.data(), data.size()); // queued: the connection is not up yet
   conn->close(CloseMode::AfterFlush);
@@ -203,7 +193,7 @@ TEST_F(ConnectionTest, CloseAfterFlushSendsEverythingFirst) {
 TEST_F(ConnectionTest, RefusedPortReportsTheReasonOnce) {
   RefusingPort refusing;
   auto conn = make();
-  conn->connect("127.0.0.1", refusing.port);
+  conn->connect(kLoopback, refusing.port);
   ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
   ASSERT_EQ(listener->connection.size(), 1u);
   EXPECT_EQ(listener->connection[0].second, "connection refused");
@@ -217,7 +207,7 @@ TEST_F(ConnectionTest, TriesEveryResolvedAddressInOrder) {
   auto resolver = [&](const std::string&, const std::string& p) {
     std::lock_guard<std::mutex> lock(m);
     ports.push_back(p);
-    return std::vector<ResolvedAddress>{loopback("127.0.0.2", port), loopback("127.0.0.1", port)};
+    return std::vector<ResolvedAddress>{loopback("127.0.0.2", port), loopback(kLoopback, port)};
   };
   auto conn = make(resolver);
   Collector six;
@@ -245,7 +235,7 @@ TEST_F(ConnectionTest, WhenEveryAddressFailsTheLastReasonIsReported) {
   for (const auto& c : cases) {
     listener->connection.clear();
     auto resolver = [](const std::string&, const std::string&) {
-      return std::vector<ResolvedAddress>{loopback("127.0.0.1", 1), loopback("127.0.0.1", 2)};
+      return std::vector<ResolvedAddress>{loopback(kLoopback, 1), loopback(kLoopback, 2)};
     };
     auto conn = make(resolver, std::make_unique<ScriptedConnector>(c.steps));
     conn->connect("router.test", 0);
@@ -258,7 +248,7 @@ TEST_F(ConnectionTest, WhenEveryAddressFailsTheLastReasonIsReported) {
 
 TEST_F(ConnectionTest, ConnectTimesOutAfterTenSecondsThenTriesTheNextAddress) {
   auto resolver = [this](const std::string&, const std::string&) {
-    return std::vector<ResolvedAddress>{loopback("127.0.0.1", port), loopback("127.0.0.1", port)};
+    return std::vector<ResolvedAddress>{loopback(kLoopback, port), loopback(kLoopback, port)};
   };
   auto* script = new ScriptedConnector({ScriptedConnector::Hang, ScriptedConnector::Hang});
   auto conn = make(resolver, std::unique_ptr<Connector>(script));
@@ -309,7 +299,7 @@ TEST_F(ConnectionTest, ResultOfALookupOutlivingItsConnectionIsDropped) {
     cv.wait(lock, [&] { return release; });
     finished = true;
     cv.notify_all();
-    return std::vector<ResolvedAddress>{loopback("127.0.0.1", port)};
+    return std::vector<ResolvedAddress>{loopback(kLoopback, port)};
   };
   {
     auto conn = make(resolver);
@@ -330,7 +320,7 @@ TEST_F(ConnectionTest, ResultOfALookupOutlivingItsConnectionIsDropped) {
 
 TEST_F(ConnectionTest, HandOverTextNamesTheSocketAndReleaseLeavesItOpen) {
   auto conn = make();
-  conn->connect("127.0.0.1", port);
+  conn->connect(kLoopback, port);
   ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
   auto pairs = conn->textDescription(true);
   ASSERT_EQ(pairs.size(), 2u);
@@ -347,10 +337,10 @@ TEST_F(ConnectionTest, HandOverTextNamesTheSocketAndReleaseLeavesItOpen) {
 
 TEST_F(ConnectionTest, AnotherObjectAdoptsTheDescribedSocketAndCarriesOn) {
   auto first = make();
-  first->connect("127.0.0.1", port);
+  first->connect(kLoopback, port);
   ASSERT_TRUE(runUntil(reactor, [&] { return up(); }));
   nv::message description = first->describe();
-  EXPECT_EQ(description.get(nv::string_id(1)), "127.0.0.1");
+  EXPECT_EQ(description.get(nv::string_id(1)), kLoopback);
   EXPECT_EQ(description.get(nv::u32_id(2)), port);
   EXPECT_FALSE(description.get(nv::bool_id(4), true));
   first->textDescription(true); // released: the socket stays open for the adopter
@@ -387,7 +377,7 @@ TEST_F(ConnectionTest, RouterCuttingTheStreamMidwayIsAPeerClose) {
   auto conn = make();
   Collector six;
   conn->addReceiver(6, &six);
-  conn->connect("127.0.0.1", cutting.port());
+  conn->connect(kLoopback, cutting.port());
   Bytes data(1000, 7);
   conn->send(6, data.data(), data.size());
   ASSERT_TRUE(runUntil(reactor, [&] { return closed(); }));
@@ -399,10 +389,10 @@ TEST_F(ConnectionTest, RouterCuttingTheStreamMidwayIsAPeerClose) {
 
 TEST_F(ConnectionTest, NameResolvingToIpv6LoopbackConnects) {
   sim::SimServer six6(reactor);
-  if (!six6.listen(0, "::1").ok())
+  if (!six6.listen(0, kLoopback6).ok())
     GTEST_SKIP() << "no IPv6 loopback here";
   auto conn = make();
-  conn->connect("::1", six6.port());
+  conn->connect(kLoopback6, six6.port());
   ASSERT_TRUE(runUntil(reactor, [&] { return up() || closed(); }));
   EXPECT_TRUE(up());
   conn->removeListener(listener.get());

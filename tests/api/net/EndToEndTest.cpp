@@ -8,6 +8,8 @@
 #include "api/wire/Vocabulary.h"
 #include "sim/SimServer.h"
 
+#include <kestel/Version.h>
+
 namespace kestel::test {
 namespace {
 
@@ -102,7 +104,7 @@ TEST_F(EndToEndTest, RequestAndReplyThroughTheSimulator) {
   getLooper()->setSessionFactory([&](ILooper* looper) {
     return Reference<ISession>(new PlainSession(looper, connection.get()));
   });
-  connection->connect("127.0.0.1", server.port());
+  connection->connect(kLoopback, server.port());
 
   struct NoHooks final : IHandlerHooks {
     void onRequest(IHandler*, const nv::message&) override { ++calls; }
@@ -116,7 +118,7 @@ TEST_F(EndToEndTest, RequestAndReplyThroughTheSimulator) {
   ASSERT_TRUE(runUntil(reactor, [&] { return !listener->messages.empty(); }));
   const nv::message& reply = listener->messages[0];
   EXPECT_EQ(reply.get(nv::string_id(0x10001)).size(), 700u);
-  EXPECT_EQ(reply.get(nv::string_array_id(0x10002)), std::vector<std::string>{"kestel-3.43"});
+  EXPECT_EQ(reply.get(nv::string_array_id(0x10002)), std::vector<std::string>{kKestelAgent});
   EXPECT_EQ(hooks.calls, 0);
   EXPECT_EQ(handler->pendingCount(), 0u);
   EXPECT_EQ(reactor.timerCount(), 0u);

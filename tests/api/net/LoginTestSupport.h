@@ -7,28 +7,13 @@
 #include "api/net/LoginExchange.h"
 #include "api/wire/Message.h"
 #include "crypto/SessionCipher.h"
+#include "support/Hex.h"
+#include "support/Vectors.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <nlohmann/json.hpp>
 
 namespace kestel::test {
-
-inline Bytes fromHex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-inline const nlohmann::json& vectors() {
-  static const nlohmann::json doc = [] {
-    std::ifstream in(std::string(KESTEL_TESTVECTORS_DIR) + "/standard-vectors.json");
-    return nlohmann::json::parse(in);
-  }();
-  return doc;
-}
 
 // An IConnection that keeps every send and hands chunks to the registered receivers on demand.
 class FakeConnection final : public IConnection {

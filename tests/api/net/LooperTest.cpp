@@ -5,6 +5,8 @@
 #include "api/wire/Vocabulary.h"
 #include "util/Log.h"
 
+#include <kestel/Version.h>
+
 namespace kestel::test {
 namespace {
 
@@ -98,7 +100,7 @@ TEST_F(LooperTest, RequestToTheRouterCarriesRouteAgentAndRequestId) {
   EXPECT_TRUE(sent.get(SYS_REPLYEXP));
   EXPECT_EQ(sent.get(SYS_REQID), 1u);
   EXPECT_EQ(sent.get(SYS_CMD), CMD_GETALL);
-  EXPECT_EQ(sent.get(SYS_AGENT), (std::vector<std::string>{"hoplink-1", "kestel-3.43"}));
+  EXPECT_EQ(sent.get(SYS_AGENT), (std::vector<std::string>{"hoplink-1", kKestelAgent}));
   EXPECT_EQ(session->posted[1].get(SYS_TO), (U32s{4}));
   EXPECT_EQ(session->posted[1].get(SYS_REQID), 2u);
 

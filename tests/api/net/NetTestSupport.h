@@ -6,6 +6,8 @@
 #include "api/net/IConnection.h"
 #include "api/net/PollReactor.h"
 #include "api/net/Timers.h"
+#include "support/Constants.h"
+#include "util/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +18,10 @@
 
 namespace kestel::test {
 
-// Turns the reactor (real descriptors, manual timers) until `done` holds; false after 5 s of
-// real time, which only happens when the code under test is broken.
+// Turns the reactor (real descriptors, manual timers) until `done` holds; false after
+// kRealTimeLimit of real time, which only happens when the code under test is broken.
 inline bool runUntil(PollReactor& reactor, const std::function<bool()>& done) {
-  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto limit = std::chrono::steady_clock::now() + kRealTimeLimit;
   while (!done() && std::chrono::steady_clock::now() < limit)
     reactor.runOnce(10);
   return done();
@@ -37,6 +39,16 @@ protected:
     setCurrentReactor(nullptr);
   }
   PollReactor reactor{PollReactor::Clock::Manual};
+};
+
+// Collects everything a channel receives, and the channel byte of every chunk.
+struct Collector final : IChannelReceiver {
+  void receive(uint8_t raw, const uint8_t* data, size_t length) override {
+    rawChannels.push_back(raw);
+    bytes.insert(bytes.end(), data, data + length);
+  }
+  std::vector<uint8_t> rawChannels;
+  Bytes bytes;
 };
 
 // Records every event it gets, decoded for the kinds the tests care about.

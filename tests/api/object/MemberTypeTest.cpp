@@ -1,5 +1,6 @@
 #include "api/object/MemberType.h"
 
+#include "support/Constants.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -39,47 +40,28 @@ TEST(MemberTypeTest, GenericSetNeedsExactLength) {
   EXPECT_EQ(t->get(&field), le32(0xCAFEF00D));
 }
 
+// A pair is a 2-byte length L, L bytes of the first part, then the second part; a length that
+// runs past the end makes the whole input the first part.
 TEST(MemberTypeTest, PairDecodingEdges) {
-  struct Row {
+  const std::string l3 = std::string("\x03\x00", 2), lMax = "\xff\xff";
+  const struct {
     std::string in, first, second;
   } rows[] = {
       {"", "", ""},
-      {std::string("\x05\x00", 2), std::string("\x05\x00", 2), ""}, // 2 bytes: whole input
+      {std::string("\x05\x00", 2), std::string("\x05\x00", 2), ""},
       {std::string("\x00\x00x", 3), "", "x"},
-      {std::string("\x02\x00"
-                   "ab",
-                   4),
-       "ab", ""},
-      {std::string("\x02\x00"
-                   "abcd",
-                   6),
-       "ab", "cd"},
-      {std::string("\x03\x00"
-                   "ab",
-                   4),
-       std::string("\x03\x00"
-                   "ab",
-                   4),
-       ""}, // L runs past
-      {std::string("\xff\xff"
-                   "ab",
-                   4),
-       std::string("\xff\xff"
-                   "ab",
-                   4),
-       ""},
+      {std::string("\x02\x00", 2) + "ab", "ab", ""},
+      {std::string("\x02\x00", 2) + "abcd", "ab", "cd"},
+      {l3 + "ab", l3 + "ab", ""},
+      {lMax + "ab", lMax + "ab", ""},
+      {encodePair("key", "value"), "key", "value"},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     std::string_view first, second;
     decodePair(r.in, first, second);
     EXPECT_EQ(first, r.first) << r.in.size();
     EXPECT_EQ(second, r.second) << r.in.size();
   }
-  std::string_view first, second;
-  std::string encoded = encodePair("key", "value");
-  decodePair(encoded, first, second);
-  EXPECT_EQ(first, "key");
-  EXPECT_EQ(second, "value");
 }
 
 TEST(MemberTypeTest, OverlongFirstPartIsCutAndLogged) {
@@ -144,7 +126,7 @@ template <typename T> void checkArbitraryBytes(const member_type* type, std::mt1
 }
 
 TEST(MemberTypeTest, ArbitraryWireBytesReadBackStable) {
-  std::mt19937 rng(20261206);
+  std::mt19937 rng(test::kSeed);
   checkArbitraryBytes<std::string>(mbr_type_string(), rng);
   checkArbitraryBytes<NumberPair>(mbr_type_NumberPair(), rng);
   checkArbitraryBytes<std::vector<uint8_t>>(mbr_type_Raw(), rng);

@@ -25,32 +25,26 @@ public:
   bool canClone() const override { return false; }
 };
 
-TEST(ObjectTest, BaseOperationsFollowTheirOverrides) {
+// Name and removability follow the overrides, the type comes from the owner, and NO_ID (all
+// ones) is the only id that means none.
+TEST(ObjectTest, BaseAnswersFromOverridesOwnerAndId) {
   Named named;
   EXPECT_EQ(named.getName(), "ether1");
   EXPECT_FALSE(named.canRemove());
+  Owner owner;
   RecordObject<Rec> plain;
+  plain.setOwner(&owner);
   EXPECT_EQ(plain.getName(), "unknown");
   EXPECT_TRUE(plain.canRemove());
+  EXPECT_EQ(plain.getType(), "interface");
   EXPECT_EQ(plain.cast(IID_OBJECT), &plain);
   EXPECT_EQ(plain.cast(IID_OBJECT + 1), nullptr);
-}
-
-TEST(ObjectTest, IdNoneIsAllOnes) {
-  RecordObject<Rec> o;
-  EXPECT_FALSE(o.hasID());
-  o.setID(0);
-  EXPECT_TRUE(o.hasID());
-  EXPECT_EQ(o.getKeyID(), 0u);
-  o.setID(NO_ID);
-  EXPECT_FALSE(o.hasID());
-}
-
-TEST(ObjectTest, TypeComesFromTheOwner) {
-  Owner owner;
-  RecordObject<Rec> o;
-  o.setOwner(&owner);
-  EXPECT_EQ(o.getType(), "interface");
+  EXPECT_FALSE(plain.hasID());
+  plain.setID(0);
+  EXPECT_TRUE(plain.hasID());
+  EXPECT_EQ(plain.getKeyID(), 0u);
+  plain.setID(NO_ID);
+  EXPECT_FALSE(plain.hasID());
 }
 
 TEST(ObjectDeathTest, TypeWithoutOwnerStops) {

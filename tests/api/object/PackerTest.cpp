@@ -48,56 +48,53 @@ struct Case {
   std::function<bool(const Rec&, const Rec&)> same;
 };
 
+// A case whose element maps one record field to one message field of the same value.
+template <typename Field, typename Id, typename Wire>
+Case plain(const char* name, Reference<IPackerElement> element, Field Rec::*field, Field value,
+           Id id, Wire wire) {
+  return {name, std::move(element), [=](Rec& r) { r.*field = value; },
+          [=](nv::message& m) { m.set(id, wire); },
+          [=](const Rec& a, const Rec& b) { return a.*field == b.*field; }};
+}
+
 std::vector<Case> roundTripCases() {
   nv::message inner;
   inner.set(nv::u32_id(7), 70u);
-  auto flagIs = [](const Rec& a, const Rec& b) { return a.flag == b.flag; };
-  auto numberIs = [](const Rec& a, const Rec& b) { return a.number == b.number; };
+  using U32s = std::vector<uint32_t>;
+  using U64s = std::vector<uint64_t>;
+  using Raw = std::vector<uint8_t>;
+  const std::string text("ether1\0x", 8);
   return {
-      {"BoolAsNumber", createBoolAsNumber(memberOf(&Rec::flag), nv::u32_id(1)),
-       [](Rec& r) { r.flag = true; }, [](nv::message& m) { m.set(nv::u32_id(1), 1u); }, flagIs},
-      {"Bool", createBool(memberOf(&Rec::flag), nv::bool_id(2)), [](Rec& r) { r.flag = true; },
-       [](nv::message& m) { m.set(nv::bool_id(2), true); }, flagIs},
-      {"InvertedBool", createInvertedBool(memberOf(&Rec::flag), nv::bool_id(3)),
-       [](Rec& r) { r.flag = true; }, [](nv::message& m) { m.set(nv::bool_id(3), false); }, flagIs},
-      {"BoolSetOrCleared", createBoolSetOrCleared(memberOf(&Rec::flag), nv::bool_id(4)),
-       [](Rec& r) { r.flag = true; }, [](nv::message& m) { m.set(nv::bool_id(4), true); }, flagIs},
-      {"FlagBit", createFlagBit(memberOf(&Rec::flag), nv::u32_id(5), 0x10),
-       [](Rec& r) { r.flag = true; }, [](nv::message& m) { m.set(nv::u32_id(5), 0x10u); }, flagIs},
-      {"InvertedFlagBit", createInvertedFlagBit(memberOf(&Rec::flag), nv::u32_id(6), 0x10),
-       [](Rec& r) { r.flag = false; }, [](nv::message& m) { m.set(nv::u32_id(6), 0x10u); }, flagIs},
-      {"BoolAsConstant", createBoolAsConstant(memberOf(&Rec::flag), nv::u32_id(7), 42),
-       [](Rec& r) { r.flag = true; }, [](nv::message& m) { m.set(nv::u32_id(7), 42u); }, flagIs},
-      {"Number", createNumber(memberOf(&Rec::number), nv::u32_id(8)),
-       [](Rec& r) { r.number = 0xDEADBEEF; },
-       [](nv::message& m) { m.set(nv::u32_id(8), 0xDEADBEEFu); }, numberIs},
-      {"NumberAsBool", createNumberAsBool(memberOf(&Rec::number), nv::bool_id(9)),
-       [](Rec& r) { r.number = 1; }, [](nv::message& m) { m.set(nv::bool_id(9), true); }, numberIs},
-      {"NumberAsList", createNumberAsList(memberOf(&Rec::number), nv::u32_array_id(10)),
-       [](Rec& r) { r.number = 77; },
-       [](nv::message& m) { m.set(nv::u32_array_id(10), std::vector<uint32_t>{77}); }, numberIs},
-      {"ScaledNumber", createScaledNumber(memberOf(&Rec::number), nv::u32_id(11), 1000),
-       [](Rec& r) { r.number = 5000; }, [](nv::message& m) { m.set(nv::u32_id(11), 5u); },
-       numberIs},
-      {"BigNumber", createBigNumber(memberOf(&Rec::big), nv::u64_id(12)),
-       [](Rec& r) { r.big = 0x0102030405060708; },
-       [](nv::message& m) { m.set(nv::u64_id(12), uint64_t{0x0102030405060708}); },
-       [](const Rec& a, const Rec& b) { return a.big == b.big; }},
-      {"BigNumberAsList", createBigNumberAsList(memberOf(&Rec::big), nv::u64_array_id(13)),
-       [](Rec& r) { r.big = 1ull << 40; },
-       [](nv::message& m) { m.set(nv::u64_array_id(13), std::vector<uint64_t>{1ull << 40}); },
-       [](const Rec& a, const Rec& b) { return a.big == b.big; }},
-      {"NumberPairAsList", createNumberPairAsList(memberOf(&Rec::pair), nv::u32_array_id(14)),
-       [](Rec& r) {
-         r.pair = {3, 9};
-       },
-       [](nv::message& m) {
-         m.set(nv::u32_array_id(14), std::vector<uint32_t>{3, 9});
-       },
-       [](const Rec& a, const Rec& b) { return a.pair == b.pair; }},
-      {"Address", createAddress(memberOf(&Rec::address), nv::addr6_id(15)),
-       [](Rec& r) { r.address = kAddr; }, [](nv::message& m) { m.set(nv::addr6_id(15), kAddr); },
-       [](const Rec& a, const Rec& b) { return a.address == b.address; }},
+      plain("BoolAsNumber", createBoolAsNumber(memberOf(&Rec::flag), nv::u32_id(1)), &Rec::flag,
+            true, nv::u32_id(1), 1u),
+      plain("Bool", createBool(memberOf(&Rec::flag), nv::bool_id(2)), &Rec::flag, true,
+            nv::bool_id(2), true),
+      plain("InvertedBool", createInvertedBool(memberOf(&Rec::flag), nv::bool_id(3)), &Rec::flag,
+            true, nv::bool_id(3), false),
+      plain("BoolSetOrCleared", createBoolSetOrCleared(memberOf(&Rec::flag), nv::bool_id(4)),
+            &Rec::flag, true, nv::bool_id(4), true),
+      plain("FlagBit", createFlagBit(memberOf(&Rec::flag), nv::u32_id(5), 0x10), &Rec::flag, true,
+            nv::u32_id(5), 0x10u),
+      plain("InvertedFlagBit", createInvertedFlagBit(memberOf(&Rec::flag), nv::u32_id(6), 0x10),
+            &Rec::flag, false, nv::u32_id(6), 0x10u),
+      plain("BoolAsConstant", createBoolAsConstant(memberOf(&Rec::flag), nv::u32_id(7), 42),
+            &Rec::flag, true, nv::u32_id(7), 42u),
+      plain("Number", createNumber(memberOf(&Rec::number), nv::u32_id(8)), &Rec::number,
+            0xDEADBEEFu, nv::u32_id(8), 0xDEADBEEFu),
+      plain("NumberAsBool", createNumberAsBool(memberOf(&Rec::number), nv::bool_id(9)),
+            &Rec::number, 1u, nv::bool_id(9), true),
+      plain("NumberAsList", createNumberAsList(memberOf(&Rec::number), nv::u32_array_id(10)),
+            &Rec::number, 77u, nv::u32_array_id(10), U32s{77}),
+      plain("ScaledNumber", createScaledNumber(memberOf(&Rec::number), nv::u32_id(11), 1000),
+            &Rec::number, 5000u, nv::u32_id(11), 5u),
+      plain("BigNumber", createBigNumber(memberOf(&Rec::big), nv::u64_id(12)), &Rec::big,
+            uint64_t{0x0102030405060708}, nv::u64_id(12), uint64_t{0x0102030405060708}),
+      plain("BigNumberAsList", createBigNumberAsList(memberOf(&Rec::big), nv::u64_array_id(13)),
+            &Rec::big, uint64_t{1} << 40, nv::u64_array_id(13), U64s{1ull << 40}),
+      plain("NumberPairAsList", createNumberPairAsList(memberOf(&Rec::pair), nv::u32_array_id(14)),
+            &Rec::pair, NumberPair{3, 9}, nv::u32_array_id(14), U32s{3, 9}),
+      plain("Address", createAddress(memberOf(&Rec::address), nv::addr6_id(15)), &Rec::address,
+            kAddr, nv::addr6_id(15), kAddr),
       {"AddressWithPrefix",
        createAddressWithPrefix(memberOf(&Rec::network), nv::addr6_id(16), nv::u32_id(17)),
        [](Rec& r) {
@@ -110,62 +107,26 @@ std::vector<Case> roundTripCases() {
        [](const Rec& a, const Rec& b) {
          return a.network.address == b.network.address && a.network.prefix == b.network.prefix;
        }},
-      {"Text", createText(memberOf(&Rec::text), nv::string_id(18)),
-       [](Rec& r) { r.text = std::string("ether1\0x", 8); },
-       [](nv::message& m) { m.set(nv::string_id(18), std::string("ether1\0x", 8)); },
-       [](const Rec& a, const Rec& b) { return a.text == b.text; }},
-      {"RawBytes", createRawBytes(memberOf(&Rec::raw), nv::raw_id(19)),
-       [](Rec& r) {
-         r.raw = {0, 1, 0xFF};
-       },
-       [](nv::message& m) {
-         m.set(nv::raw_id(19), std::vector<uint8_t>{0, 1, 0xFF});
-       },
-       [](const Rec& a, const Rec& b) { return a.raw == b.raw; }},
+      plain("Text", createText(memberOf(&Rec::text), nv::string_id(18)), &Rec::text, text,
+            nv::string_id(18), text),
+      plain("RawBytes", createRawBytes(memberOf(&Rec::raw), nv::raw_id(19)), &Rec::raw,
+            Raw{0, 1, 0xFF}, nv::raw_id(19), Raw{0, 1, 0xFF}),
       {"Message", createMessage(memberOf(&Rec::nested), nv::message_id(20)),
        [inner](Rec& r) { r.nested = inner; },
        [inner](nv::message& m) { m.set(nv::message_id(20), inner); },
        [](const Rec& a, const Rec& b) { return nv::message::equal(a.nested, b.nested); }},
-      {"NumberList", createNumberList(memberOf(&Rec::numbers), nv::u32_array_id(21)),
-       [](Rec& r) {
-         r.numbers = {1, 2, 3};
-       },
-       [](nv::message& m) {
-         m.set(nv::u32_array_id(21), std::vector<uint32_t>{1, 2, 3});
-       },
-       [](const Rec& a, const Rec& b) { return a.numbers == b.numbers; }},
-      {"BigNumberList", createBigNumberList(memberOf(&Rec::bigs), nv::u64_array_id(22)),
-       [](Rec& r) {
-         r.bigs = {5, 1ull << 63};
-       },
-       [](nv::message& m) {
-         m.set(nv::u64_array_id(22), std::vector<uint64_t>{5, 1ull << 63});
-       },
-       [](const Rec& a, const Rec& b) { return a.bigs == b.bigs; }},
-      {"AddressList", createAddressList(memberOf(&Rec::addresses), nv::addr6_array_id(23)),
-       [](Rec& r) {
-         r.addresses = {kAddr, {}};
-       },
-       [](nv::message& m) {
-         m.set(nv::addr6_array_id(23), std::vector<nv::addr6>{kAddr, {}});
-       },
-       [](const Rec& a, const Rec& b) { return a.addresses == b.addresses; }},
-      {"TextList", createTextList(memberOf(&Rec::texts), nv::string_array_id(24)),
-       [](Rec& r) {
-         r.texts = {"a", "", "bc"};
-       },
-       [](nv::message& m) {
-         m.set(nv::string_array_id(24), std::vector<std::string>{"a", "", "bc"});
-       },
-       [](const Rec& a, const Rec& b) { return a.texts == b.texts; }},
-      {"RawList", createRawList(memberOf(&Rec::raws), nv::raw_array_id(25)),
-       [](Rec& r) {
-         r.raws = {{1}, {}};
-       },
-       [](nv::message& m) {
-         m.set(nv::raw_array_id(25), std::vector<std::vector<uint8_t>>{{1}, {}});
-       },
-       [](const Rec& a, const Rec& b) { return a.raws == b.raws; }},
+      plain("NumberList", createNumberList(memberOf(&Rec::numbers), nv::u32_array_id(21)),
+            &Rec::numbers, U32s{1, 2, 3}, nv::u32_array_id(21), U32s{1, 2, 3}),
+      plain("BigNumberList", createBigNumberList(memberOf(&Rec::bigs), nv::u64_array_id(22)),
+            &Rec::bigs, U64s{5, 1ull << 63}, nv::u64_array_id(22), U64s{5, 1ull << 63}),
+      plain("AddressList", createAddressList(memberOf(&Rec::addresses), nv::addr6_array_id(23)),
+            &Rec::addresses, std::vector<nv::addr6>{kAddr, {}}, nv::addr6_array_id(23),
+            std::vector<nv::addr6>{kAddr, {}}),
+      plain("TextList", createTextList(memberOf(&Rec::texts), nv::string_array_id(24)), &Rec::texts,
+            std::vector<std::string>{"a", "", "bc"}, nv::string_array_id(24),
+            std::vector<std::string>{"a", "", "bc"}),
+      plain("RawList", createRawList(memberOf(&Rec::raws), nv::raw_array_id(25)), &Rec::raws,
+            std::vector<Raw>{{1}, {}}, nv::raw_array_id(25), std::vector<Raw>{{1}, {}}),
   };
 }
 

@@ -3,6 +3,7 @@
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
+#include <kestel/Version.h>
 
 namespace kestel {
 namespace {
@@ -113,24 +114,26 @@ TEST(Vocabulary, DumpIsByteExact) {
   m.set(nv::addr6_id(0x10001), addr);
   m.set(SYS_TO, {2, 3});
   m.set(STD_OBJS, {inner});
-  m.set(SYS_AGENT, {"kestel-3.43"});
+  m.set(SYS_AGENT, {kKestelAgent});
   std::string text;
   m.dump(text, "x:");
-  EXPECT_EQ(text, "x:--- nv::message --------\n"
-                  "x: bool [SYS_REPLYEXP]=true\n"
-                  "x: u32 [SYS_REQID]=300 0x12c 44.1.0.0\n"
-                  "x: u32 [SYS_CMD]=CMD_GETALL\n"
-                  "x: addr6 [net::1]=2001:db8::1\n"
-                  "x: raw [route::5]=#3\n"
-                  "x: message [STD_PAGE]...\n"
-                  "x:    --- nv::message --------\n"
-                  "x:     u32 [STD_ID]=1 0x1 1.0.0.0\n"
-                  "x: string [STD_NAME]=ether1\n"
-                  "x: string[] [sys::28]=kestel-3.43, \n"
-                  "x: message[] [STD_OBJS]..\n"
-                  "x:    --- nv::message --------\n"
-                  "x:     u32 [STD_ID]=1 0x1 1.0.0.0\n"
-                  "x: u32[] [SYS_TO]=2, 3, \n");
+  EXPECT_EQ(text, std::string("x:--- nv::message --------\n"
+                              "x: bool [SYS_REPLYEXP]=true\n"
+                              "x: u32 [SYS_REQID]=300 0x12c 44.1.0.0\n"
+                              "x: u32 [SYS_CMD]=CMD_GETALL\n"
+                              "x: addr6 [net::1]=2001:db8::1\n"
+                              "x: raw [route::5]=#3\n"
+                              "x: message [STD_PAGE]...\n"
+                              "x:    --- nv::message --------\n"
+                              "x:     u32 [STD_ID]=1 0x1 1.0.0.0\n"
+                              "x: string [STD_NAME]=ether1\n"
+                              "x: string[] [sys::28]=") +
+                      kKestelAgent +
+                      ", \n"
+                      "x: message[] [STD_OBJS]..\n"
+                      "x:    --- nv::message --------\n"
+                      "x:     u32 [STD_ID]=1 0x1 1.0.0.0\n"
+                      "x: u32[] [SYS_TO]=2, 3, \n");
   nv::message more;
   more.set(nv::u64_id(1), 18446744073709551615ull);
   more.set(nv::bool_array_id(2), {1, 0});

@@ -4,8 +4,8 @@
 // back what it shows for a fresh object.
 #include "gen/SlotFactory.h"
 
-#include "ModelTestUtil.h"
 #include "gen/CType.h"
+#include "gen/ModelTestUtil.h"
 #include "miw/Convertor.h"
 #include "miw/SlotConvertors.h"
 
