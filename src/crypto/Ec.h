@@ -43,7 +43,8 @@ bool isInfinity(const Point& p);
 // the point has small order.
 [[nodiscard]] Expected<Point> decodePoint(std::span<const uint8_t> bytes);
 
-// 8 P: the part of P in the subgroup of the base point's prime order.
+// 8 P, which lies in the subgroup of the base point's prime order (a small-order part of P
+// vanishes).
 Point timesCofactor(const Point& p);
 // True for the points whose order divides the cofactor 8 (orders 1, 2, 4 and 8): a product with
 // them leaks bits of the scalar or lands on infinity.
@@ -52,7 +53,7 @@ bool hasSmallOrder(const Point& p);
 // Encodes a point; fails for the point at infinity.
 [[nodiscard]] Expected<Encoded> encodePoint(const Point& p);
 
-// Complete addition (see the limitation above) and doubling.
+// Complete addition (see the limitation above), doubling and negation.
 Point add(const Point& p, const Point& q);
 Point dbl(const Point& p);
 Point negate(const Point& p);

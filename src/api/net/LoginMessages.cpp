@@ -113,6 +113,10 @@ Expected<SecureBytes> ClientExchange::saltedSecret(ByteSpan challenge) const {
     return y.error();
   Scalars s = saltedScalars(challenge.subspan(kPointLength), user_, password_);
   const ec::Point t = ec::add(*y, ec::negate(ec::mul(s.w0, blindingPoint())));
+  if (ec::hasSmallOrder(t)) {
+    secureWipe(&s, sizeof s);
+    return makeError("salted challenge unblinds to a point of small order");
+  }
   auto z = ec::encodePoint(ec::timesCofactor(ec::mul(keyPair_.scalar, t)));
   auto v = ec::encodePoint(ec::timesCofactor(ec::mul(s.w1, t)));
   secureWipe(&s, sizeof s);

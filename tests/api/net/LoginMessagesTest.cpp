@@ -116,6 +116,34 @@ TEST(LoginMessages, ChallengesThatYieldNoResponseSayWhy) {
   EXPECT_FALSE(client.acceptProof(Bytes(42, '0')));
 }
 
+// A salted challenge whose point is valid but becomes a point of small order once the client
+// takes the blinding off: Y = w0 N + T for the router's own w0 N and a point T of order four.
+TEST(LoginMessages, SaltedChallengeThatUnblindsToSmallOrderYieldsNoResponse) {
+  std::array<uint8_t, 16> salt{};
+  salt.fill(0x33);
+  RouterUser user{"admin", true, "", makeVerifier("admin", "secret", salt)};
+  RouterUser decoy;
+  std::array<uint8_t, 32> a{}, b{};
+  a.fill(1);
+  b.fill(2);
+  ClientExchange client("admin", "secret", a);
+  RouterExchange router(&user, decoy, b);
+  auto challenge = router.challenge(client.firstChallenge());
+  ASSERT_TRUE(challenge && challenge->size() == 49);
+  const ec::Point y = *ec::decodePoint(ByteSpan(*challenge).first(33));
+  const ec::Point blind = ec::add(y, ec::negate(ec::mul(makeKeyPair(b).scalar, ec::basePoint())));
+  std::array<uint8_t, 32> one{};
+  one[0] = 1; // u = 1: a point of order four
+  const ec::Point orderFour = *ec::pointFromMontgomeryU(one);
+  const ec::Encoded forged = *ec::encodePoint(ec::add(blind, orderFour));
+  Bytes bad(forged.begin(), forged.end());
+  bad.insert(bad.end(), salt.begin(), salt.end());
+  auto response = client.respond(bad);
+  ASSERT_FALSE(response.ok());
+  EXPECT_EQ("salted challenge unblinds to a point of small order", response.error().text);
+  EXPECT_TRUE(client.respond(*challenge).ok());
+}
+
 TEST(LoginMessages, RouterRefusesMalformedFirstChallenges) {
   std::array<uint8_t, 32> b{};
   b.fill(9);
