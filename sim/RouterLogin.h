@@ -6,7 +6,7 @@
 // server's own switch, SimServer::setDropAfterBytes).
 #pragma once
 
-#include "api/net/LoginExchange.h"
+#include "api/net/LoginMessages.h"
 #include "api/wire/Message.h"
 #include "sim/SimServer.h"
 
@@ -34,7 +34,8 @@ struct LoginFaults {
   bool noLegacyChallenge = false; // answers the legacy challenge step (command 4) with an error
 };
 
-struct RouterFacts {
+// What the simulated router says about itself in the login reply.
+struct SimRouterFacts {
   std::string version = "7.15";
   std::string requiredClient; // string 22; empty: any client
   std::string skin;           // string 24
@@ -67,7 +68,7 @@ public:
   void ensureDefaultUser();
 
   LoginFaults& faults() { return faults_; }
-  RouterFacts& facts() { return facts_; }
+  SimRouterFacts& facts() { return facts_; }
 
   // Serves `path` (SYS_TO as the client addressed it) for logged-in clients.
   void addHandler(std::vector<uint32_t> path, RouterHandler handler);
@@ -94,7 +95,7 @@ private:
   std::array<uint8_t, 32> decoySecret_ = makeDecoySecret();
   static std::array<uint8_t, 32> makeDecoySecret();
   LoginFaults faults_;
-  RouterFacts facts_;
+  SimRouterFacts facts_;
   std::map<std::vector<uint32_t>, RouterHandler> handlers_;
   std::map<uint64_t, std::weak_ptr<Peer>> peers_;
   unsigned logins_ = 0;

@@ -2,7 +2,7 @@
 // the user's kind, and an unknown name looks like a salted user whose salt stays the same.
 #include "NetTestSupport.h"
 
-#include "api/net/LoginExchange.h"
+#include "api/net/LoginMessages.h"
 #include "sim/RouterLogin.h"
 
 #include <arpa/inet.h>
