@@ -1,6 +1,7 @@
 #include "gen/Skin.h"
 
 #include "gen/JSParser.h"
+#include "gen/ModelContext.h"
 #include "util/Log.h"
 
 namespace kestel {
@@ -150,9 +151,6 @@ const std::string& Skin::tabOr(const SkinEntry& e, const std::string& def) {
   return e.tab.empty() ? def : e.tab;
 }
 
-Skin& activeSkin() {
-  static Skin skin;
-  return skin;
-}
+Skin& activeSkin() { return *modelContext().skin; }
 
 } // namespace kestel
