@@ -258,6 +258,35 @@ bool CType::slotField(std::string_view n, SlotFieldInfo& out) const {
   return false;
 }
 
+namespace {
+
+// Finds `target` in the part of `s` that starts at `base`: `s` itself or one of its inner slots,
+// at any depth; sets `offset` to the target's first field.
+bool locateSlot(const Slot& s, size_t base, const Slot* target, size_t& offset) {
+  if (&s == target) {
+    offset = base + s.valueOffset();
+    return true;
+  }
+  for (size_t j = 0; j < s.inner().size() && j < s.innerOffsets().size(); ++j)
+    if (locateSlot(*s.inner()[j], base + s.innerOffsets()[j], target, offset))
+      return true;
+  return false;
+}
+
+} // namespace
+
+bool CType::slotField(const Slot* target, SlotFieldInfo& out) const {
+  if (!completed_ || !target || target->fields().empty())
+    return false;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (locateSlot(*slots_[i], offsets_[i], target, out.offset)) {
+      out.type = storeType(target->fields()[0].store());
+      return true;
+    }
+  }
+  return false;
+}
+
 Expected<void> CType::resolveNames() {
   if (!nameVal.empty() && !nameSlot_) {
     nameSlot_ = slot(nameVal);

@@ -92,6 +92,7 @@ public:
   Slot* slot(std::string_view slotName) const;
   const SlotCondition* condition(std::string_view n) const;
   bool slotField(std::string_view slotName, SlotFieldInfo& out) const override;
+  bool slotField(const Slot* slot, SlotFieldInfo& out) const override;
 
   // Resolves names, lays out the record and binds the packer; fails with the descriptor error
   // (logged). A type that failed stays unusable.

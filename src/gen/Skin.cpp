@@ -96,11 +96,12 @@ SkinEntry& Skin::empty() {
 
 void Skin::load(std::string_view text) {
   JSParser parser;
-  const JSNode* doc = parseDocument(parser, text);
+  // The parser stops at the end of the top-level value: what follows is never read.
+  (void)parser.feed(text);
+  const JSNode* doc = parser.finish();
   if (!doc) {
     logLine("!!! ERROR PARSING SKIN");
     logLine("SKIN:\n" + std::string(text));
-    doc = parser.result();
   }
   auto root = std::make_unique<SkinEntry>();
   if (doc && doc->kind == JSNodeKind::Object)

@@ -52,6 +52,14 @@ bool nonZero(const JSNode& n) { return n.u64Value(0) != 0; }
 uint32_t u32(const JSNode& n, uint32_t def) { return static_cast<uint32_t>(n.u64Value(def)); }
 std::string str(const JSNode& n) { return n.text() ? n.text() : ""; }
 
+// A scale factor: 0 would divide by zero when packing, so it is refused (logged) and taken as 1.
+uint32_t checkedScale(uint32_t scale, const std::string& slotName) {
+  if (scale != 0)
+    return scale;
+  logLine("ERROR: scale 0 for slot <" + slotName + ">, taken as 1");
+  return 1;
+}
+
 // A number node, or a string holding a signed decimal (documents carry negatives as text).
 uint32_t signedValue(const JSNode& n, uint32_t def) {
   if (n.kind == JSNodeKind::Number)
@@ -175,7 +183,7 @@ void Slot::bindField(size_t i, char letter, uint32_t key, uint32_t scale) {
     return;
   fields_[i].letter = letter;
   fields_[i].key = key & 0xFFFFFF;
-  fields_[i].scale = scale ? scale : 1;
+  fields_[i].scale = checkedScale(scale, name_);
 }
 
 Expected<void> Slot::read(const JSNode& node) {
@@ -201,7 +209,7 @@ Expected<void> Slot::read(const JSNode& node) {
       bindField(i, t[0], static_cast<uint32_t>(parseAutoBasePrefix(std::string("0x") + (t + 1))));
   }
   if (const JSNode* s = node.find("scale"); s && !fields_.empty())
-    fields_[0].scale = std::max<uint32_t>(1, u32(*s, 1));
+    fields_[0].scale = checkedScale(u32(*s, 1), name_);
   return finishRead();
 }
 

@@ -100,8 +100,10 @@ Expected<void> TypeBuilder::common(CType& t, const JSNode& m) {
     Expected<SlotElement> s = createSlotElement(m);
     if (!s || !s->slot)
       return fail("unknown name slot");
-    t.nameSlot_ = s->slot.get();
-    return t.addOwned(std::move(s->slot));
+    // A query's name slot names the rows of its result, so it is a slot of the result type.
+    CType& owner = t.kind() == TypeKind::Query ? static_cast<CQuery&>(t).result() : t;
+    owner.nameSlot_ = s->slot.get();
+    return owner.addOwned(std::move(s->slot));
   } else if (k == "nameval")
     t.nameVal = str(m);
   else if (k == "prefix")
