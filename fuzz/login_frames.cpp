@@ -4,6 +4,7 @@
 #include "api/net/LegacySession.h"
 #include "api/net/LoginMessages.h"
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "api/net/SecureSession.h"
 
 #include <cstddef>
@@ -52,6 +53,7 @@ private:
 
 void secureFrames(ByteReader& in) {
   PollReactor reactor(PollReactor::Clock::Manual);
+  ReactorScope scope(reactor);
   auto connection = makeRef<NullConnection>();
   auto session = makeRef<SecureSession>(reactor, *connection, SessionHooks{[](auto&) {}, [] {}});
   nv::message d;
@@ -64,6 +66,7 @@ void secureFrames(ByteReader& in) {
 
 void legacyFrames(ByteReader& in) {
   PollReactor reactor(PollReactor::Clock::Manual);
+  ReactorScope scope(reactor);
   auto connection = makeRef<NullConnection>();
   auto session = makeRef<LegacySession>(reactor, *connection, SessionHooks{[](auto&) {}, [] {}});
   StreamState state;

@@ -1,6 +1,7 @@
 // nimbalux-sim: stands in for a router on loopback. "--port 0" picks a free port and prints it
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
@@ -28,6 +29,7 @@ bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
 int main(int argc, char** argv) {
   using namespace kestel;
   PollReactor reactor;
+  ReactorScope scope(reactor);
   sim::SimServer server(reactor);
   unsigned long port = 8291;
   std::string host = "127.0.0.1";

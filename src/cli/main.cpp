@@ -2,6 +2,7 @@
 // password it connects to the router, logs in, prints the outcome and the router's facts, and
 // exits with 0 only when the login succeeded.
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
 #include "app/ConnectStep.h"
 #include "util/Log.h"
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
   request.password = positional[2];
 
   PollReactor reactor;
-  setCurrentReactor(&reactor);
+  ReactorScope scope(reactor);
   std::optional<ConnectOutcome> result;
   auto step = makeRef<ConnectStep>(reactor, request, [&](const ConnectOutcome& outcome) {
     result = outcome;
@@ -122,6 +123,5 @@ int main(int argc, char** argv) {
   }
   step->cancel();
   step = nullptr;
-  setCurrentReactor(nullptr);
   return code;
 }
