@@ -48,17 +48,6 @@ const ArrayField* findArray(const Body* b, uint32_t id) {
   return b ? findNode(b->arrays, id) : nullptr;
 }
 
-// The nested message's encoding; false (with an "ERROR:" line) when it cannot be encoded.
-bool encodeNested(const message& m, Bytes& out) {
-  out.clear();
-  if (m.flatten(out) && out.size() <= kMaxWireLength)
-    return true;
-  if (out.size() > kMaxWireLength)
-    kestel::logf("ERROR: nested message of ", out.size(), " bytes is too long to encode");
-  out.clear();
-  return false;
-}
-
 } // namespace
 
 // ---- lifecycle ----------------------------------------------------------------------------------
@@ -109,7 +98,7 @@ message message::fromBytes(std::span<const uint8_t> bytes, bool* ok) {
 // Copy on write: a shared (or the empty) body is copied before the first change.
 Body& message::mut() {
   if (!body_) {
-    body_ = new Body;
+    body_ = Body::withRoom(detail::kFreshRoom);
     return *body_;
   }
   if (body_->refs >= 2) {
@@ -327,11 +316,15 @@ void message::set(raw_id id, std::vector<uint8_t> value) {
 }
 
 void message::set(message_id id, const message& value) {
-  Bytes encoded;
-  if (!encodeNested(value, encoded)) {
+  // Encoded before this message changes: value may be this very message.
+  const size_t bound = value.nestedBound();
+  Bytes encoded(bound == kNotNestable ? 0 : bound);
+  const size_t n = bound == kNotNestable ? kNotNestable : value.writeNested(encoded.data());
+  if (n == kNotNestable) {
     removeField(id.id());
     return;
   }
+  encoded.resize(n);
   scalarSlot<Bytes>(mut(), storedId(id.id())) = std::move(encoded);
 }
 
@@ -356,13 +349,27 @@ void message::set(raw_array_id id, std::vector<std::vector<uint8_t>> value) {
   arraySlot<std::vector<Bytes>>(mut(), storedId(id.id())) = std::move(value);
 }
 
+// Each element is encoded straight into the packed buffer, sized once for all of them; one that
+// cannot be encoded is stored empty.
 void message::set(message_array_id id, const std::vector<message>& value) {
+  size_t total = 0;
+  uint32_t oversized = 0;
+  for (const message& m : value)
+    total += 2 + m.writeBound(oversized); // bounds even the elements that will be left empty
   detail::PackedMessages packed;
-  Bytes encoded;
+  packed.count = uint32_t(value.size());
+  packed.wire.resize(total);
+  uint8_t* const start = packed.wire.data();
+  uint8_t* at = start;
   for (const message& m : value) {
-    (void)encodeNested(m, encoded);
-    packed.push(encoded);
+    size_t n = m.nestedBound() == kNotNestable ? kNotNestable : m.writeNested(at + 2);
+    if (n == kNotNestable)
+      n = 0;
+    at[0] = uint8_t(n);
+    at[1] = uint8_t(n >> 8);
+    at += 2 + n;
   }
+  packed.wire.resize(size_t(at - start));
   arraySlot<detail::PackedMessages>(mut(), storedId(id.id())) = std::move(packed);
 }
 

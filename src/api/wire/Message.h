@@ -198,7 +198,16 @@ private:
   bool parseCurrent(const uint8_t* data, size_t len);
   bool parseOlder(const uint8_t* data, size_t len);
   size_t encodedSize(uint32_t& oversized) const;
-  void writeTo(uint8_t* out) const;
+  size_t writeBound(uint32_t& oversized) const;
+  size_t listsSize(uint32_t& oversized) const;
+  // Writes the encoding (at most writeBound bytes) and returns its length.
+  size_t writeTo(uint8_t* out) const;
+  // Nesting: nestedBound is writeBound, or kNotNestable (logged as "ERROR:") when a field exceeds
+  // the wire limits; writeNested writes the encoding and returns its length, or kNotNestable
+  // (logged) when the whole exceeds 65535 bytes.
+  static constexpr size_t kNotNestable = ~size_t(0);
+  size_t nestedBound() const;
+  size_t writeNested(uint8_t* out) const;
 
   detail::Body* body_; // null: the shared empty body
 };

@@ -17,6 +17,9 @@ using Bytes = std::vector<uint8_t>;
 inline constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 inline constexpr uint32_t kDeletedSlot = 0xFFFFFFFE;
 inline constexpr uint32_t kNoInlineBool = 0xFFFFFFFF;
+// Room behind a body that set() creates: the list nodes and the grown u32 table of a record of a
+// dozen u32 and a handful of strings, arrays and nested messages.
+inline constexpr size_t kFreshRoom = 512;
 
 // Room behind a body that a decode created: one allocation holds the body, the list nodes of the
 // fields decoded into it and its grown u32 table. Memory taken from here is never freed piece by
@@ -77,6 +80,8 @@ public:
   OpenTable& operator=(const OpenTable&) = delete;
 
   uint32_t count() const { return count_; }
+  // All slots in index order, live or not (an id of kEmptySlot or kDeletedSlot marks the others).
+  std::span<const Slot> slots() const { return {slots_, cap_}; }
   // Grown tables are taken from room while it lasts.
   void useRoom(NodeRoom* room) { room_ = room; }
 
@@ -140,11 +145,14 @@ public:
     return true;
   }
 
-  // Visits live entries in slot order.
+  // Visits live entries in slot order, stopping after the last one.
   template <typename F> void forEach(F&& f) const {
-    for (uint32_t i = 0; i < cap_; ++i)
-      if (slots_[i].id < kDeletedSlot)
+    uint32_t left = count_;
+    for (uint32_t i = 0; left; ++i)
+      if (slots_[i].id < kDeletedSlot) {
         f(slots_[i].id, slots_[i].value);
+        --left;
+      }
   }
 
   // Removes every live entry for which pred(id) holds.
