@@ -95,17 +95,16 @@ message message::fromBytes(std::span<const uint8_t> bytes, bool* ok) {
   return m;
 }
 
-// Copy on write: a shared (or the empty) body is copied before the first change.
-Body& message::mut() {
+// Copy on write (mut() in MessageBody.h): a shared or the empty body is copied before the first
+// change.
+Body& message::detach() {
   if (!body_) {
     body_ = Body::withRoom(detail::kFreshRoom);
     return *body_;
   }
-  if (body_->refs >= 2) {
-    Body* copy = new Body(*body_);
-    --body_->refs;
-    body_ = copy;
-  }
+  Body* copy = new Body(*body_);
+  --body_->refs;
+  body_ = copy;
   return *body_;
 }
 
@@ -352,17 +351,19 @@ void message::set(raw_array_id id, std::vector<std::vector<uint8_t>> value) {
 // Each element is encoded straight into the packed buffer, sized once for all of them; one that
 // cannot be encoded is stored empty.
 void message::set(message_array_id id, const std::vector<message>& value) {
+  std::vector<size_t> bounds(value.size());
   size_t total = 0;
-  uint32_t oversized = 0;
-  for (const message& m : value)
-    total += 2 + m.writeBound(oversized); // bounds even the elements that will be left empty
+  for (size_t i = 0; i < value.size(); ++i) {
+    bounds[i] = value[i].nestedBound();
+    total += 2 + (bounds[i] == kNotNestable ? 0 : bounds[i]);
+  }
   detail::PackedMessages packed;
   packed.count = uint32_t(value.size());
   packed.wire.resize(total);
   uint8_t* const start = packed.wire.data();
   uint8_t* at = start;
-  for (const message& m : value) {
-    size_t n = m.nestedBound() == kNotNestable ? kNotNestable : m.writeNested(at + 2);
+  for (size_t i = 0; i < value.size(); ++i) {
+    size_t n = bounds[i] == kNotNestable ? kNotNestable : value[i].writeNested(at + 2);
     if (n == kNotNestable)
       n = 0;
     at[0] = uint8_t(n);

@@ -191,6 +191,7 @@ public:
 private:
   size_t countOf(uint32_t fieldId) const;
   detail::Body& mut();
+  detail::Body& detach();
   detail::Body& pinned();
   static bool equalAt(const message& a, const message& b, int depth);
   void dumpAt(std::vector<std::string>& lines, const std::string& indent, int level,

@@ -5,6 +5,9 @@
 #include "api/wire/Message.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 #include <forward_list>
 #include <memory>
 #include <new>
@@ -97,9 +100,9 @@ public:
   // Inserts an id known to be absent, value-initialised.
   V& insert(uint32_t id) {
     if (!cap_) {
-      std::fill_n(inline_, kInitialCapacity, Slot{kEmptySlot, V{}});
       slots_ = inline_;
       setCapacity(kInitialCapacity);
+      clearSlots();
     }
     if (count_ + 1 > cap_ / 2 + cap_ / 16)
       grow();
@@ -198,9 +201,27 @@ private:
     const uint64_t low = magic_ * id;
     return uint32_t((static_cast<unsigned __int128>(low) * cap_) >> 64);
   }
+  // Capacities are 11 times a power of two; their constants for homeOf are computed once, since
+  // a division on every new table costs as much as a dozen inserts.
+  static constexpr int kLevels = 29;
+  static constexpr std::array<uint64_t, kLevels> kMagic = [] {
+    std::array<uint64_t, kLevels> m{};
+    for (int k = 0; k < kLevels; ++k)
+      m[size_t(k)] = UINT64_MAX / (uint64_t(kInitialCapacity) << k) + 1;
+    return m;
+  }();
   void setCapacity(uint32_t cap) {
     cap_ = cap;
-    magic_ = UINT64_MAX / cap + 1;
+    const int level = std::countr_zero(cap / kInitialCapacity);
+    magic_ = kMagic[size_t(level)];
+  }
+  // Marks every slot empty. u32 values of empty slots are never used (the encoder reads them but
+  // drops what it wrote), so one byte fill does.
+  void clearSlots() {
+    if constexpr (std::is_same_v<V, uint32_t>)
+      std::memset(static_cast<void*>(slots_), 0xFF, cap_ * sizeof(Slot));
+    else
+      std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
   }
 
   void grow() {
@@ -213,7 +234,7 @@ private:
       heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
       slots_ = heap_.get();
     }
-    std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
+    clearSlots();
     for (uint32_t i = 0; i < oldCap; ++i)
       if (old[i].id < kDeletedSlot)
         slots_[probeFree(old[i].id)] = old[i];
@@ -392,3 +413,15 @@ void dropOlderDuplicates(Body& b);
 inline uint32_t storedId(uint32_t id) { return id & ~kShortForm; }
 
 } // namespace nv::detail
+
+namespace nv {
+
+// The body to change: this one when nobody shares it, else a copy (detach). Inlined into every
+// setter.
+inline detail::Body& message::mut() {
+  if (body_ && body_->refs == 1) [[likely]]
+    return *body_;
+  return detach();
+}
+
+} // namespace nv

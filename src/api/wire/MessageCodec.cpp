@@ -71,8 +71,8 @@ size_t scalarWireSize(const ScalarField& f, uint32_t& oversized) {
   case 1:
     return 20;
   default: {
-    const size_t len = f.value.index() == 2 ? std::get<std::string>(f.value).size()
-                                            : std::get<Bytes>(f.value).size();
+    const size_t len = f.value.index() == 2 ? std::get_if<std::string>(&f.value)->size()
+                                            : std::get_if<Bytes>(&f.value)->size();
     checkLimit(len, f.id, oversized);
     return 4 + (len <= 255 ? 1 : 2) + len;
   }
@@ -146,19 +146,19 @@ void writeScalar(Out& o, const ScalarField& f) {
   switch (f.value.index()) {
   case 0:
     o.u32(f.id);
-    o.u64(std::get<uint64_t>(f.value));
+    o.u64(*std::get_if<uint64_t>(&f.value));
     return;
   case 1:
     o.u32(f.id);
-    o.bytes(std::get<addr6>(f.value).data(), 16);
+    o.bytes(std::get_if<addr6>(&f.value)->data(), 16);
     return;
   case 2: {
-    const std::string& s = std::get<std::string>(f.value);
+    const std::string& s = *std::get_if<std::string>(&f.value);
     o.value(f.id, s.data(), s.size());
     return;
   }
   default: {
-    const Bytes& s = std::get<Bytes>(f.value);
+    const Bytes& s = *std::get_if<Bytes>(&f.value);
     o.value(f.id, s.data(), s.size());
   }
   }
