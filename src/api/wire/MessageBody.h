@@ -70,7 +70,8 @@ public:
   static constexpr uint32_t kInitialCapacity = 11;
 
   OpenTable() = default;
-  OpenTable(const OpenTable& other) : cap_(other.cap_), count_(other.count_), magic_(other.magic_) {
+  OpenTable(const OpenTable& other)
+      : cap_(other.cap_), count_(other.count_), limit_(other.limit_), magic_(other.magic_) {
     if (cap_ > kInitialCapacity) {
       heap_ = std::make_unique<Slot[]>(cap_);
       std::copy_n(other.slots_, cap_, heap_.get());
@@ -97,14 +98,15 @@ public:
     return i == kNotFound ? nullptr : &slots_[i].value;
   }
 
-  // Inserts an id known to be absent, value-initialised.
-  V& insert(uint32_t id) {
+  // Inserts an id known to be absent, value-initialised. Out of line: it may set up or grow the
+  // table, which the lookups inlined into every setter should not carry.
+  [[gnu::noinline]] V& insert(uint32_t id) {
     if (!cap_) {
       slots_ = inline_;
       setCapacity(kInitialCapacity);
       clearSlots();
     }
-    if (count_ + 1 > cap_ / 2 + cap_ / 16)
+    if (count_ + 1 > limit_)
       grow();
     Slot& s = slots_[probeFree(id)];
     s.id = id;
@@ -130,7 +132,7 @@ public:
         tombstone = i;
       i = i + 1 == cap_ ? 0 : i + 1;
     } while (i != home);
-    if (count_ + 1 > cap_ / 2 + cap_ / 16)
+    if (count_ + 1 > limit_)
       return insert(id); // grows first, then probes the new table
     Slot& s = slots_[tombstone != kNotFound ? tombstone : i];
     s.id = id;
@@ -212,6 +214,7 @@ private:
   }();
   void setCapacity(uint32_t cap) {
     cap_ = cap;
+    limit_ = cap / 2 + cap / 16;
     const int level = std::countr_zero(cap / kInitialCapacity);
     magic_ = kMagic[size_t(level)];
   }
@@ -243,6 +246,7 @@ private:
   Slot* slots_ = nullptr;
   uint32_t cap_ = 0; // 0 until the first insert
   uint32_t count_ = 0;
+  uint32_t limit_ = 0; // the most entries before the table grows: cap/2 + cap/16
   uint64_t magic_ = 0;
   std::unique_ptr<Slot[]> heap_; // null while the slots are inline or in room_
   NodeRoom* room_ = nullptr;
