@@ -3,12 +3,13 @@
 // Every comparison starts from the same plain structs in memory and ends with the same usable
 // result on both sides:
 // - Encode: from a RecordData (or a ReplyData of 2000 records) build the message, nested message
-//   included, and encode it into a reused byte buffer. Kestel builds an nv::message with set() and
-//   flatten()s it; protobuf builds a fresh Record/Reply with its setters and serialises it.
+//   included, and encode it into a reused byte buffer. Kestel builds an nv::message with set()
+//   (the reply's objects are built one by one and append()ed) and flatten()s it; protobuf builds a
+//   fresh Record/Reply with its setters (add_objs() per object) and serialises it.
 // - Decode: from the encoded bytes decode the message, nested messages included, and copy every
 //   field into a fresh RecordData (or ReplyData). Kestel parses, get()s every field and decodes
-//   the nested message(s); protobuf parses (nested messages are decoded by the parse) and copies
-//   every field out.
+//   the nested message(s) (the reply's objects one at a time with forEach()); protobuf parses
+//   (nested messages are decoded by the parse) and copies every field out.
 // Rows named "...Arena" give protobuf an arena (one per iteration) on the same work.
 // Rows named "...LazyNested" are NOT the same work: the Kestel side parses and leaves nested
 // messages encoded, reading no field; the protobuf side parses only. They show what forwarding
@@ -122,11 +123,8 @@ nv::message toMessage(const RecordData& r) {
   return m;
 }
 
+// Objects are appended one by one, as protobuf's add_objs() does.
 nv::message toMessage(const ReplyData& r) {
-  std::vector<nv::message> objs;
-  objs.reserve(r.objs.size());
-  for (const RecordData& o : r.objs)
-    objs.push_back(toMessage(o));
   nv::message m;
   m.set(SYS_TO, r.to);
   m.set(SYS_FROM, r.from);
@@ -134,7 +132,8 @@ nv::message toMessage(const ReplyData& r) {
   m.set(SYS_STATUS, r.status);
   m.set(SYS_REQID, r.reqid);
   m.set(SYS_CMD, r.cmd);
-  m.set(STD_OBJS, objs);
+  for (const RecordData& o : r.objs)
+    m.append(STD_OBJS, toMessage(o));
   return m;
 }
 
@@ -162,10 +161,8 @@ ReplyData replyFromMessage(const nv::message& m) {
   r.status = m.get(SYS_STATUS);
   r.reqid = m.get(SYS_REQID);
   r.cmd = m.get(SYS_CMD);
-  const std::vector<nv::message> objs = m.get(STD_OBJS);
-  r.objs.reserve(objs.size());
-  for (const nv::message& o : objs)
-    r.objs.push_back(fromMessage(o));
+  r.objs.reserve(m.count(STD_OBJS));
+  m.forEach(STD_OBJS, [&](const nv::message& o) { r.objs.push_back(fromMessage(o)); });
   return r;
 }
 

@@ -224,6 +224,18 @@ std::vector<message> message::get(message_array_id id) const {
   return out;
 }
 
+void message::forEachElement(uint32_t fieldId, void (*call)(void*, const message&),
+                             void* fn) const {
+  const ArrayField* f = findArray(body_, storedId(fieldId));
+  if (!f)
+    return;
+  // f stays valid while the callback runs: it may not change this message (it gets a const one).
+  std::get<detail::PackedMessages>(f->value).forEach([&](std::span<const uint8_t> e) {
+    const message m(e.data(), e.size());
+    call(fn, m);
+  });
+}
+
 size_t message::countOf(uint32_t fieldId) const {
   const ArrayField* f = findArray(body_, storedId(fieldId));
   if (!f)
@@ -372,6 +384,26 @@ void message::set(message_array_id id, const std::vector<message>& value) {
   }
   packed.wire.resize(size_t(at - start));
   arraySlot<detail::PackedMessages>(mut(), storedId(id.id())) = std::move(packed);
+}
+
+void message::append(message_array_id id, const message& value) {
+  if (&value == this) { // encode before this message changes
+    const message copy = value;
+    append(id, copy);
+    return;
+  }
+  const size_t bound = value.nestedBound();
+  detail::PackedMessages& packed = arraySlot<detail::PackedMessages>(mut(), storedId(id.id()));
+  Bytes& wire = packed.wire;
+  const size_t at = wire.size();
+  wire.resize(at + 2 + (bound == kNotNestable ? 0 : bound));
+  size_t n = bound == kNotNestable ? kNotNestable : value.writeNested(wire.data() + at + 2);
+  if (n == kNotNestable)
+    n = 0;
+  wire[at] = uint8_t(n);
+  wire[at + 1] = uint8_t(n >> 8);
+  wire.resize(at + 2 + n);
+  ++packed.count;
 }
 
 // ---- removal ------------------------------------------------------------------------------------

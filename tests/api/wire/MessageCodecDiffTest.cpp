@@ -291,7 +291,13 @@ private:
         std::vector<message> v;
         for (const auto& e : made)
           v.push_back(e->m);
-        m.set(message_array_id(k), v);
+        if (pick(0, 1)) {
+          m.set(message_array_id(k), v);
+        } else { // the same array element by element
+          m.remove(message_array_id(k));
+          for (const message& e : v)
+            m.append(message_array_id(k), e);
+        }
         b.nested[message_array_id(k).id()] = made;
       }
       return;
@@ -481,6 +487,17 @@ TEST(MessageCodecDiff, DecodedBodiesEncodeAsTheReferenceDoes) {
     ASSERT_TRUE(b.m.flatten(bytes));
     const message decoded(bytes);
     EXPECT_TRUE(message::equal(decoded, b.m));
+    // Reading the elements one at a time gives what get() gives.
+    for (uint32_t id : decoded.keys()) {
+      if ((id & kTagMask) != (kTagArray | kTagMessage))
+        continue;
+      std::vector<message> seen;
+      decoded.forEach(message_array_id(id), [&](const message& e) { seen.push_back(e); });
+      const std::vector<message> all = decoded.get(message_array_id(id));
+      ASSERT_EQ(seen.size(), all.size());
+      for (size_t i = 0; i < all.size(); ++i)
+        EXPECT_TRUE(message::equal(seen[i], all[i]));
+    }
     // Decoded bodies hold their lists in another order and in their own room: same size, same
     // content.
     Bytes again;
@@ -488,6 +505,18 @@ TEST(MessageCodecDiff, DecodedBodiesEncodeAsTheReferenceDoes) {
     EXPECT_EQ(again.size(), bytes.size());
     EXPECT_TRUE(message::equal(message(again), b.m));
   }
+}
+
+TEST(MessageCodecDiff, AppendingAMessageToItselfTakesItAsItWas) {
+  message m;
+  m.set(u32_id(0x0E0001), 7u);
+  m.append(message_array_id(0x0E0002), m);
+  m.append(message_array_id(0x0E0002), m);
+  const std::vector<message> elements = m.get(message_array_id(0x0E0002));
+  ASSERT_EQ(elements.size(), 2u);
+  EXPECT_EQ(elements[0].size(), 1u);
+  EXPECT_EQ(elements[1].size(), 2u);
+  EXPECT_EQ(elements[1].get(message_array_id(0x0E0002)).size(), 1u);
 }
 
 TEST(MessageCodecDiff, DecoderAgreesWithTheReferenceOnDamagedInput) {
