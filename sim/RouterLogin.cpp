@@ -300,10 +300,9 @@ void RouterLogin::LegacyLogin::onFrames() {
     if (buffer_.size() < kHeader + n)
       return;
     Bytes payload(buffer_.begin() + kHeader, buffer_.begin() + long(kHeader + n));
-    bool ok = receive_->decrypt(
-        payload.data(), payload.size(),
-        std::span<const uint8_t, StreamState::kCheckLength>(buffer_.data() + 2,
-                                                            StreamState::kCheckLength));
+    bool ok = receive_->decrypt(payload.data(), payload.size(),
+                                std::span<const uint8_t, StreamState::kCheckLength>(
+                                    buffer_.data() + 2, StreamState::kCheckLength));
     buffer_.erase(buffer_.begin(), buffer_.begin() + long(kHeader + n));
     nv::message message;
     if (ok)
@@ -519,8 +518,8 @@ std::optional<nv::message> RouterLogin::legacyLogin(LegacyLogin& session,
   bool lockedOut = addressLockedOut(address);
   const SimUser* user = findUser(request.get(kLegacyLogin));
   bool kept = user && !user->login.salted; // the legacy step needs the password itself
-  Bytes expected = legacyLoginResponse(kept ? user->login.password : std::string_view(),
-                                       session.challenge());
+  Bytes expected =
+      legacyLoginResponse(kept ? user->login.password : std::string_view(), session.challenge());
   bool match = constantTimeEqual(request.get(kLegacyResponse), expected);
   bool challenged = !session.challenge().empty();
   secureWipe(session.challenge().data(), session.challenge().size());

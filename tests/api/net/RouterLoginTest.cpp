@@ -90,7 +90,8 @@ private:
       auto& queue = chunks_[channel];
       if (!continuation || queue.empty())
         queue.emplace_back();
-      queue.back().insert(queue.back().end(), stream_.begin() + 2, stream_.begin() + 2 + stream_[0]);
+      queue.back().insert(queue.back().end(), stream_.begin() + 2,
+                          stream_.begin() + 2 + stream_[0]);
       stream_.erase(stream_.begin(), stream_.begin() + 2 + stream_[0]);
     }
   }
@@ -181,7 +182,7 @@ TEST_F(RouterLoginTest, SecureLoginInAMixedTable) {
     const char* password;
     bool accepted;
   } cases[] = {
-      {"admin", "pw", true},  {"admin", "wrong", false}, {"bob", "pw", true},
+      {"admin", "pw", true},   {"admin", "wrong", false}, {"bob", "pw", true},
       {"bob", "wrong", false}, {"eve", "pw", false},      {"admin+t", "pw", true},
   };
   for (const auto& c : cases) {
@@ -302,9 +303,9 @@ TEST_F(RouterLoginTest, LegacyLoginChecksEveryNameAlike) {
     const char* password;
     LegacyClient::Outcome outcome;
   } cases[] = {
-      {"admin", "pw", LegacyClient::Accepted},   {"admin", "pW", LegacyClient::Refused},
-      {"admin", "", LegacyClient::Refused},      {"bob", "pw", LegacyClient::Refused},
-      {"nobody", "", LegacyClient::Refused},     {"admin+x", "pw", LegacyClient::Accepted},
+      {"admin", "pw", LegacyClient::Accepted}, {"admin", "pW", LegacyClient::Refused},
+      {"admin", "", LegacyClient::Refused},    {"bob", "pw", LegacyClient::Refused},
+      {"nobody", "", LegacyClient::Refused},   {"admin+x", "pw", LegacyClient::Accepted},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + ":" + c.password);
