@@ -14,4 +14,4 @@ sim=$!
 trap 'kill "$sim" 2>/dev/null || true; rm -f "$portfile"' EXIT
 for _ in $(seq 50); do [ -s "$portfile" ] && break; sleep 0.1; done
 port=$(head -n1 "$portfile")
-./build/default/src/kestel-cli "127.0.0.1:$port" admin admin
+KESTEL_PASSWORD=admin ./build/default/src/kestel-cli "127.0.0.1:$port" admin
