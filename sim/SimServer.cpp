@@ -256,8 +256,9 @@ void SimServer::onAccept() {
 bool SimServer::acceptOne() {
   sockaddr_storage from{};
   socklen_t fromLength = sizeof from;
-  int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&from), &fromLength,
-                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int fd = acceptor_ ? acceptor_(listenFd_, from, fromLength)
+                     : ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     switch (errno) {
     case EAGAIN:

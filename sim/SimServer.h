@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/socket.h>
 
 namespace kestel::sim {
 
@@ -117,6 +118,10 @@ public:
   // The limits of the connections accepted from now on.
   ConnectionLimits& limits() { return limits_; }
   Reactor& reactor() { return reactor_; }
+  // Takes one pending connection from the listener like accept4(2) (non-blocking, close-on-exec):
+  // the descriptor, or -1 with errno set. Tests put failures in its place.
+  using Acceptor = std::function<int(int listenFd, sockaddr_storage& from, socklen_t& length)>;
+  void setAcceptor(Acceptor acceptor) { acceptor_ = std::move(acceptor); }
   // True while accepting is paused after running out of descriptors; for tests.
   bool acceptPaused() const { return acceptTimer_ != 0; }
 
@@ -152,6 +157,7 @@ private:
   uint16_t port_ = 0;
   uint64_t nextId_ = 1;
   ConnectionLimits limits_;
+  Acceptor acceptor_;
   Reactor::TimerId acceptTimer_ = 0;
   bool acceptErrorLogged_ = false;
   std::map<uint8_t, ChannelHandlerFactory> registry_;
