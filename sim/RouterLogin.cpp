@@ -378,10 +378,10 @@ std::array<uint8_t, 32> RouterLogin::makeDecoySecret() {
   return secret;
 }
 
-login::Encoded RouterLogin::makeDecoyKey() {
-  std::array<uint8_t, login::kScalarLength> scalar{};
+ec::Encoded RouterLogin::makeDecoyKey() {
+  ec::Scalar scalar{};
   frameRandomBytes(scalar.data(), scalar.size());
-  login::Encoded key = *login::encode(login::multiply(scalar, login::basePoint()));
+  ec::Encoded key = *ec::encodePoint(ec::mul(scalar, ec::basePoint()));
   secureWipe(scalar.data(), scalar.size());
   return key;
 }

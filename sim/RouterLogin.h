@@ -119,8 +119,8 @@ private:
   bool saltedTable_ = false;
   std::array<uint8_t, 32> decoySecret_ = makeDecoySecret();
   static std::array<uint8_t, 32> makeDecoySecret();
-  login::Encoded decoyKey_ = makeDecoyKey();
-  static login::Encoded makeDecoyKey();
+  ec::Encoded decoyKey_ = makeDecoyKey();
+  static ec::Encoded makeDecoyKey();
   struct AddressFailures {
     unsigned count = 0;
     int64_t windowStart = 0;
