@@ -18,7 +18,7 @@ std::span<const uint8_t> aesKeyOf(std::span<const uint8_t> key) {
 } // namespace
 
 SessionCipher::SessionCipher(std::span<const uint8_t> key)
-    : aes_(aesKeyOf(key)), mac_(Sha1(), key.subspan(16, kTagLength)) {}
+    : aes_(aesKeyOf(key)), mac_(key.subspan(16, kTagLength)) {}
 
 SessionCipher::~SessionCipher() { secureWipe(vector_, sizeof vector_); }
 
@@ -29,14 +29,20 @@ void SessionCipher::setVector(std::span<const uint8_t, kVectorLength> vector) {
 }
 
 void SessionCipher::encrypt(const uint8_t* plain, size_t n, uint8_t* out) {
-  mac_.reset();
-  mac_.update(plain, n);
-  if (n && out != plain)
-    std::memmove(out, plain, n);
-  mac_.final(out + n);
+  // The whole plaintext blocks go straight from plain to out; the rest of the plaintext, the
+  // tag and the padding (at most 47 bytes, a whole number of blocks) are assembled aside. The
+  // tag is taken first, as out may be plain.
+  uint8_t tail[15 + kTagLength + 16];
+  const size_t whole = n / 16 * 16, rest = n - whole;
+  if (rest)
+    std::memcpy(tail, plain + whole, rest);
+  mac_.tag(plain, n, tail + rest);
   const size_t p = paddingLength(n);
-  std::memset(out + n + kTagLength, static_cast<int>(p - 1), p);
-  cbcEncrypt(aes_, out, encryptedLength(n), vector_);
+  std::memset(tail + rest + kTagLength, static_cast<int>(p - 1), p);
+  if (whole)
+    cbcEncrypt(aes_, plain, out, whole, vector_);
+  cbcEncrypt(aes_, tail, out + whole, rest + kTagLength + p, vector_);
+  secureWipe(tail, sizeof tail);
 }
 
 uint32_t SessionCipher::decrypt(const uint8_t* protectedBytes, size_t m, uint8_t* out) {
@@ -52,9 +58,7 @@ uint32_t SessionCipher::decrypt(const uint8_t* protectedBytes, size_t m, uint8_t
     p = 0;
   const size_t n = m - kTagLength - p;
   uint8_t tag[kTagLength];
-  mac_.reset();
-  mac_.update(out, n);
-  mac_.final(tag);
+  mac_.tag(out, n, tag);
   bool ok = constantTimeEqual(tag, std::span<const uint8_t>(out + n, kTagLength));
   ok = ok && p == size_t(b) + 1;
   uint8_t paddingDiff = 0;
