@@ -11,6 +11,7 @@ namespace {
 struct Features {
   bool aes = false;
   bool sha = false;
+  bool mulxAdx = false;
 };
 
 Features detect() {
@@ -22,8 +23,10 @@ Features detect() {
     return f;
   const bool ssse3 = c & (1u << 9), sse41 = c & (1u << 19), aes = c & (1u << 25);
   f.aes = aes && sse41;
-  if (__get_cpuid_count(7, 0, &a, &b, &c, &d))
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
     f.sha = (b & (1u << 29)) && ssse3 && sse41;
+    f.mulxAdx = (b & (1u << 8)) && (b & (1u << 19));
+  }
 #endif
   return f;
 }
@@ -42,5 +45,7 @@ void setCpuPath(CpuPath path) { chosenPath = path; }
 bool useAesNi() { return chosenPath == CpuPath::Best && detected().aes; }
 
 bool useShaNi() { return chosenPath == CpuPath::Best && detected().sha; }
+
+bool useMulxAdx() { return chosenPath == CpuPath::Best && detected().mulxAdx; }
 
 } // namespace kestel

@@ -16,4 +16,8 @@ bool useAesNi();
 // True when the SHA extensions (with SSSE3/SSE4.1) may be used (present and not forced off).
 bool useShaNi();
 
+// True when the carry-less multiply and the two carry chains (BMI2 mulx, ADX adcx/adox) may be
+// used (present and not forced off).
+bool useMulxAdx();
+
 } // namespace kestel
