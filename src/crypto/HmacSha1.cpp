@@ -68,18 +68,25 @@ HmacSha1::~HmacSha1() {
   secureWipe(outer_, sizeof outer_);
 }
 
+void HmacSha1::startTag(uint32_t state[5]) const { std::memcpy(state, inner_, sizeof inner_); }
+
+void HmacSha1::finishTag(uint32_t state[5], const uint8_t* rest, size_t restLength, size_t n,
+                         uint8_t* out) const {
+  uint8_t innerDigest[20];
+  finish(state, rest, restLength, 64 + n, innerDigest);
+  std::memcpy(state, outer_, sizeof outer_);
+  finish(state, innerDigest, sizeof innerDigest, 64 + sizeof innerDigest, out);
+  secureWipe(innerDigest, sizeof innerDigest);
+  secureWipe(state, 5 * sizeof *state);
+}
+
 void HmacSha1::tag(const uint8_t* data, size_t n, uint8_t* out) const {
   uint32_t state[5];
-  std::memcpy(state, inner_, sizeof state);
+  startTag(state);
   const size_t whole = n / 64 * 64;
   if (whole)
     sha1Compress(state, data, whole / 64);
-  uint8_t innerDigest[20];
-  finish(state, data + whole, n - whole, 64 + n, innerDigest);
-  std::memcpy(state, outer_, sizeof state);
-  finish(state, innerDigest, sizeof innerDigest, 64 + sizeof innerDigest, out);
-  secureWipe(innerDigest, sizeof innerDigest);
-  secureWipe(state, sizeof state);
+  finishTag(state, data + whole, n - whole, n, out);
 }
 
 } // namespace kestel

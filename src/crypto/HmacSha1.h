@@ -22,6 +22,13 @@ public:
   // Writes the 20-byte tag of n bytes of data.
   void tag(const uint8_t* data, size_t n, uint8_t* out) const;
 
+  // The same in steps, for callers that feed the whole 64-byte blocks of the message to the
+  // SHA-1 state themselves: the inner state to start from, then the tag from the state, the
+  // rest of the message after those blocks (under 64 bytes) and the whole message length n.
+  void startTag(uint32_t state[5]) const;
+  void finishTag(uint32_t state[5], const uint8_t* rest, size_t restLength, size_t n,
+                 uint8_t* out) const;
+
 private:
   uint32_t inner_[5];
   uint32_t outer_[5];

@@ -29,18 +29,24 @@ void SessionCipher::setVector(std::span<const uint8_t, kVectorLength> vector) {
 }
 
 void SessionCipher::encrypt(const uint8_t* plain, size_t n, uint8_t* out) {
-  // The whole plaintext blocks go straight from plain to out; the rest of the plaintext, the
-  // tag and the padding (at most 47 bytes, a whole number of blocks) are assembled aside. The
-  // tag is taken first, as out may be plain.
-  uint8_t tail[15 + kTagLength + 16];
+  // Whole 64-byte pieces are hashed and encrypted in one pass, straight from plain to out; then
+  // the tag is finished over the rest, the rest's whole blocks are encrypted, and the last part
+  // of the plaintext, the tag and the padding (at most 47 bytes, whole blocks) are assembled
+  // aside. Every byte is hashed before it is overwritten, as out may be plain.
+  uint32_t state[5];
+  mac_.startTag(state);
+  const size_t pieces = n / 64 * 64;
+  if (pieces)
+    aes_.encryptCbcHashingSha1(plain, out, pieces / 64, vector_, state);
   const size_t whole = n / 16 * 16, rest = n - whole;
+  uint8_t tail[15 + kTagLength + 16];
   if (rest)
     std::memcpy(tail, plain + whole, rest);
-  mac_.tag(plain, n, tail + rest);
+  mac_.finishTag(state, plain + pieces, n - pieces, n, tail + rest);
   const size_t p = paddingLength(n);
   std::memset(tail + rest + kTagLength, static_cast<int>(p - 1), p);
-  if (whole)
-    cbcEncrypt(aes_, plain, out, whole, vector_);
+  if (whole > pieces)
+    cbcEncrypt(aes_, plain + pieces, out + pieces, whole - pieces, vector_);
   cbcEncrypt(aes_, tail, out + whole, rest + kTagLength + p, vector_);
   secureWipe(tail, sizeof tail);
 }
