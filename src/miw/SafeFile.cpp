@@ -15,7 +15,7 @@ std::function<bool(size_t)> g_writeHook;
 size_t g_writeChunk = 0;
 
 Error errnoError(const std::string& step, const std::string& path, int err) {
-  return makeError(step + " " + path + ": " + std::strerror(err), err);
+  return makeError(step + " " + path + ": " + std::strerror(err));
 }
 
 class FileDescriptor {

@@ -12,7 +12,7 @@
 
 namespace kestel {
 
-// Reads the whole file. The error's kind is the errno of the failure (ENOENT for a missing file).
+// Reads the whole file; fails with the step and the errno text.
 Expected<Bytes> readWholeFile(const std::string& path);
 
 // Replaces `target` with `data`. The temporary file is named `prefix` + six random characters

@@ -71,7 +71,7 @@ bool SettingsRegistry::loadSettings(const std::string& path) {
   path_ = path;
   auto bytes = readWholeFile(path);
   if (!bytes) {
-    if (bytes.error().kind != ENOENT)
+    if (isRegularFile(path) || ::access(path.c_str(), F_OK) == 0)
       logf("ERROR: could not read settings: ", bytes.error().text);
     entries_[0] = Entry{};
     return false;
