@@ -1,6 +1,7 @@
 #include "app/AddressBookStore.h"
 
 #include "api/wire/Vocabulary.h"
+#include "app/AppPaths.h"
 #include "crypto/Random.h"
 #include "miw/SafeFile.h"
 #include "miw/SessionFiles.h"
@@ -166,6 +167,24 @@ nv::message AddressBookStore::open(const std::string& file, const std::string& p
   reply.set(bookcmd::kNeedsPassword, false);
   reply.set(bookcmd::kStatusText, book.enciphered ? kTextEncrypted : "");
   return reply;
+}
+
+nv::message AddressBookStore::openAtStart(const std::string& appData,
+                                          const std::string& commandLineFile,
+                                          const std::string& password) {
+  std::string book = chooseAddressBook(appData, commandLineFile);
+  bool failed = false;
+  if (isRegularFile(book))
+    return open(book, password, failed);
+  path_ = book;
+  password_.clear();
+  std::string old = appData + "/kestel.cfg";
+  if (isRegularFile(old)) {
+    nv::message request;
+    request.set(bookcmd::kFile, old);
+    (void)importFile(request, failed); // a broken old file is logged; the new book starts empty
+  }
+  return {};
 }
 
 nv::message AddressBookStore::setPassword(const std::string& password, bool& failed) {

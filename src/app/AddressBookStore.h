@@ -67,6 +67,12 @@ public:
   void onRequest(IHandler* handler, const nv::message& request) override;
   void onUnmatchedReply(IHandler*, const nv::message&, uint32_t) override {}
 
+  // Opens the book the program starts with (chooseAddressBook). When that file does not exist,
+  // the book starts empty at that path and the old "kestel.cfg" of `appData`, if any, is
+  // imported into it. Returns the open reply (bool 2 when the book needs its password).
+  nv::message openAtStart(const std::string& appData, const std::string& commandLineFile,
+                          const std::string& password);
+
   // Runs a pending debounced save now (the command line does this before it exits).
   void flush();
 

@@ -25,7 +25,7 @@ public:
 // A client of the store reached like a router handler, on a manual clock.
 class StoreTest : public ::testing::Test {
 protected:
-  StoreTest() : scope_(reactor_) { resetLooper(); }
+  StoreTest() : scope_(reactor_) {}
   ~StoreTest() override {
     store_.reset();
     client_->detach();
@@ -62,6 +62,9 @@ protected:
     ASSERT_TRUE(saveFileAtomically(path, *writeAddressBook(e, password, {}), "kstl").ok());
   }
 
+  struct FreshLooper {
+    FreshLooper() { resetLooper(); } // before the store and the client register in it
+  } freshLooper_;
   PollReactor reactor_{PollReactor::Clock::Manual};
   ReactorScope scope_;
   test::TempFolder dir_;
@@ -202,6 +205,35 @@ TEST_F(StoreTest, AgentFilterAndRemove) {
   ask(CMD_REMOVEOBJ, rm);
   EXPECT_EQ(entries().size(), 0u);
   EXPECT_EQ(errorOf(ask(CMD_REMOVEOBJ, rm)), ERROR_FAILED);
+}
+
+} // namespace
+} // namespace kestel
+
+namespace kestel {
+namespace {
+
+TEST_F(StoreTest, FirstStartImportsTheOldAddressFileIntoANewBook) {
+  nv::message r;
+  r.set(entry::kAddress, "old-router");
+  r.set(entry::kLogin, "admin");
+  Bytes old = writeExport({r}, ExportPasswords::Without);
+  ASSERT_TRUE(saveFileAtomically(dir_.file("kestel.cfg"), old, "kstl").ok());
+  store_->openAtStart(dir_.path(), "", "");
+  reactor_.advance(100);
+  BookContents book =
+      readAddressBook(fileBytes(dir_.file("Addresses.cdb")), "", BookReadMode::Open);
+  ASSERT_EQ(book.entries.size(), 1u);
+  EXPECT_EQ(book.entries[0].get(entry::kAddress), "old-router");
+  EXPECT_EQ(fileBytes(dir_.file("kestel.cfg")), old);
+  // The next start opens the book and imports nothing again.
+  addRouter("new", "admin");
+  reactor_.advance(100);
+  store_.reset(); // the slot at (0, 1) is free again
+  store_ = std::make_unique<AddressBookStore>(reactor_);
+  store_->openAtStart(dir_.path(), "", "");
+  EXPECT_EQ(store_->size(), 2u);
+  EXPECT_EQ(entries().size(), 2u);
 }
 
 } // namespace
