@@ -30,8 +30,44 @@ std::array<uint8_t, kBookNonceSize> freshNonce() {
 
 } // namespace
 
+AddressBookStore::ListHandler::ListHandler(uint32_t id,
+                                           std::function<std::vector<nv::message>()> items)
+    : items_(std::move(items)), handler_(createHandler(this, id)) {}
+
+AddressBookStore::ListHandler::~ListHandler() { handler_->detach(); }
+
+void AddressBookStore::ListHandler::onRequest(IHandler* handler, const nv::message& request) {
+  if (request.get(SYS_CMD) != CMD_GETALL) {
+    handler->replyError(request, ERROR_NOTIMP, {});
+    return;
+  }
+  nv::message reply;
+  reply.set(STD_OBJS, items_());
+  handler->reply(request, std::move(reply));
+}
+
 AddressBookStore::AddressBookStore(Reactor& reactor)
-    : reactor_(reactor), handler_(createHandler(this, kAddressBookHandlerId)) {}
+    : reactor_(reactor), handler_(createHandler(this, kAddressBookHandlerId)),
+      groupsList_(kGroupsHandlerId,
+                  [this] {
+                    std::vector<nv::message> out;
+                    for (const auto& [name, index] : groups_) {
+                      nv::message g;
+                      g.set(STD_ID, index);
+                      g.set(entry::kAddress, name);
+                      out.push_back(std::move(g));
+                    }
+                    return out;
+                  }),
+      sessionList_(kSessionListHandlerId, [this] {
+        std::vector<nv::message> out;
+        for (const auto& name : sessions_) {
+          nv::message s;
+          s.set(entry::kAddress, name);
+          out.push_back(std::move(s));
+        }
+        return out;
+      }) {}
 
 AddressBookStore::~AddressBookStore() {
   if (saveTimer_)
@@ -65,8 +101,9 @@ nv::message AddressBookStore::handle(const nv::message& request, bool& failed) {
       return failure(failed, kTextCouldNotSave);
     return {};
   case bookcmd::kSessions: {
+    sessions_ = listSessions(request.get(bookcmd::kFile));
     nv::message reply;
-    reply.set(bookcmd::kNames, listSessions(request.get(bookcmd::kFile)));
+    reply.set(bookcmd::kNames, sessions_);
     return reply;
   }
   case bookcmd::kAgentFilter:

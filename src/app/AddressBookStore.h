@@ -19,12 +19,17 @@
 //   CMD_SETOBJ   STD_ID, changed fields
 //   CMD_REMOVEOBJ STD_ID
 // Failures are error replies: ERROR_FAILED with the reason in SYS_ERRSTR.
+//
+// Two lists beside it are local handlers of their own, answering CMD_GETALL with STD_OBJS:
+// the groups at (0, 2) (STD_ID = group index, string 1 = name) and the session list at (0, 3)
+// (string 1 = session name, as command 6 last built it).
 #pragma once
 
 #include "api/net/Looper.h"
 #include "api/net/Reactor.h"
 #include "app/AddressBookFile.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +37,8 @@
 namespace kestel {
 
 inline constexpr uint32_t kAddressBookHandlerId = 1;
+inline constexpr uint32_t kGroupsHandlerId = 2;
+inline constexpr uint32_t kSessionListHandlerId = 3;
 inline constexpr uint32_t kSaveDelayMs = 100;
 
 namespace bookcmd {
@@ -96,6 +103,19 @@ private:
   void debouncedSave();
   uint32_t groupIndex(const std::string& group);
 
+  // A read-only list behind its own handler.
+  class ListHandler final : public IHandlerHooks {
+  public:
+    ListHandler(uint32_t id, std::function<std::vector<nv::message>()> items);
+    ~ListHandler() override;
+    void onRequest(IHandler* handler, const nv::message& request) override;
+    void onUnmatchedReply(IHandler*, const nv::message&, uint32_t) override {}
+
+  private:
+    std::function<std::vector<nv::message>()> items_;
+    Reference<IHandler> handler_;
+  };
+
   Reactor& reactor_;
   Reference<IHandler> handler_;
   std::map<uint32_t, nv::message> entries_; // by STD_ID
@@ -108,6 +128,9 @@ private:
   bool needsPassword_ = false;
   bool locked_ = false;
   Reactor::TimerId saveTimer_ = 0;
+  std::vector<std::string> sessions_;
+  ListHandler groupsList_;
+  ListHandler sessionList_;
 };
 
 } // namespace kestel

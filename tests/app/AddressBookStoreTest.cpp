@@ -238,3 +238,36 @@ TEST_F(StoreTest, FirstStartImportsTheOldAddressFileIntoANewBook) {
 
 } // namespace
 } // namespace kestel
+
+namespace kestel {
+namespace {
+
+TEST_F(StoreTest, GroupsAndSessionsAreListsOfTheirOwn) {
+  addRouter("a", "x", "lab");
+  addRouter("b", "x", "office");
+  addRouter("c", "x", "lab");
+  Reference<Replies> replies(new Replies);
+  client_->request(CMD_GETALL, Path{0, kGroupsHandlerId}, {}, replies.get(), 0);
+  auto groups = replies->last.get(STD_OBJS);
+  ASSERT_EQ(groups.size(), 2u);
+  auto all = entries();
+  for (const auto& g : groups) {
+    size_t members = 0;
+    for (const auto& e : all)
+      members += e.get(entry::kGroupIndex) == g.get(STD_ID) &&
+                 e.get(entry::kGroup) == g.get(entry::kAddress);
+    EXPECT_EQ(members, g.get(entry::kAddress) == "lab" ? 2u : 1u);
+  }
+  ASSERT_TRUE(saveFileAtomically(dir_.file("r%1.viw"), {}, "viw").ok());
+  nv::message m;
+  m.set(bookcmd::kFile, dir_.path());
+  EXPECT_EQ(ask(bookcmd::kSessions, m).get(bookcmd::kNames),
+            (std::vector<std::string>{"r:1", "<none>", "<own>"}));
+  client_->request(CMD_GETALL, Path{0, kSessionListHandlerId}, {}, replies.get(), 0);
+  auto sessions = replies->last.get(STD_OBJS);
+  ASSERT_EQ(sessions.size(), 3u);
+  EXPECT_EQ(sessions[0].get(entry::kAddress), "r:1");
+}
+
+} // namespace
+} // namespace kestel
