@@ -56,8 +56,6 @@ public:
 
   // Consumes every byte; never fails on input.
   void feed(std::string_view bytes);
-  // Drops a partly read sequence and returns to the normal state.
-  void reset() { state_ = State::Normal, length_ = 0; }
 
 private:
   enum class State : uint8_t { Normal, Escape, ControlSequence };

@@ -39,6 +39,7 @@ const ScreenCase kScreenCases[] = {
     {"last column sets pending wrap", "0123456789", "0123456789\n\n\n\n", 9, 0},
     {"CR after pending wrap: no line feed", "0123456789\rX", "X123456789\n\n\n\n", 1, 0},
     {"pending wrap carried out by next char", "0123456789X", "0123456789\nX\n\n\n", 1, 1},
+    {"LF keeps pending wrap", "0123456789\nX", "0123456789\n\nX\n\n", 1, 2},
     {"BS after pending wrap", "0123456789\bX", "01234567X9\n\n\n\n", 9, 0},
     {"cursor move clears pending wrap", "0123456789\x1b[1;1HX", "X123456789\n\n\n\n", 1, 0},
     {"wrap at the bottom scrolls", "\x1b[4;1H0123456789X", "\n\n0123456789\nX\n", 1, 3},
