@@ -3,6 +3,7 @@
 // exits with 0 only when the login succeeded. The password comes from --password-file, from
 // KESTEL_PASSWORD or from a prompt on the terminal; one given as an argument is still taken, with
 // a warning, and wiped from the argument memory at once. The log goes to the default log file.
+#include "BookCommands.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
@@ -129,6 +130,10 @@ void printFacts(const ConnectOutcome& outcome) {
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "book") == 0)
+    return runBookCommand(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "settings") == 0)
+    return runSettingsCommand(argc - 2, argv + 2);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("kestel-cli %s\n", kKestelVersion);
     return 0;
