@@ -1,6 +1,7 @@
 // nimbalux-sim: stands in for a router on loopback. "--port 0" picks a free port and prints it
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
+#include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
@@ -15,6 +16,7 @@ void usage() {
                "usage: nimbalux-sim [--port <port>] [--host <address>] [--echo <channel>]...\n"
                "                    [--drop-after <bytes>]\n");
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -33,8 +35,11 @@ int main(int argc, char** argv) {
   std::string host = "127.0.0.1";
   sim::RouterLogin login;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
+  sim::FileServiceOptions fileOptions;
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
+    if (used == 0)
+      used = sim::applyFileOption(fileOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -63,6 +68,12 @@ int main(int argc, char** argv) {
     ++i;
   }
   login.ensureDefaultUser();
+  sim::FileService files(std::move(fileOptions));
+  if (auto loaded = files.load(login.facts().version); !loaded) {
+    std::fprintf(stderr, "nimbalux-sim: %s\n", loaded.error().text.c_str());
+    return 1;
+  }
+  files.install(login, server);
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());
