@@ -139,6 +139,10 @@ void FileService::bumpChecksum(const std::string& name) {
 
 const Bytes* FileService::lookup(const std::string& requested) {
   opened_.push_back(requested);
+  return find(requested);
+}
+
+const Bytes* FileService::find(const std::string& requested) const {
   if (requested == "list")
     return options_.noIndex ? nullptr : &indexBytes_;
   if (auto it = skins_.find(requested); it != skins_.end())
@@ -216,7 +220,8 @@ private:
     size_t largest = size_t(r[12]) << 8 | r[13];
     uint32_t offset = be32(r + 14);
     bool png = name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0;
-    const Bytes* data = service_.lookup(png || name == "list" ? name : name + ".gz");
+    std::string served = png || name == "list" ? name : name + ".gz";
+    const Bytes* data = offset == 0 ? service_.lookup(served) : service_.find(served);
     Bytes piece(kRawHeader, 0);
     std::copy(r, r + 11, piece.begin());
     if (!data) {

@@ -60,6 +60,8 @@ public:
   // The bytes served under `requested` (a file, "<file>.gz", "list" or "skins/<name>.json");
   // null when there is no such file.
   const Bytes* lookup(const std::string& requested);
+  // The same without counting it as opened (a later piece of a raw-channel transfer).
+  const Bytes* find(const std::string& requested) const;
 
   class StreamChannel;
 

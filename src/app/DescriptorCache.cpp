@@ -5,9 +5,7 @@
 #include "util/Log.h"
 
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestel {
 namespace {
@@ -135,9 +133,6 @@ void DescriptorCache::next() {
     current_ = std::make_unique<GzipFileSink>();
   else
     current_ = std::make_unique<PlainFileSink>();
-  // The old record goes first: should the new copy replace the file but the new record fail,
-  // no record may vouch for the new bytes with the old value.
-  ::unlink(recordPath(e).c_str());
   if (!current_->open(cachedPath(e))) {
     current_.reset();
     return fail("could not create file");
