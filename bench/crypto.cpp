@@ -13,7 +13,7 @@
 
 #include "crypto/BigNum.h"
 #include "crypto/Ec.h"
-#include "crypto/LoginExchange.h"
+#include "crypto/LoginCrypto.h"
 #include "crypto/SessionCipher.h"
 #include "crypto/Sha.h"
 
@@ -240,9 +240,9 @@ void ModExp1984_OpenSslConstTime(benchmark::State& state) { modExpOpenSsl(state,
 // expected proof, both direction keys and both ciphers.
 void SecureLoginComputation_Ours(benchmark::State& state) {
   Blob random = randomBlob(32, 8);
-  ClientKeyPair router = makeClientKeyPair(randomBlob(32, 9));
+  KeyPair router = makeKeyPair(randomBlob(32, 9));
   for (auto _ : state) {
-    ClientKeyPair client = makeClientKeyPair(random);
+    KeyPair client = makeKeyPair(random);
     auto secret = sharedSecret(client.scalar, router.publicKey);
     LoginResponse response =
         loginResponse(*secret, router.publicKey, client.publicKey, "admin+ct", "secret");

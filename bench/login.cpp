@@ -2,6 +2,7 @@
 // connect to logged in (secure and legacy), and encrypted request/reply round trips per second
 // with small and 30 KiB messages through each session.
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
 #include "app/ConnectStep.h"
 #include "sim/RouterLogin.h"
@@ -19,12 +20,12 @@ const nv::string_id kText{5};
 
 struct Bench {
   PollReactor reactor;
+  ReactorScope scope{reactor};
   sim::SimServer server{reactor};
   sim::RouterLogin login;
   uint16_t port = 0;
 
   Bench() {
-    setCurrentReactor(&reactor);
     login.addUser("admin", "pw");
     login.addHandler({7, 1}, [](const sim::RouterRequest& r) {
       nv::message reply;
@@ -34,7 +35,6 @@ struct Bench {
     login.install(server);
     port = *server.listen(0);
   }
-  ~Bench() { setCurrentReactor(nullptr); }
 
   Reference<ConnectStep> connect(bool legacy) {
     ConnectRequest request{"127.0.0.1", port, "admin", "pw", legacy, legacy};

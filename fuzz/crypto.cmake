@@ -1,3 +1,2 @@
 # Decoders of bytes from the router in the crypto layer.
 kestel_fuzz(session_cipher LIBS kestel_crypto)
-kestel_fuzz(ec_point LIBS kestel_crypto)

@@ -2,8 +2,9 @@
 // a legacy session (split into chunks as the input says), and challenges and proofs for the key
 // exchange. The first byte picks the target; then [length][bytes] pieces follow.
 #include "api/net/LegacySession.h"
-#include "api/net/LoginExchange.h"
+#include "api/net/LoginMessages.h"
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "api/net/SecureSession.h"
 
 #include <cstddef>
@@ -52,6 +53,7 @@ private:
 
 void secureFrames(ByteReader& in) {
   PollReactor reactor(PollReactor::Clock::Manual);
+  ReactorScope scope(reactor);
   auto connection = makeRef<NullConnection>();
   auto session = makeRef<SecureSession>(reactor, *connection, SessionHooks{[](auto&) {}, [] {}});
   nv::message d;
@@ -64,6 +66,7 @@ void secureFrames(ByteReader& in) {
 
 void legacyFrames(ByteReader& in) {
   PollReactor reactor(PollReactor::Clock::Manual);
+  ReactorScope scope(reactor);
   auto connection = makeRef<NullConnection>();
   auto session = makeRef<LegacySession>(reactor, *connection, SessionHooks{[](auto&) {}, [] {}});
   StreamState state;
@@ -82,8 +85,7 @@ void exchange(ByteReader& in) {
   a.fill(5);
   b.fill(6);
   login::ClientExchange client("admin", "pw", a);
-  auto response = client.respond(in.rest());
-  if (response)
+  if (client.respond(in.rest()).ok())
     (void)client.acceptProof(in.rest());
   login::RouterUser user{"admin", false, "pw", {}};
   login::RouterUser decoy;

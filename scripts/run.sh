@@ -24,4 +24,4 @@ if ! [[ $port =~ ^[0-9]+$ ]]; then
   cat "$work/log" >&2
   exit 1
 fi
-./build/default/src/kestel-cli "127.0.0.1:$port" admin admin
+KESTEL_PASSWORD=admin ./build/default/src/kestel-cli "127.0.0.1:$port" admin

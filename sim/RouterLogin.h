@@ -6,10 +6,11 @@
 // server's own switch, SimServer::setDropAfterBytes).
 #pragma once
 
-#include "api/net/LoginExchange.h"
+#include "api/net/LoginMessages.h"
 #include "api/wire/Message.h"
 #include "sim/SimServer.h"
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -34,10 +35,21 @@ struct LoginFaults {
   bool noLegacyChallenge = false; // answers the legacy challenge step (command 4) with an error
 };
 
-struct RouterFacts {
+// What the simulated router says about itself in the login reply.
+struct SimRouterFacts {
   std::string version = "7.15";
   std::string requiredClient; // string 22; empty: any client
   std::string skin;           // string 24
+};
+
+// How many failed logins the router takes before it refuses to check more: per connection (then
+// the connection is closed) and per client address within a window (then every login from that
+// address is refused until the window has passed). `enabled` false turns both off (benchmarks).
+struct LoginLimits {
+  bool enabled = true;
+  unsigned perConnection = 3;
+  unsigned perAddress = 10;
+  int64_t windowMs = 60000;
 };
 
 // What a router handler gets: the request, and who asks.
@@ -67,36 +79,60 @@ public:
   void ensureDefaultUser();
 
   LoginFaults& faults() { return faults_; }
-  RouterFacts& facts() { return facts_; }
+  LoginLimits& limits() { return limits_; }
+  SimRouterFacts& facts() { return facts_; }
 
   // Serves `path` (SYS_TO as the client addressed it) for logged-in clients.
   void addHandler(std::vector<uint32_t> path, RouterHandler handler);
 
-  // Registers channels 5 and 6 on the server.
+  // Registers channels 5 and 6 on the server. The server's reactor is the clock of the
+  // failed-login limits.
   void install(SimServer& server);
 
   // Logins completed so far (secure and legacy); for tests.
   unsigned loginCount() const { return logins_; }
 
-  class Peer;
+  class Session;
+  class SecureLogin;
+  class LegacyLogin;
+  struct ConnectionClaim;
 
 private:
-  friend class Peer;
-  std::shared_ptr<Peer> peerFor(SimConnection& connection);
-  void handle(Peer& peer, const nv::message& message);
+  friend class Session;
+  friend class SecureLogin;
+  friend class LegacyLogin;
+  std::shared_ptr<ConnectionClaim> claimFor(SimConnection& connection);
+  void handle(Session& session, const nv::message& message);
   nv::message loginReply(const SimUser& user) const;
-  std::optional<nv::message> legacyLogin(Peer& peer, const nv::message& request);
+  std::optional<nv::message> legacyLogin(LegacyLogin& session, const nv::message& request);
+
+  // The record the secure exchange runs with for `name`, in the table's one form (salted once any
+  // user is): the user's own, or a decoy that stays the same for the same name. Both are worked
+  // out for every name, so the time taken does not tell a known name from an unknown one.
+  login::RouterUser exchangeRecord(std::string_view name, const SimUser*& user);
+  login::RouterUser decoyFor(std::string_view name) const;
+  // Failed-login bookkeeping per client address (see LoginLimits).
+  bool addressLockedOut(const std::string& address);
+  void noteFailure(const std::string& address);
 
   std::vector<SimUser> users_;
-  login::RouterUser decoyFor(std::string_view name) const;
-
   bool saltedTable_ = false;
   std::array<uint8_t, 32> decoySecret_ = makeDecoySecret();
   static std::array<uint8_t, 32> makeDecoySecret();
+  ec::Encoded decoyKey_ = makeDecoyKey();
+  static ec::Encoded makeDecoyKey();
+  struct AddressFailures {
+    unsigned count = 0;
+    int64_t windowStart = 0;
+    bool logged = false;
+  };
+  std::map<std::string, AddressFailures> failures_;
+  Reactor* clock_ = nullptr;
+  LoginLimits limits_;
   LoginFaults faults_;
-  RouterFacts facts_;
+  SimRouterFacts facts_;
   std::map<std::vector<uint32_t>, RouterHandler> handlers_;
-  std::map<uint64_t, std::weak_ptr<Peer>> peers_;
+  std::map<uint64_t, std::weak_ptr<ConnectionClaim>> claims_;
   unsigned logins_ = 0;
   bool changePassword_ = false;
 };

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kestel::sim {
 
@@ -34,12 +35,14 @@ std::unique_ptr<ChannelHandler> createEchoHandler(uint8_t channel) {
   return std::make_unique<EchoHandler>(channel);
 }
 
-SimConnection::SimConnection(Reactor& reactor, int fd, uint64_t id,
+SimConnection::SimConnection(Reactor& reactor, int fd, uint64_t id, std::string peerAddress,
                              const std::map<uint8_t, ChannelHandlerFactory>& registry,
-                             std::function<void(uint64_t)> onGone, uint64_t dropAfter)
-    : reactor_(reactor), fd_(fd), id_(id), onGone_(std::move(onGone)), dropAfter_(dropAfter) {
+                             std::function<void(uint64_t)> onGone, const ConnectionLimits& limits)
+    : reactor_(reactor), fd_(fd), id_(id), peerAddress_(std::move(peerAddress)), limits_(limits),
+      onGone_(std::move(onGone)) {
   for (auto& [channel, factory] : registry)
     handlers_[channel] = factory(*this);
+  startTimers();
   updateWatch();
 }
 
@@ -64,13 +67,69 @@ void SimConnection::close(CloseMode mode) {
   shutDown();
 }
 
+void SimConnection::startTimers() {
+  lastReceived_ = reactor_.now();
+  if (limits_.handshakeMs)
+    handshakeTimer_ = reactor_.addTimer(
+        limits_.handshakeMs,
+        [this] {
+          handshakeTimer_ = 0;
+          logf("sim: connection ", id_, " from ", peerAddress_, " did not log in within ",
+               limits_.handshakeMs, " ms; closed");
+          close(CloseMode::Now);
+        },
+        false);
+  if (limits_.idleMs)
+    idleTimer_ = reactor_.addTimer(
+        limits_.idleMs,
+        [this] {
+          idleTimer_ = 0;
+          onIdleCheck();
+        },
+        false);
+}
+
+// Closes the connection when it has been silent for the idle time, or looks again when the
+// idle time will have passed since the last bytes came in.
+void SimConnection::onIdleCheck() {
+  int64_t silent = reactor_.now() - lastReceived_;
+  if (silent >= int64_t(limits_.idleMs)) {
+    logf("sim: connection ", id_, " from ", peerAddress_, " idle for ", silent, " ms; closed");
+    return close(CloseMode::Now);
+  }
+  idleTimer_ = reactor_.addTimer(
+      uint32_t(int64_t(limits_.idleMs) - silent),
+      [this] {
+        idleTimer_ = 0;
+        onIdleCheck();
+      },
+      false);
+}
+
+void SimConnection::markEstablished() {
+  reactor_.removeTimer(handshakeTimer_);
+  handshakeTimer_ = 0;
+}
+
+void SimConnection::dropTimers() {
+  reactor_.removeTimer(std::exchange(handshakeTimer_, 0));
+  reactor_.removeTimer(std::exchange(idleTimer_, 0));
+}
+
+// Reading pauses while the output backlog is over its bound and resumes at half of it.
 void SimConnection::updateWatch() {
-  unsigned int events = IoRead | (output_.empty() ? 0u : unsigned(IoWrite));
+  if (output_.size() > limits_.maxBacklog)
+    paused_ = true;
+  else if (output_.size() <= limits_.maxBacklog / 2)
+    paused_ = false;
+  unsigned int events =
+      (paused_ ? 0u : unsigned(IoRead)) | (output_.empty() ? 0u : unsigned(IoWrite));
   reactor_.watch(fd_, events, [this](unsigned int ev) { onEvent(ev); });
 }
 
 void SimConnection::onEvent(unsigned int events) {
-  if (events & (IoRead | IoHangUp | IoError))
+  // A hang-up or error is reported even while reading is paused: reading then finds the end.
+  if ((events & (IoHangUp | IoError)) || ((events & IoRead) && !paused_))
     readSome();
   if (fd_ >= 0 && (events & IoWrite))
     writeSome();
@@ -86,14 +145,19 @@ void SimConnection::readSome() {
       shutDown();
       return;
     }
+    lastReceived_ = reactor_.now();
     frame(ByteSpan(buf, static_cast<size_t>(n)));
+    if (fd_ >= 0 && output_.size() > limits_.maxBacklog) {
+      updateWatch(); // pauses reading until the client takes its replies
+      return;
+    }
   }
 }
 
 void SimConnection::frame(ByteSpan data) {
   reader_.feed(data, [this](uint8_t raw, uint8_t channel, ByteSpan payload) {
     bytesReceived_ += payload.size();
-    if (dropAfter_ && bytesReceived_ >= dropAfter_) {
+    if (limits_.dropAfter && bytesReceived_ >= limits_.dropAfter) {
       close(CloseMode::Now);
       return false;
     }
@@ -120,6 +184,7 @@ void SimConnection::writeSome() {
 void SimConnection::shutDown() {
   if (fd_ < 0)
     return;
+  dropTimers();
   reactor_.unwatch(fd_);
   ::close(fd_);
   fd_ = -1;
@@ -133,10 +198,16 @@ void SimConnection::shutDown() {
 
 SimServer::~SimServer() {
   connections_.clear();
-  if (listenFd_ >= 0) {
-    reactor_.unwatch(listenFd_);
-    ::close(listenFd_);
-  }
+  closeListener();
+}
+
+void SimServer::closeListener() {
+  reactor_.removeTimer(std::exchange(acceptTimer_, 0));
+  if (listenFd_ < 0)
+    return;
+  reactor_.unwatch(listenFd_);
+  ::close(listenFd_);
+  listenFd_ = -1;
 }
 
 void SimServer::registerChannel(uint8_t channel, ChannelHandlerFactory factory) {
@@ -159,7 +230,7 @@ Expected<uint16_t> SimServer::listen(uint16_t port, const std::string& host) {
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_storage bound{};
   socklen_t len = sizeof bound;
-  bool ok = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0 && ::listen(fd, 16) == 0 &&
+  bool ok = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0 && ::listen(fd, kListenBacklog) == 0 &&
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0;
   ::freeaddrinfo(list);
   if (!ok) {
@@ -167,10 +238,7 @@ Expected<uint16_t> SimServer::listen(uint16_t port, const std::string& host) {
     ::close(fd);
     return makeError(text);
   }
-  if (listenFd_ >= 0) {
-    reactor_.unwatch(listenFd_);
-    ::close(listenFd_);
-  }
+  closeListener();
   listenFd_ = fd;
   port_ = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
                                       : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
@@ -178,10 +246,48 @@ Expected<uint16_t> SimServer::listen(uint16_t port, const std::string& host) {
   return port_;
 }
 
+// Takes every pending connection: one accept per readiness event would leave a burst waiting in
+// the kernel's queue until the client gives up.
 void SimServer::onAccept() {
-  int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0)
-    return;
+  while (listenFd_ >= 0 && !acceptTimer_ && acceptOne()) {
+  }
+}
+
+bool SimServer::acceptOne() {
+  sockaddr_storage from{};
+  socklen_t fromLength = sizeof from;
+  int fd = acceptor_ ? acceptor_(listenFd_, from, fromLength)
+                     : ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) {
+    switch (errno) {
+    case EAGAIN:
+    case EINTR: // EWOULDBLOCK is EAGAIN here
+      return errno == EINTR;
+    case ECONNABORTED: // the client gave up while queued, or a network error pending on it
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+      return true;
+    default: // out of descriptors or memory: retrying at once would only spin
+      pauseAccepting(errno);
+      return false;
+    }
+  }
+  acceptErrorLogged_ = false;
+  char host[NI_MAXHOST] = "";
+  ::getnameinfo(reinterpret_cast<sockaddr*>(&from), fromLength, host, sizeof host, nullptr, 0,
+                NI_NUMERICHOST);
+  serve(fd, host);
+  return true;
+}
+
+SimConnection& SimServer::serve(int fd, std::string peerAddress) {
   uint64_t id = nextId_++;
   auto onGone = [this, alive = std::weak_ptr<bool>(alive_)](uint64_t gone) {
     // Deleted on a later turn: the connection is still on the call stack here.
@@ -190,8 +296,29 @@ void SimServer::onAccept() {
         connections_.erase(gone);
     });
   };
-  connections_[id] =
-      std::make_unique<SimConnection>(reactor_, fd, id, registry_, onGone, dropAfter_);
+  auto& connection = connections_[id];
+  connection = std::make_unique<SimConnection>(reactor_, fd, id, std::move(peerAddress), registry_,
+                                               onGone, limits_);
+  return *connection;
+}
+
+// Stops watching the listener for a moment (pending clients wait in the kernel's queue) and
+// says so once per shortage.
+void SimServer::pauseAccepting(int error) {
+  if (!acceptErrorLogged_) {
+    acceptErrorLogged_ = true;
+    logf("sim: accept failed: ", std::strerror(error), "; pausing new connections for ",
+         kAcceptPauseMs, " ms at a time until it works again");
+  }
+  reactor_.unwatch(listenFd_);
+  acceptTimer_ = reactor_.addTimer(
+      kAcceptPauseMs,
+      [this] {
+        acceptTimer_ = 0;
+        reactor_.watch(listenFd_, IoRead, [this](unsigned int) { onAccept(); });
+        onAccept();
+      },
+      false);
 }
 
 void SimServer::forEachConnection(const std::function<void(SimConnection&)>& fn) {

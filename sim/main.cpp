@@ -1,6 +1,7 @@
 // nimbalux-sim: stands in for a router on loopback. "--port 0" picks a free port and prints it
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -11,10 +12,19 @@
 
 namespace {
 
+constexpr unsigned kDefaultLoginTimeoutS = 10;
+constexpr unsigned long kMaxTimeoutS = 86400;
+
 void usage() {
   std::fprintf(stderr,
                "usage: nimbalux-sim [--port <port>] [--host <address>] [--echo <channel>]...\n"
-               "                    [--drop-after <bytes>]\n");
+               "                    [--drop-after <bytes>] [--login-timeout <seconds>]\n"
+               "                    [--idle-timeout <seconds>]\n"
+               "  --login-timeout  close connections that have not logged in by then (default %u,\n"
+               "                   0: never)\n"
+               "  --idle-timeout   close connections that have sent nothing for that long\n"
+               "                   (default 0: never)\n",
+               kDefaultLoginTimeoutS);
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
 }
@@ -30,7 +40,9 @@ bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
 int main(int argc, char** argv) {
   using namespace kestel;
   PollReactor reactor;
+  ReactorScope scope(reactor);
   sim::SimServer server(reactor);
+  server.limits().handshakeMs = kDefaultLoginTimeoutS * 1000;
   unsigned long port = 8291;
   std::string host = "127.0.0.1";
   sim::RouterLogin login;
@@ -55,6 +67,12 @@ int main(int argc, char** argv) {
       port = value;
     } else if (arg == "--drop-after" && hasValue && parseNumber(argv[i + 1], ~0ul, value)) {
       server.setDropAfterBytes(value);
+    } else if (arg == "--login-timeout" && hasValue &&
+               parseNumber(argv[i + 1], kMaxTimeoutS, value)) {
+      server.limits().handshakeMs = uint32_t(value * 1000);
+    } else if (arg == "--idle-timeout" && hasValue &&
+               parseNumber(argv[i + 1], kMaxTimeoutS, value)) {
+      server.limits().idleMs = uint32_t(value * 1000);
     } else if (arg == "--host" && hasValue) {
       host = argv[i + 1];
     } else if (arg == "--echo" && hasValue && parseNumber(argv[i + 1], 254, value)) {

@@ -52,7 +52,7 @@ void ConnectStep::onEvent(Event& event) {
   if (auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface)))
     return onConnectionEvent(*c);
   if (auto* r = static_cast<LoginResultEvent*>(event.cast(kLoginResultEventInterface)))
-    return onLoginFailed(r->second());
+    return onLoginFailed(r->failure());
 }
 
 void ConnectStep::onConnectionEvent(IConnectionEvent& event) {
@@ -85,11 +85,11 @@ void ConnectStep::startLogin() {
   sendRequest(kLoginCommand, {});
 }
 
-void ConnectStep::onLoginFailed(bool timedOut) {
+void ConnectStep::onLoginFailed(LoginFailure failure) {
   if (finished_)
     return;
   logLine("kex failed");
-  if (!timedOut)
+  if (failure == LoginFailure::WrongProof)
     return finish(ConnectOutcome::WrongLogin, "wrong username or password");
   startLegacy();
 }

@@ -72,7 +72,7 @@ public:
 private:
   void onConnectionEvent(IConnectionEvent& event);
   void startLogin();
-  void onLoginFailed(bool timedOut);
+  void onLoginFailed(LoginFailure failure);
   void startLegacy();
   void onLegacyReady();
   void onMessage(const nv::message& message);

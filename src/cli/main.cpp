@@ -1,12 +1,19 @@
 // kestel-cli: the scripting command line of the Kestel client. With an address, a login and a
 // password it connects to the router, logs in, prints the outcome and the router's facts, and
-// exits with 0 only when the login succeeded.
+// exits with 0 only when the login succeeded. The password comes from --password-file, from
+// KESTEL_PASSWORD or from a prompt on the terminal; one given as an argument is still taken, with
+// a warning, and wiped from the argument memory at once. The log goes to the default log file.
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
 #include "app/ConnectStep.h"
+#include "app/PasswordInput.h"
 #include "util/Log.h"
 
 #include <kestel/Version.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -18,9 +25,13 @@ namespace {
 using namespace kestel;
 
 void usage() {
-  std::fprintf(stderr, "usage: kestel-cli --version\n"
-                       "       kestel-cli [--legacy] [--verbose] <address>[:port] <login> "
-                       "<password>\n");
+  std::fprintf(stderr,
+               "usage: kestel-cli --version\n"
+               "       kestel-cli [--legacy] [--verbose] [--password-file <path>] <address>[:port] "
+               "<login>\n"
+               "The password comes from --password-file, from %s or from a prompt on the\n"
+               "terminal. The log is written to %s.\n",
+               kPasswordVariable, defaultLogPath().c_str());
 }
 
 struct Target {
@@ -63,6 +74,48 @@ std::optional<Target> parseAddress(const std::string& text) {
   return t;
 }
 
+// The password from the first source there is: the argument (warned about and wiped), the
+// file, the environment, the terminal. nullopt after saying why there is none.
+std::optional<std::string> obtainPassword(std::optional<std::string> argument, const char* file) {
+  if (argument) {
+    std::fprintf(stderr,
+                 "kestel-cli: warning: a password on the command line is visible to other "
+                 "users; use --password-file or %s\n",
+                 kPasswordVariable);
+    return argument;
+  }
+  if (file) {
+    auto password = readPasswordFile(file);
+    if (!password) {
+      std::fprintf(stderr, "kestel-cli: %s\n", password.error().text.c_str());
+      return std::nullopt;
+    }
+    return std::move(*password);
+  }
+  if (auto password = takePasswordFromEnvironment())
+    return password;
+  int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  auto password = tty >= 0 ? promptPassword(tty, "Password: ")
+                           : Expected<std::string>(makeError("no terminal"));
+  if (tty >= 0)
+    ::close(tty);
+  if (!password) {
+    std::fprintf(stderr,
+                 "kestel-cli: no password (%s): give --password-file <path>, set %s or run on "
+                 "a terminal\n",
+                 password.error().text.c_str(), kPasswordVariable);
+    return std::nullopt;
+  }
+  return std::move(*password);
+}
+
+// Opens the default log file; --verbose also mirrors it to stderr.
+void openDefaultLog() {
+  std::string path = defaultLogPath();
+  if (!openLogFile(path))
+    std::fprintf(stderr, "kestel-cli: warning: cannot open the log file %s\n", path.c_str());
+}
+
 void printFacts(const ConnectOutcome& outcome) {
   const nv::message& r = outcome.reply;
   std::printf("logged in (%s login)\n", outcome.legacy ? "legacy" : "secure");
@@ -82,15 +135,24 @@ int main(int argc, char** argv) {
   }
   ConnectRequest request;
   std::vector<std::string> positional;
+  std::optional<std::string> passwordArgument;
+  const char* passwordFile = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--legacy") == 0)
+    if (std::strcmp(argv[i], "--legacy") == 0) {
       request.legacyMode = true;
-    else if (std::strcmp(argv[i], "--verbose") == 0)
+    } else if (std::strcmp(argv[i], "--verbose") == 0) {
       setLogToStderr(true);
-    else
+    } else if (std::strcmp(argv[i], "--password-file") == 0 && i + 1 < argc) {
+      passwordFile = argv[++i];
+    } else if (positional.size() == 2) {
+      passwordArgument = std::string(argv[i]);
+      wipeArgument(argv[i]); // /proc/<pid>/cmdline shows arguments to every local user
+      positional.emplace_back();
+    } else {
       positional.emplace_back(argv[i]);
+    }
   }
-  if (positional.size() != 3) {
+  if (positional.size() != 2 && positional.size() != 3) {
     usage();
     return 2;
   }
@@ -99,13 +161,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "invalid address - %s\n", positional[0].c_str());
     return 2;
   }
+  auto password = obtainPassword(std::move(passwordArgument), passwordFile);
+  if (!password)
+    return 2;
+  openDefaultLog();
   request.address = target->host;
   request.port = target->port;
   request.login = positional[1];
-  request.password = positional[2];
+  request.password = std::move(*password);
 
   PollReactor reactor;
-  setCurrentReactor(&reactor);
+  ReactorScope scope(reactor);
   std::optional<ConnectOutcome> result;
   auto step = makeRef<ConnectStep>(reactor, request, [&](const ConnectOutcome& outcome) {
     result = outcome;
@@ -122,6 +188,5 @@ int main(int argc, char** argv) {
   }
   step->cancel();
   step = nullptr;
-  setCurrentReactor(nullptr);
   return code;
 }

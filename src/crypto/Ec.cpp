@@ -90,12 +90,17 @@ Expected<Point> decodePoint(std::span<const uint8_t> bytes) {
   Fe y;
   if (!sqrt(rightHandSide(curve(), x), y))
     return makeError("point not on the curve");
-  if (isZero(y))
-    return makeError("point of order two");
   if (isOdd(y) != (bytes[0] == 0x03))
     y = neg(y);
-  return Point{x, y, one()};
+  const Point p{x, y, one()};
+  if (hasSmallOrder(p))
+    return makeError("point of small order");
+  return p;
 }
+
+Point timesCofactor(const Point& p) { return dbl(dbl(dbl(p))); }
+
+bool hasSmallOrder(const Point& p) { return isInfinity(timesCofactor(p)); }
 
 Expected<Encoded> encodePoint(const Point& p) {
   if (isInfinity(p))
@@ -124,6 +129,8 @@ Point add(const Point& p, const Point& q) {
 }
 
 Point dbl(const Point& p) { return add(p, p); }
+
+Point negate(const Point& p) { return Point{p.x, neg(p.y), p.z}; }
 
 Point mul(const Scalar& scalar, const Point& p) {
   Point r0 = infinity(), r1 = p;

@@ -12,7 +12,7 @@
 // Scalar multiplication is a Montgomery ladder over complete projective addition formulas
 // (Renes-Costello-Batina, any a): no branch or table index depends on the scalar or the point.
 // Those formulas fail only for P - Q equal to the point of order two, which the ladder cannot
-// meet because the decoder refuses that point.
+// meet because the decoder refuses that point (and every other point of small order).
 #pragma once
 
 #include <array>
@@ -38,16 +38,25 @@ const Point& basePoint();
 Point infinity();
 bool isInfinity(const Point& p);
 
-// Decodes 33 bytes. Fails when the length is not 33, the prefix is not 0x02/0x03, x is not
-// below p, x is not on the curve, or the point is the one of order two (y = 0).
+// Decodes 33 bytes, the validity test of every point received from a peer. Fails when the
+// length is not 33, the prefix is not 0x02/0x03, x is not below p, x is not on the curve, or
+// the point has small order.
 [[nodiscard]] Expected<Point> decodePoint(std::span<const uint8_t> bytes);
+
+// 8 P, which lies in the subgroup of the base point's prime order (a small-order part of P
+// vanishes).
+Point timesCofactor(const Point& p);
+// True for the points whose order divides the cofactor 8 (orders 1, 2, 4 and 8): a product with
+// them leaks bits of the scalar or lands on infinity.
+bool hasSmallOrder(const Point& p);
 
 // Encodes a point; fails for the point at infinity.
 [[nodiscard]] Expected<Encoded> encodePoint(const Point& p);
 
-// Complete addition (see the limitation above) and doubling.
+// Complete addition (see the limitation above), doubling and negation.
 Point add(const Point& p, const Point& q);
 Point dbl(const Point& p);
+Point negate(const Point& p);
 
 // scalar * p for a 256-bit little-endian scalar, in constant time.
 Point mul(const Scalar& scalar, const Point& p);

@@ -1,5 +1,6 @@
 #include "gen/CType.h"
 
+#include "gen/ModelContext.h"
 #include "util/Ascii.h"
 #include "util/Log.h"
 
@@ -10,9 +11,7 @@ namespace kestel {
 
 namespace {
 
-std::vector<std::unique_ptr<CType>> gPendingTypes;
-std::vector<std::pair<std::string, CMap*>> gGenerics;
-std::vector<uint32_t> gTraced;
+std::vector<std::pair<std::string, CMap*>>& generics() { return modelContext().genericMaps; }
 
 Error fail(std::string text) {
   logLine(text);
@@ -259,6 +258,35 @@ bool CType::slotField(std::string_view n, SlotFieldInfo& out) const {
   return false;
 }
 
+namespace {
+
+// Finds `target` in the part of `s` that starts at `base`: `s` itself or one of its inner slots,
+// at any depth; sets `offset` to the target's first field.
+bool locateSlot(const Slot& s, size_t base, const Slot* target, size_t& offset) {
+  if (&s == target) {
+    offset = base + s.valueOffset();
+    return true;
+  }
+  for (size_t j = 0; j < s.inner().size() && j < s.innerOffsets().size(); ++j)
+    if (locateSlot(*s.inner()[j], base + s.innerOffsets()[j], target, offset))
+      return true;
+  return false;
+}
+
+} // namespace
+
+bool CType::slotField(const Slot* target, SlotFieldInfo& out) const {
+  if (!completed_ || !target || target->fields().empty())
+    return false;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (locateSlot(*slots_[i], offsets_[i], target, out.offset)) {
+      out.type = storeType(target->fields()[0].store());
+      return true;
+    }
+  }
+  return false;
+}
+
 Expected<void> CType::resolveNames() {
   if (!nameVal.empty() && !nameSlot_) {
     nameSlot_ = slot(nameVal);
@@ -297,7 +325,7 @@ Expected<void> CType::resolveNames() {
     }
     if (!s->name().empty() && s->name()[0] == '!')
       for (const SlotField& f : s->fields())
-        gTraced.push_back(f.key);
+        modelContext().tracedFields.push_back(f.key);
     Expected<void> r = s->resolve(*this);
     if (!r)
       return r;
@@ -547,7 +575,7 @@ namespace {
 template <typename T> T& pendType(const char* title) {
   auto t = std::make_unique<T>(title ? title : "");
   T& ref = *t;
-  gPendingTypes.push_back(std::move(t));
+  modelContext().pendingTypes.push_back(std::move(t));
   return ref;
 }
 } // namespace
@@ -562,32 +590,33 @@ CTerminal& cterminal(const char* t) { return pendType<CTerminal>(t); }
 CAlias& calias(const char* t) { return pendType<CAlias>(t); }
 
 std::unique_ptr<CType> adoptPendingType(CType* type) {
-  auto it = std::find_if(gPendingTypes.begin(), gPendingTypes.end(),
+  auto& pending = modelContext().pendingTypes;
+  auto it = std::find_if(pending.begin(), pending.end(),
                          [&](const std::unique_ptr<CType>& p) { return p.get() == type; });
-  if (it == gPendingTypes.end())
+  if (it == pending.end())
     return nullptr;
   std::unique_ptr<CType> t = std::move(*it);
-  gPendingTypes.erase(it);
+  pending.erase(it);
   return t;
 }
 
-void clearPendingTypes() { gPendingTypes.clear(); }
+void clearPendingTypes() { modelContext().pendingTypes.clear(); }
 
 CMap* findGenericMap(std::string_view n) {
-  for (const auto& [name, map] : gGenerics)
+  for (const auto& [name, map] : generics())
     if (name == n)
       return map;
   return nullptr;
 }
-void registerGenericMap(const std::string& n, CMap* map) { gGenerics.emplace_back(n, map); }
+void registerGenericMap(const std::string& n, CMap* map) { generics().emplace_back(n, map); }
 void unregisterGenericMaps(const CMap* owner) {
-  std::erase_if(gGenerics, [&](const auto& g) { return g.second == owner; });
+  std::erase_if(generics(), [&](const auto& g) { return g.second == owner; });
 }
-void clearGenericMaps() { gGenerics.clear(); }
-size_t genericMapCount() { return gGenerics.size(); }
+void clearGenericMaps() { generics().clear(); }
+size_t genericMapCount() { return generics().size(); }
 void dropGenericMapsFrom(size_t count) {
-  if (count < gGenerics.size())
-    gGenerics.resize(count);
+  if (count < generics().size())
+    generics().resize(count);
 }
 
 Slot* ASlotRef::lookupSlot(IObject* object) const {
@@ -598,7 +627,7 @@ Slot* ASlotRef::lookupSlot(IObject* object) const {
   return s;
 }
 
-const std::vector<uint32_t>& tracedFields() { return gTraced; }
-void clearTracedFields() { gTraced.clear(); }
+const std::vector<uint32_t>& tracedFields() { return modelContext().tracedFields; }
+void clearTracedFields() { modelContext().tracedFields.clear(); }
 
 } // namespace kestel

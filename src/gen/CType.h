@@ -7,6 +7,7 @@
 
 #include "api/object/Object.h"
 #include "api/object/Packer.h"
+#include "api/wire/Vocabulary.h"
 #include "gen/JSNode.h"
 #include "gen/Predicate.h"
 #include "gen/Slot.h"
@@ -25,9 +26,6 @@ enum class TypeKind { Map, Item, Setup, Action, Query, Doit, Terminal, Alias, Pl
 
 inline constexpr uint32_t CMD_DEFAULT = 0xFFFFFFFE; // use the holder's default command
 inline constexpr uint32_t CMD_NONE = 0xFFFFFFFF;    // no command (or: the default getall)
-inline constexpr uint32_t CMD_START = 0xFE000F;
-inline constexpr uint32_t CMD_POLL = 0xFE0010;
-inline constexpr uint32_t CMD_CANCEL = 0xFE0011;
 
 struct Color {
   uint8_t r = 0, g = 0, b = 0;
@@ -94,6 +92,7 @@ public:
   Slot* slot(std::string_view slotName) const;
   const SlotCondition* condition(std::string_view n) const;
   bool slotField(std::string_view slotName, SlotFieldInfo& out) const override;
+  bool slotField(const Slot* slot, SlotFieldInfo& out) const override;
 
   // Resolves names, lays out the record and binds the packer; fails with the descriptor error
   // (logged). A type that failed stays unusable.

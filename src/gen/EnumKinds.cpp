@@ -2,6 +2,7 @@
 #include "gen/Enumerations.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kestel {
 
@@ -151,10 +152,26 @@ EnumRef cenum(const char* const* names) { return createEnum(names); }
 EnumRef cenum(const MapEntry* table) { return createEnum(table); }
 EnumRef cenum(const defenum& config) { return EnumRef(new DefaultEnum(config)); }
 
+namespace {
+
+// The handler numbers of a code-side path: up to the 0xFFFFFFFF that path() ends it with and at
+// most `limit`, so every form of the same path stores the same numbers as its descriptor form.
+std::vector<uint32_t> handlerPath(const unsigned* p, size_t size, size_t limit = SIZE_MAX) {
+  std::vector<uint32_t> out;
+  for (size_t i = 0; p && i < size && i < limit && p[i] != 0xFFFFFFFFu; ++i)
+    out.push_back(p[i]);
+  return out;
+}
+
+std::vector<uint32_t> handlerPath(const std::vector<uint32_t>& p, size_t limit = SIZE_MAX) {
+  return handlerPath(p.data(), p.size(), limit);
+}
+
+} // namespace
+
 EnumRef cenum(const unsigned* p) {
   auto e = makeRef<ComputedEnum>(ComputedEnum::Kind::Dynamic);
-  for (size_t i = 0; p && i < 4 && p[i] != 0xFFFFFFFFu; ++i)
-    e->path.push_back(p[i]);
+  e->path = handlerPath(p, SIZE_MAX, 4);
   return EnumRef(e);
 }
 
@@ -168,8 +185,7 @@ EnumRef cenum(const mapfilter& config) {
     std::shared_ptr<Predicate> p_;
   };
   auto e = makeRef<ComputedEnum>(ComputedEnum::Kind::Dynamic);
-  e->path.assign(config.path.begin(),
-                 config.path.begin() + std::min<size_t>(4, config.path.size()));
+  e->path = handlerPath(config.path, 4);
   if (config.pred)
     e->pred = std::make_unique<Shared>(config.pred);
   return EnumRef(e);
@@ -183,7 +199,7 @@ EnumRef cenum(const enumfilter& config) { return EnumRef(new FilterEnum(config))
 
 EnumRef cenum(const remapenum& config) {
   auto e = makeRef<ComputedEnum>(ComputedEnum::Kind::Remap);
-  e->path = config.path;
+  e->path = handlerPath(config.path);
   e->inner = config.values;
   e->master = config.master;
   return EnumRef(e);
@@ -191,7 +207,7 @@ EnumRef cenum(const remapenum& config) {
 
 EnumRef cenum(const queryenum& config) {
   auto e = makeRef<ComputedEnum>(ComputedEnum::Kind::Query);
-  e->path = config.path;
+  e->path = handlerPath(config.path);
   e->command = config.command;
   e->params = config.params;
   e->valuesField = config.valuesField;

@@ -49,6 +49,8 @@ thread_local BlockCache tBlockCache;
 
 } // namespace
 
+size_t JSParser::cachedBlocks() { return tBlockCacheGone ? 0 : tBlockCache.blocks.size(); }
+
 JSParser::JSParser() {
   stack_.reserve(8);
   newBlock(kBlockBytes);

@@ -33,9 +33,12 @@ public:
   static constexpr size_t kMaxDepth = 128;             // open containers, the root included
   static constexpr size_t kMaxArenaBytes = 256u << 20; // per parse
   static constexpr size_t kBlockBytes = 65536;         // usable bytes of a regular block
-  // Regular blocks of destroyed parsers are kept per thread for the next parse, up to this many
-  // (32 MiB): a fresh block costs page faults that dominate the parse time.
-  static constexpr size_t kCachedBlocks = 512;
+  // Regular blocks of destroyed parsers are kept per thread for the next parser, up to this many
+  // (256 KiB): enough for the descriptor loader, which makes a parser per element. Blocks beyond
+  // that go back to the allocator, which hands them out again without new page faults.
+  static constexpr size_t kCachedBlocks = 4;
+  // Blocks this thread keeps for reuse now (at most kCachedBlocks).
+  static size_t cachedBlocks();
 
   // Makes the root (depth 1), completion depth 1, state Value.
   JSParser();

@@ -1,6 +1,7 @@
 #include "gen/Predicate.h"
 
 #include "api/regex/Regex.h"
+#include "gen/ModelContext.h"
 #include "gen/RouterFacts.h"
 #include "util/Bytes.h"
 #include "util/Log.h"
@@ -11,8 +12,6 @@
 namespace kestel {
 
 namespace {
-
-IObjectDirectory* gDirectory = nullptr;
 
 const member_type* u32Type() { return memberTypeOf<uint32_t>(); }
 
@@ -150,7 +149,8 @@ public:
   bool evaluate(const FieldRef& f) const override {
     const auto* id = field<uint32_t>(f);
     ObjectView object;
-    if (!id || !gDirectory || !gDirectory->findObject(path_, *id, object))
+    IObjectDirectory* directory = modelContext().objectDirectory;
+    if (!id || !directory || !directory->findObject(path_, *id, object))
       return false;
     return holds(inner_.get(), objectRef(object));
   }
@@ -252,7 +252,7 @@ Expected<PredicatePtr> compositeKind(std::string_view type, const JSNode& node) 
 
 } // namespace
 
-void setObjectDirectory(IObjectDirectory* directory) { gDirectory = directory; }
+void setObjectDirectory(IObjectDirectory* directory) { modelContext().objectDirectory = directory; }
 
 Expected<PredicatePtr> createPredicate(const JSNode& node) {
   const JSNode* t = node.typeName();

@@ -33,11 +33,21 @@ struct SlotFieldInfo {
   const member_type* type = nullptr; // the storage type of the slot's first field
 };
 
+class Slot;
+
 class ISlotLookup {
 public:
   virtual ~ISlotLookup() = default;
   // The slot's first field in this type's records; false when the type has no such slot.
   virtual bool slotField(std::string_view slot, SlotFieldInfo& out) const = 0;
+  // The first field of that slot object, which may lie inside an owner slot (a group's inner
+  // slot); false when the slot is not one of this type's or has no field. Types that know no slot
+  // objects find none.
+  virtual bool slotField(const Slot* slot, SlotFieldInfo& out) const {
+    (void)slot;
+    (void)out;
+    return false;
+  }
 };
 
 // One object: its type and its record.

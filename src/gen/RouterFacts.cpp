@@ -1,13 +1,10 @@
 #include "gen/RouterFacts.h"
 
+#include "gen/ModelContext.h"
+
 namespace kestel {
 
 namespace {
-
-RouterFacts& facts() {
-  static RouterFacts f;
-  return f;
-}
 
 struct BoardRow {
   const char* modelPrefix;
@@ -25,9 +22,9 @@ constexpr BoardRow kBoards[] = {
 
 } // namespace
 
-const RouterFacts& routerFacts() { return facts(); }
+const RouterFacts& routerFacts() { return modelContext().routerFacts; }
 
-void setRouterFacts(RouterFacts f) { facts() = std::move(f); }
+void setRouterFacts(RouterFacts f) { modelContext().routerFacts = std::move(f); }
 
 std::string boardFamilyOf(std::string_view boardName, std::string_view architecture) {
   for (const BoardRow& row : kBoards) {

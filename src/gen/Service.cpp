@@ -1,6 +1,7 @@
 #include "gen/Service.h"
 
 #include "gen/DescriptorLoader.h"
+#include "gen/ModelContext.h"
 #include "gen/TypeFactory.h"
 #include "util/Log.h"
 
@@ -11,14 +12,14 @@ namespace kestel {
 
 namespace {
 
-std::vector<std::unique_ptr<CService>> gServices;
-std::map<std::string, IObjectProvider*, std::less<>> gProviders;
+std::vector<std::unique_ptr<CService>>& serviceList() { return modelContext().services; }
 
-// The "srvc" provider: a service's short identifier and a type title name a type.
+// The "srvc" provider: a service's short identifier and a type title name a type (of the
+// current context; it holds nothing itself).
 class ServiceProvider : public IObjectProvider {
 public:
   CType* lookupType(std::string_view type, std::string_view subtype) override {
-    for (const auto& s : gServices) {
+    for (const auto& s : serviceList()) {
       if (s->shortId() != type)
         continue;
       for (const auto& t : s->types())
@@ -32,9 +33,9 @@ public:
 ServiceProvider gServiceProvider;
 
 void appendService(std::unique_ptr<CService> s) {
-  if (gServices.empty())
+  if (serviceList().empty())
     registerProvider("srvc", &gServiceProvider);
-  gServices.push_back(std::move(s));
+  serviceList().push_back(std::move(s));
 }
 
 CService* appendNew(std::unique_ptr<CService> s) {
@@ -85,12 +86,8 @@ Expected<void> readService(CService& s, const JSNode& e) {
 
 } // namespace
 
-CService::CService() = default;
-
 CService::CService(const char* g, const char* n, const char* t, unsigned p)
     : name(n ? n : ""), group(g ? g : ""), title(t ? t : ""), prio(p) {}
-
-CService::CService(const char* n, const char* t, unsigned p) : CService(nullptr, n, t, p) {}
 
 CService& CService::add(CType& type) {
   std::unique_ptr<CType> owned = adoptPendingType(&type);
@@ -133,16 +130,16 @@ std::string CService::shortId() const {
   return id;
 }
 
-const std::vector<std::unique_ptr<CService>>& services() { return gServices; }
+const std::vector<std::unique_ptr<CService>>& services() { return serviceList(); }
 
 CService& makeService(const char* group, const char* name, const char* title, unsigned prio) {
-  return *appendNew(std::make_unique<CService>(group, name, title, prio));
+  return *appendNew(std::unique_ptr<CService>(new CService(group, name, title, prio)));
 }
 
 CService* getService(const char* group, const char* name) {
   std::string_view g = group ? group : "";
   std::string_view n = name ? name : "";
-  for (const auto& s : gServices)
+  for (const auto& s : serviceList())
     if (s->group == g && s->name == n)
       return s.get();
   return nullptr;
@@ -157,7 +154,7 @@ bool disableService(const char* group, const char* name) {
 
 Expected<void> buildService(const JSNode& element) {
   size_t generics = genericMapCount();
-  auto s = std::make_unique<CService>();
+  std::unique_ptr<CService> s(new CService());
   Expected<void> r = readService(*s, element);
   if (!r) {
     dropGenericMapsFrom(generics); // maps of the rejected element go with it
@@ -172,7 +169,7 @@ Expected<void> loadDescriptors(const std::string& path) {
 }
 
 void forEachType(const std::function<void(CType&, CService&)>& f) {
-  for (const auto& s : gServices) {
+  for (const auto& s : serviceList()) {
     for (const auto& t : s->types()) {
       f(*t, *s);
       if (t->kind() == TypeKind::Action)
@@ -187,7 +184,7 @@ void forEachType(const std::function<void(CType&, CService&)>& f) {
 
 Expected<void> completeAllTypes() {
   Expected<void> first;
-  for (const auto& s : gServices) {
+  for (const auto& s : serviceList()) {
     for (const auto& t : s->types()) {
       Expected<void> r = t->complete();
       if (!r) {
@@ -201,31 +198,22 @@ Expected<void> completeAllTypes() {
 }
 
 void registerProvider(const std::string& name, IObjectProvider* provider) {
-  gProviders[name] = provider;
+  modelContext().providers[name] = provider;
 }
-void unregisterProvider(const std::string& name) { gProviders.erase(name); }
+void unregisterProvider(const std::string& name) { modelContext().providers.erase(name); }
 IObjectProvider* findProvider(std::string_view name) {
-  auto it = gProviders.find(name);
-  return it == gProviders.end() ? nullptr : it->second;
+  const auto& providers = modelContext().providers;
+  auto it = providers.find(name);
+  return it == providers.end() ? nullptr : it->second;
 }
 
 std::vector<CAlias*> registeredAliases() {
   std::vector<CAlias*> out;
-  for (const auto& s : gServices)
+  for (const auto& s : serviceList())
     for (const auto& t : s->types())
       if (t->kind() == TypeKind::Alias && static_cast<CAlias*>(t.get())->registered())
         out.push_back(static_cast<CAlias*>(t.get()));
   return out;
-}
-
-void resetModel() {
-  clearGenericMaps();
-  gServices.clear();
-  gProviders.clear();
-  clearPendingTypes();
-  clearPendingSlots();
-  clearTracedFields();
-  Views::clear();
 }
 
 } // namespace kestel

@@ -1,11 +1,12 @@
 // Services: the launcher entries of the session window. Each service owns its types, in order;
-// every service is appended to one global list in load order. Services come from descriptor
-// documents (buildService, plugged into the document loader) or from code; both give the same
-// objects. After all documents are loaded, completeAllTypes() completes every type.
+// every service is appended to the model context's list in load order. Services come from
+// descriptor documents (buildService, plugged into the document loader) or from code; both give the
+// same objects. After all documents are loaded, completeAllTypes() completes every type.
 #pragma once
 
 #include "gen/CType.h"
 #include "gen/JSNode.h"
+#include "gen/ModelContext.h"
 #include "gen/Predicate.h"
 #include "util/Expected.h"
 
@@ -16,13 +17,14 @@
 
 namespace kestel {
 
+// Services exist only in the model's list: the constructors are private, and makeService()
+// (code) and buildService() (descriptors) are the only ways in. A service made anywhere else
+// would be invisible to the launcher, the "srvc" provider and completeAllTypes(), and its types
+// would never be completed.
 class CService {
 public:
-  // Made from a descriptor element; not yet in the global list (see buildService).
-  CService();
-  // Made in code; makeService() makes one and appends it to the global list.
-  CService(const char* group, const char* name, const char* title, unsigned prio);
-  CService(const char* name, const char* title, unsigned prio);
+  CService(const CService&) = delete;
+  CService& operator=(const CService&) = delete;
 
   // Chained setters.
   CService& add(CType& type);
@@ -48,10 +50,16 @@ public:
   bool offered() const { return !disabled && holds(pred.get()); }
 
 private:
+  friend CService& makeService(const char* group, const char* name, const char* title,
+                               unsigned prio);
+  friend Expected<void> buildService(const JSNode& element);
+  CService() = default;
+  CService(const char* group, const char* name, const char* title, unsigned prio);
+
   std::vector<std::unique_ptr<CType>> types_;
 };
 
-// Makes a service in code and appends it to the global list (a null group: no group).
+// Makes a service in code and appends it to the list (a null group: no group).
 CService& makeService(const char* group, const char* name, const char* title, unsigned prio);
 // The services in load order.
 const std::vector<std::unique_ptr<CService>>& services();
@@ -85,8 +93,5 @@ IObjectProvider* findProvider(std::string_view name);
 
 // Registered launcher aliases (calias types with both "open" and "tab").
 std::vector<CAlias*> registeredAliases();
-
-// Forgets every service, type, slot, generic map, alias, provider and traced field.
-void resetModel();
 
 } // namespace kestel

@@ -1,6 +1,7 @@
 #include "gen/Skin.h"
 
 #include "gen/JSParser.h"
+#include "gen/ModelContext.h"
 #include "util/Log.h"
 
 namespace kestel {
@@ -95,11 +96,12 @@ SkinEntry& Skin::empty() {
 
 void Skin::load(std::string_view text) {
   JSParser parser;
-  const JSNode* doc = parseDocument(parser, text);
+  // The parser stops at the end of the top-level value: what follows is never read.
+  (void)parser.feed(text);
+  const JSNode* doc = parser.finish();
   if (!doc) {
     logLine("!!! ERROR PARSING SKIN");
     logLine("SKIN:\n" + std::string(text));
-    doc = parser.result();
   }
   auto root = std::make_unique<SkinEntry>();
   if (doc && doc->kind == JSNodeKind::Object)
@@ -150,9 +152,6 @@ const std::string& Skin::tabOr(const SkinEntry& e, const std::string& def) {
   return e.tab.empty() ? def : e.tab;
 }
 
-Skin& activeSkin() {
-  static Skin skin;
-  return skin;
-}
+Skin& activeSkin() { return *modelContext().skin; }
 
 } // namespace kestel

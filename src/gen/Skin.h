@@ -1,7 +1,7 @@
 // Skins: an overlay read from a router document that renames, hides, shows or locks launcher
 // groups and entries, types, slots and commands. A skin is a tree of entries looked up by name;
 // a missing entry is the shared empty entry, which changes nothing. Loading never fails: a text
-// that does not parse is logged and leaves an empty (or partial) tree.
+// that does not parse is logged and leaves an empty tree.
 #pragma once
 
 #include <map>
@@ -36,9 +36,10 @@ public:
   Skin();
   ~Skin();
 
-  // Parses the whole text and replaces the tree, then writes the tree to the log. On a syntax
-  // error logs "!!! ERROR PARSING SKIN" and the text, and keeps whatever completed. Entries of
-  // earlier trees stay valid until the Skin is destroyed (views may still hold them).
+  // Parses the text's first complete value and replaces the tree, then writes the tree to the
+  // log; bytes after that value are not read. When no value completes (a syntax error, or the
+  // text ends first) logs "!!! ERROR PARSING SKIN" and the text, and the tree is empty. Entries
+  // of earlier trees stay valid until the Skin is destroyed (views may still hold them).
   void load(std::string_view text);
 
   // The root's child of that name, or the empty entry.

@@ -1,6 +1,7 @@
 #include "gen/Slot.h"
 
 #include "api/object/PackerElements.h"
+#include "gen/ModelContext.h"
 #include "gen/SlotFactory.h"
 #include "util/Log.h"
 
@@ -10,13 +11,6 @@
 namespace kestel {
 
 namespace {
-
-std::string gUser;
-uint32_t gRouterTime = 0;
-std::vector<std::unique_ptr<Slot>> gPending;
-std::map<std::string, ConvertorMaker, std::less<>> gMakers;
-ViewFactory gViewFactory;
-std::map<const Slot*, IView*> gViews;
 
 template <typename T> void construct(void* p) { new (p) T(); }
 template <typename T> void destroy(void* p) { static_cast<T*>(p)->~T(); }
@@ -57,6 +51,14 @@ uint32_t alignUp(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 bool nonZero(const JSNode& n) { return n.u64Value(0) != 0; }
 uint32_t u32(const JSNode& n, uint32_t def) { return static_cast<uint32_t>(n.u64Value(def)); }
 std::string str(const JSNode& n) { return n.text() ? n.text() : ""; }
+
+// A scale factor: 0 would divide by zero when packing, so it is refused (logged) and taken as 1.
+uint32_t checkedScale(uint32_t scale, const std::string& slotName) {
+  if (scale != 0)
+    return scale;
+  logLine("ERROR: scale 0 for slot <" + slotName + ">, taken as 1");
+  return 1;
+}
 
 // A number node, or a string holding a signed decimal (documents carry negatives as text).
 uint32_t signedValue(const JSNode& n, uint32_t def) {
@@ -160,14 +162,14 @@ Store SlotField::store() const {
   return s;
 }
 
-void setLoggedInUser(std::string user) { gUser = std::move(user); }
-const std::string& loggedInUser() { return gUser; }
-void setRouterTime(uint32_t seconds) { gRouterTime = seconds; }
-uint32_t routerTime() { return gRouterTime; }
+void setLoggedInUser(std::string user) { modelContext().loggedInUser = std::move(user); }
+const std::string& loggedInUser() { return modelContext().loggedInUser; }
+void setRouterTime(uint32_t seconds) { modelContext().routerTime = seconds; }
+uint32_t routerTime() { return modelContext().routerTime; }
 
 Slot::Slot(std::string kind, std::string name) : kind_(std::move(kind)), name_(std::move(name)) {}
 
-Slot::~Slot() { gViews.erase(this); }
+Slot::~Slot() { modelContext().views.erase(this); }
 
 void Slot::declareField(std::string idKey, std::string letters) {
   idKeys_.push_back(std::move(idKey));
@@ -181,7 +183,7 @@ void Slot::bindField(size_t i, char letter, uint32_t key, uint32_t scale) {
     return;
   fields_[i].letter = letter;
   fields_[i].key = key & 0xFFFFFF;
-  fields_[i].scale = scale ? scale : 1;
+  fields_[i].scale = checkedScale(scale, name_);
 }
 
 Expected<void> Slot::read(const JSNode& node) {
@@ -207,7 +209,7 @@ Expected<void> Slot::read(const JSNode& node) {
       bindField(i, t[0], static_cast<uint32_t>(parseAutoBasePrefix(std::string("0x") + (t + 1))));
   }
   if (const JSNode* s = node.find("scale"); s && !fields_.empty())
-    fields_[0].scale = std::max<uint32_t>(1, u32(*s, 1));
+    fields_[0].scale = checkedScale(u32(*s, 1), name_);
   return finishRead();
 }
 
@@ -353,14 +355,16 @@ void Slot::copy(void* dst, const void* src) const {
 }
 
 Reference<IBase> Slot::createConvertor() const {
-  auto it = gMakers.find(kind_);
-  return it == gMakers.end() ? Reference<IBase>() : it->second(*this);
+  const auto& makers = modelContext().convertorMakers;
+  auto it = makers.find(kind_);
+  return it == makers.end() ? Reference<IBase>() : it->second(*this);
 }
 
 IView* Slot::createView(SkinEntry* skin, void* record, bool readOnly) {
   if (IView* v = Views::find(this))
     return v;
-  return gViewFactory ? gViewFactory(*this, skin, record, readOnly) : nullptr;
+  const ViewFactory& factory = modelContext().viewFactory;
+  return factory ? factory(*this, skin, record, readOnly) : nullptr;
 }
 
 Slot& Slot::title(std::string t) {
@@ -679,7 +683,7 @@ Expected<bool> SAddress::readKey(const JSNode& m) {
 namespace {
 template <typename T> T& pend(std::unique_ptr<T> s) {
   T& ref = *s;
-  gPending.push_back(std::move(s));
+  modelContext().pendingSlots.push_back(std::move(s));
   return ref;
 }
 template <typename T> T& pendKind(const char* kind, const char* name) {
@@ -714,28 +718,30 @@ SNumber& snetmask(const char* n) { return pendKind<SNumber>("netmask", n); }
 Slot& snetwork6(const char* n) { return pendKind<Slot>("network6", n); }
 
 std::unique_ptr<Slot> adoptPendingSlot(Slot* slot) {
-  auto it = std::find_if(gPending.begin(), gPending.end(),
+  auto& pending = modelContext().pendingSlots;
+  auto it = std::find_if(pending.begin(), pending.end(),
                          [&](const std::unique_ptr<Slot>& p) { return p.get() == slot; });
-  if (it == gPending.end())
+  if (it == pending.end())
     return nullptr;
   std::unique_ptr<Slot> s = std::move(*it);
-  gPending.erase(it);
+  pending.erase(it);
   return s;
 }
 
-void clearPendingSlots() { gPending.clear(); }
+void clearPendingSlots() { modelContext().pendingSlots.clear(); }
 
 void installConvertorMaker(const std::string& kind, ConvertorMaker maker) {
-  gMakers[kind] = std::move(maker);
+  modelContext().convertorMakers[kind] = std::move(maker);
 }
-void clearConvertorMakers() { gMakers.clear(); }
+void clearConvertorMakers() { modelContext().convertorMakers.clear(); }
 
-void setViewFactory(ViewFactory factory) { gViewFactory = std::move(factory); }
-void Views::add(Slot* slot, IView* view) { gViews[slot] = view; }
+void setViewFactory(ViewFactory factory) { modelContext().viewFactory = std::move(factory); }
+void Views::add(Slot* slot, IView* view) { modelContext().views[slot] = view; }
 IView* Views::find(const Slot* slot) {
-  auto it = gViews.find(slot);
-  return it == gViews.end() ? nullptr : it->second;
+  const auto& views = modelContext().views;
+  auto it = views.find(slot);
+  return it == views.end() ? nullptr : it->second;
 }
-void Views::clear() { gViews.clear(); }
+void Views::clear() { modelContext().views.clear(); }
 
 } // namespace kestel

@@ -147,6 +147,8 @@ public:
   bool sorted() const { return sorted_; }
   const std::vector<SlotField>& fields() const { return fields_; }
   const std::vector<std::unique_ptr<Slot>>& inner() const { return inner_; }
+  // The storage offsets of the inner slots within this part (set by layout).
+  const std::vector<uint32_t>& innerOffsets() const { return innerOffsets_; }
   // The member bound by the first field at `base`; a member without type when unbound.
   member getMbr(uint32_t base) const;
   // A kind key kept as read (keys beyond the storage of the slot's own fields); null if absent.
@@ -164,8 +166,6 @@ protected:
   // Checks after all keys are read (required keys).
   virtual Expected<void> finishRead();
   virtual bool nonZeroDefault() const { return false; }
-  // The storage offsets of inner slots within this part.
-  const std::vector<uint32_t>& innerOffsets() const { return innerOffsets_; }
 
 private:
   Expected<void> readCommon(const JSNode& member, bool& taken);

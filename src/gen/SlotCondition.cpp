@@ -61,26 +61,40 @@ SlotCondition& SlotCondition::orOn(std::string condition) {
   return *this;
 }
 
+namespace {
+
+// Where the term's slot lies in the object's record: a slot inside an owner, or one made in code,
+// by the slot object the type resolved; a slot of the type by its name (an inheriting type may
+// have replaced the object by an override).
+bool termField(const ConditionTerm& t, const ObjectView& object, SlotFieldInfo& f) {
+  if (!object.type || !object.record)
+    return false;
+  if (!t.owner.empty() || t.slot.empty())
+    return object.type->slotField(t.slotRef, f);
+  return object.type->slotField(t.slot, f);
+}
+
+} // namespace
+
+bool SlotCondition::termHolds(const ConditionTerm& t, const ObjectView& object) const {
+  if (t.slot.empty() && !t.slotRef) // the predicate alone, applied to the object at hand
+    return kestel::holds(t.pred.get(), objectRef(object));
+  SlotFieldInfo f;
+  if (!termField(t, object, f))
+    return false;
+  if (readsOtherType(t.pred.get(), f.type)) {
+    if (!t.mismatchLogged)
+      logf("ERROR: condition ", name_, " tests slot ", t.slot, " as another type than it holds");
+    t.mismatchLogged = true;
+    return false;
+  }
+  return kestel::holds(t.pred.get(),
+                       {static_cast<const char*>(object.record) + f.offset, f.type, nullptr});
+}
+
 bool SlotCondition::ownTermsHold(const ObjectView& object) const {
   for (const ConditionTerm& t : terms_) {
-    if (!t.owner.empty() || (t.slotRef && t.slot.empty()))
-      return false;
-    if (t.slot.empty()) {
-      if (!kestel::holds(t.pred.get()))
-        return false;
-      continue;
-    }
-    SlotFieldInfo f;
-    if (!object.type || !object.record || !object.type->slotField(t.slot, f))
-      return false;
-    if (readsOtherType(t.pred.get(), f.type)) {
-      if (!t.mismatchLogged)
-        logf("ERROR: condition ", name_, " tests slot ", t.slot, " as another type than it holds");
-      t.mismatchLogged = true;
-      return false;
-    }
-    if (!kestel::holds(t.pred.get(),
-                       {static_cast<const char*>(object.record) + f.offset, f.type, nullptr}))
+    if (!termHolds(t, object))
       return false;
   }
   return true;

@@ -58,15 +58,17 @@ public:
   std::vector<ConditionTerm>& terms() { return terms_; }
   const std::vector<ConditionTerm>& terms() const { return terms_; }
 
-  // True when every term holds for the object, or else when the "oron" chain holds. A term
-  // whose predicate reads another storage type than its slot holds is false (logged once). A cyclic
-  // "oron" chain is followed at most 64 steps. FIXME: a term with an owner slot, or one made
-  // from a Slot* without a name, never holds: the value a term tests is found only by slot name
-  // among the fields of the object's own type, not inside an owner slot nor from the Slot* itself.
+  // True when every term holds for the object, or else when the "oron" chain holds. A term with
+  // a slot applies its predicate to that slot's field of the object (a slot inside an owner slot
+  // and a slot given as an object are found through the type's slot objects, so only after the
+  // type resolved them); a term without one applies it to the object itself. A term whose
+  // predicate reads another storage type than its slot holds is false (logged once). A cyclic
+  // "oron" chain is followed at most 64 steps.
   bool holds(const ObjectView& object) const;
 
 private:
   bool ownTermsHold(const ObjectView& object) const;
+  bool termHolds(const ConditionTerm& term, const ObjectView& object) const;
 
   std::string name_;
   std::string orOn_;

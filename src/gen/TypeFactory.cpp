@@ -3,6 +3,9 @@
 #include "gen/SlotFactory.h"
 #include "util/Log.h"
 
+#include <functional>
+#include <map>
+
 namespace kestel {
 
 namespace {
@@ -18,23 +21,148 @@ uint32_t num(const JSNode& n, uint32_t def) {
   return n.kind == JSNodeKind::Number ? static_cast<uint32_t>(n.u64Value(def)) : def;
 }
 
-// The type seen as its kind's class, or null when it is of another kind.
-template <typename T> T* as(CType* t) {
-  TypeKind k = t->kind();
-  bool match = false;
-  if constexpr (std::is_same_v<T, CMap>)
-    match = k == TypeKind::Map;
-  else if constexpr (std::is_same_v<T, CItem>)
-    match = k == TypeKind::Item;
-  else if constexpr (std::is_same_v<T, CAction>)
-    match = k == TypeKind::Action;
-  else if constexpr (std::is_same_v<T, CQuery>)
-    match = k == TypeKind::Query;
-  else if constexpr (std::is_same_v<T, CDoit>)
-    match = k == TypeKind::Doit || k == TypeKind::Terminal;
-  else if constexpr (std::is_same_v<T, CAlias>)
-    match = k == TypeKind::Alias;
-  return match ? static_cast<T*>(t) : nullptr;
+// Reads one key of a kind into the type (already made as that kind's class); `e` is the whole
+// element, for keys whose meaning depends on another key.
+using KeyReader = std::function<void(CType& t, const JSNode& m, const JSNode& e)>;
+using KeyTable = std::map<std::string_view, KeyReader>;
+
+template <typename T> KeyReader text(std::string T::*field) {
+  return [field](CType& t, const JSNode& m, const JSNode&) { static_cast<T&>(t).*field = str(m); };
+}
+template <typename T> KeyReader flagOf(bool T::*field) {
+  return [field](CType& t, const JSNode& m, const JSNode&) { static_cast<T&>(t).*field = flag(m); };
+}
+// "non…" keys: a set flag clears the field.
+template <typename T> KeyReader inverse(bool T::*field) {
+  return
+      [field](CType& t, const JSNode& m, const JSNode&) { static_cast<T&>(t).*field = !flag(m); };
+}
+template <typename T> KeyReader number(uint32_t T::*field, uint32_t def) {
+  return [field, def](CType& t, const JSNode& m, const JSNode&) {
+    static_cast<T&>(t).*field = num(m, def);
+  };
+}
+
+const KeyTable& mapKeyTable() {
+  static const KeyTable table = {
+      {"autorefresh", number(&CMap::autoRefresh, 0)},
+      {"autostart", flagOf(&CMap::autoStart)},
+      {"fulltitle", text(&CMap::fullTitle)},
+      {"getallcmd", number(&CMap::getAllCmd, CMD_NONE)},
+      {"logstyle", flagOf(&CMap::logStyle)},
+      {"maxobjs", number(&CMap::maxObjs, 0)},
+      {"maxobjsmsg", text(&CMap::maxObjsMsg)},
+      {"nonaddable", inverse(&CMap::addable)},
+      {"nonclonable", inverse(&CMap::clonable)},
+      {"nonmovable", inverse(&CMap::movable)},
+      {"nonpublic", flagOf(&CMap::nonPublic)},
+      {"ordered", flagOf(&CMap::ordered)},
+      {"refetchonchange", flagOf(&CMap::refetchOnChange)},
+      {"refetchonopen", number(&CMap::refetchOnOpen, 0)},
+      {"refreshfilter", number(&CMap::refreshFilter, 0)},
+      {"removable", flagOf(&CMap::removable)},
+      {"writeperm", number(&CMap::writePerm, 128)},
+  };
+  return table;
+}
+
+const KeyTable& itemKeyTable() {
+  static const KeyTable table = {
+      {"autorefresh", number(&CItem::autoRefresh, 0)},
+      {"autostart", flagOf(&CItem::autoStart)},
+      {"getcmd", number(&CItem::getCmd, CMD_NONE)},
+      {"refreshfilter", number(&CItem::refreshFilter, 0)},
+      // An item that sets with a command of its own gets with none, unless told otherwise.
+      {"setcmd",
+       [](CType& t, const JSNode& m, const JSNode& e) {
+         auto& item = static_cast<CItem&>(t);
+         item.setCmd = num(m, CMD_NONE);
+         if (!e.find("getcmd"))
+           item.getCmd = CMD_NONE;
+       }},
+  };
+  return table;
+}
+
+const KeyTable& actionKeyTable() {
+  static const KeyTable table = {
+      {"autoclose", flagOf(&CAction::autoClose)},
+      {"autorefresh", number(&CAction::autoRefresh, 1000)},
+      {"cancelcmd", number(&CAction::cancelCmd, CMD_CANCEL)},
+      {"nonpublic", flagOf(&CAction::nonPublic)},
+      {"pollcmd", number(&CAction::pollCmd, CMD_POLL)},
+      {"startcmd", number(&CAction::startCmd, CMD_START)},
+      {"uptime", text(&CAction::uptime)},
+  };
+  return table;
+}
+
+const KeyTable& queryKeyTable() {
+  static const KeyTable table = {
+      {"autoclose", flagOf(&CQuery::autoClose)},
+      {"autolimit", number(&CQuery::autoLimit, 0)},
+      {"autorefresh", number(&CQuery::autoRefresh, 1000)},
+      {"autoscroll", flagOf(&CQuery::autoScroll)},
+      {"cancelcmd", number(&CQuery::cancelCmd, CMD_CANCEL)},
+      {"getallcmd", number(&CQuery::getAllCmd, CMD_NONE)},
+      {"nonpublic", flagOf(&CQuery::nonPublic)},
+      {"ordered", flagOf(&CQuery::ordered)},
+      {"refreshfilter", number(&CQuery::refreshFilter, 0)},
+      {"startcmd", number(&CQuery::startCmd, CMD_START)},
+  };
+  return table;
+}
+
+const KeyTable& doitKeyTable() {
+  static const KeyTable table = {
+      {"autoreset", flagOf(&CDoit::autoReset)}, {"cmd", number(&CDoit::cmd, CMD_NONE)},
+      {"confirm", text(&CDoit::confirm)},       {"errorprefix", text(&CDoit::errorPrefix)},
+      {"progress", text(&CDoit::progress)},
+  };
+  return table;
+}
+
+const KeyTable& aliasKeyTable() {
+  static const KeyTable table = {
+      {"group", text(&CAlias::group)},
+      {"link",
+       [](CType& t, const JSNode& m, const JSNode&) {
+         for (const JSNode& l : children(&m))
+           static_cast<CAlias&>(t).links.push_back(JSValue::copy(l));
+       }},
+      {"open", text(&CAlias::open)},
+      {"tab", text(&CAlias::tab)},
+  };
+  return table;
+}
+
+const KeyTable& noKeys() {
+  static const KeyTable table;
+  return table;
+}
+
+// One row per type kind: how to make it and the keys of its own.
+struct TypeKindRow {
+  std::function<std::unique_ptr<CType>(std::string title)> make;
+  const KeyTable& keys;
+};
+
+template <typename T> std::unique_ptr<CType> makeKind(std::string title) {
+  return std::make_unique<T>(std::move(title));
+}
+
+const std::map<std::string_view, TypeKindRow>& typeKindTable() {
+  static const std::map<std::string_view, TypeKindRow> table = {
+      {"action", {makeKind<CAction>, actionKeyTable()}},
+      {"alias", {makeKind<CAlias>, aliasKeyTable()}},
+      {"doit", {makeKind<CDoit>, doitKeyTable()}},
+      {"item", {makeKind<CItem>, itemKeyTable()}},
+      {"map", {makeKind<CMap>, mapKeyTable()}},
+      {"query", {makeKind<CQuery>, queryKeyTable()}},
+      {"setup", {makeKind<CSetup>, noKeys()}},
+      {"termopen", {makeKind<CTerminal>, doitKeyTable()}},
+  };
+  return table;
 }
 
 } // namespace
@@ -45,32 +173,13 @@ public:
   static Expected<std::unique_ptr<CType>> build(const JSNode& e);
 
 private:
-  static std::unique_ptr<CType> make(std::string_view kind, std::string title);
   static Expected<void> common(CType& t, const JSNode& m);
-  static Expected<bool> own(CType& t, const JSNode& m, const JSNode& e);
   static Expected<void> slotList(CType& t, const JSNode* list);
+  // The slot lists of a kind: "c" (an action's reply, a query's result, else the type's own),
+  // "request" (actions and queries) and "status" (queries).
+  static Expected<void> slotLists(CType& t, const JSNode& e);
   static Expected<void> mapKeys(CMap& t, const JSNode& e);
 };
-
-std::unique_ptr<CType> TypeBuilder::make(std::string_view kind, std::string title) {
-  if (kind == "map")
-    return std::make_unique<CMap>(std::move(title));
-  if (kind == "item")
-    return std::make_unique<CItem>(std::move(title));
-  if (kind == "setup")
-    return std::make_unique<CSetup>(std::move(title));
-  if (kind == "action")
-    return std::make_unique<CAction>(std::move(title));
-  if (kind == "query")
-    return std::make_unique<CQuery>(std::move(title));
-  if (kind == "doit")
-    return std::make_unique<CDoit>(std::move(title));
-  if (kind == "termopen")
-    return std::make_unique<CTerminal>(std::move(title));
-  if (kind == "alias")
-    return std::make_unique<CAlias>(std::move(title));
-  return nullptr;
-}
 
 Expected<void> TypeBuilder::slotList(CType& t, const JSNode* list) {
   if (!list || list->kind != JSNodeKind::Array)
@@ -100,8 +209,10 @@ Expected<void> TypeBuilder::common(CType& t, const JSNode& m) {
     Expected<SlotElement> s = createSlotElement(m);
     if (!s || !s->slot)
       return fail("unknown name slot");
-    t.nameSlot_ = s->slot.get();
-    return t.addOwned(std::move(s->slot));
+    // A query's name slot names the rows of its result, so it is a slot of the result type.
+    CType& owner = t.kind() == TypeKind::Query ? static_cast<CQuery&>(t).result() : t;
+    owner.nameSlot_ = s->slot.get();
+    return owner.addOwned(std::move(s->slot));
   } else if (k == "nameval")
     t.nameVal = str(m);
   else if (k == "prefix")
@@ -162,169 +273,49 @@ Expected<void> TypeBuilder::mapKeys(CMap& t, const JSNode& e) {
   return {};
 }
 
-Expected<bool> TypeBuilder::own(CType& t, const JSNode& m, const JSNode& e) {
-  std::string_view k = m.key;
-  if (auto* map = as<CMap>(&t)) {
-    if (k == "fulltitle")
-      map->fullTitle = str(m);
-    else if (k == "nonpublic")
-      map->nonPublic = flag(m);
-    else if (k == "autostart")
-      map->autoStart = flag(m);
-    else if (k == "autorefresh")
-      map->autoRefresh = num(m, 0);
-    else if (k == "nonaddable")
-      map->addable = !flag(m);
-    else if (k == "nonclonable")
-      map->clonable = !flag(m);
-    else if (k == "removable")
-      map->removable = flag(m);
-    else if (k == "nonmovable")
-      map->movable = !flag(m);
-    else if (k == "ordered")
-      map->ordered = flag(m);
-    else if (k == "refetchonchange")
-      map->refetchOnChange = flag(m);
-    else if (k == "refetchonopen")
-      map->refetchOnOpen = num(m, 0);
-    else if (k == "refreshfilter")
-      map->refreshFilter = num(m, 0);
-    else if (k == "getallcmd")
-      map->getAllCmd = num(m, CMD_NONE);
-    else if (k == "maxobjs")
-      map->maxObjs = num(m, 0);
-    else if (k == "maxobjsmsg")
-      map->maxObjsMsg = str(m);
-    else if (k == "writeperm")
-      map->writePerm = num(m, 128);
-    else if (k == "logstyle")
-      map->logStyle = flag(m);
-    else
-      return false;
-  } else if (auto* item = as<CItem>(&t)) {
-    if (k == "autorefresh")
-      item->autoRefresh = num(m, 0);
-    else if (k == "autostart")
-      item->autoStart = flag(m);
-    else if (k == "refreshfilter")
-      item->refreshFilter = num(m, 0);
-    else if (k == "getcmd")
-      item->getCmd = num(m, CMD_NONE);
-    else if (k == "setcmd") {
-      item->setCmd = num(m, CMD_NONE);
-      if (!e.find("getcmd"))
-        item->getCmd = CMD_NONE;
-    } else
-      return false;
-  } else if (auto* a = as<CAction>(&t)) {
-    if (k == "startcmd")
-      a->startCmd = num(m, CMD_START);
-    else if (k == "pollcmd")
-      a->pollCmd = num(m, CMD_POLL);
-    else if (k == "cancelcmd")
-      a->cancelCmd = num(m, CMD_CANCEL);
-    else if (k == "autorefresh")
-      a->autoRefresh = num(m, 1000);
-    else if (k == "autoclose")
-      a->autoClose = flag(m);
-    else if (k == "nonpublic")
-      a->nonPublic = flag(m);
-    else if (k == "uptime")
-      a->uptime = str(m);
-    else
-      return false;
-  } else if (auto* q = as<CQuery>(&t)) {
-    if (k == "startcmd")
-      q->startCmd = num(m, CMD_START);
-    else if (k == "cancelcmd")
-      q->cancelCmd = num(m, CMD_CANCEL);
-    else if (k == "getallcmd")
-      q->getAllCmd = num(m, CMD_NONE);
-    else if (k == "autorefresh")
-      q->autoRefresh = num(m, 1000);
-    else if (k == "refreshfilter")
-      q->refreshFilter = num(m, 0);
-    else if (k == "autolimit")
-      q->autoLimit = num(m, 0);
-    else if (k == "autoclose")
-      q->autoClose = flag(m);
-    else if (k == "autoscroll")
-      q->autoScroll = flag(m);
-    else if (k == "nonpublic")
-      q->nonPublic = flag(m);
-    else if (k == "ordered")
-      q->ordered = flag(m);
-    else
-      return false;
-  } else if (auto* d = as<CDoit>(&t)) {
-    if (k == "cmd")
-      d->cmd = num(m, CMD_NONE);
-    else if (k == "confirm")
-      d->confirm = str(m);
-    else if (k == "errorprefix")
-      d->errorPrefix = str(m);
-    else if (k == "progress")
-      d->progress = str(m);
-    else if (k == "autoreset")
-      d->autoReset = flag(m);
-    else
-      return false;
-  } else if (auto* al = as<CAlias>(&t)) {
-    if (k == "open")
-      al->open = str(m);
-    else if (k == "tab")
-      al->tab = str(m);
-    else if (k == "group")
-      al->group = str(m);
-    else if (k == "link") {
-      for (const JSNode& l : children(&m))
-        al->links.push_back(JSValue::copy(l));
-    } else
-      return false;
-  } else {
-    return false;
+Expected<void> TypeBuilder::slotLists(CType& t, const JSNode& e) {
+  if (t.kind() == TypeKind::Action) {
+    auto& a = static_cast<CAction&>(t);
+    Expected<void> r = slotList(a.replyType(), e.find("c"));
+    return r ? slotList(a, e.find("request")) : r;
   }
-  return true;
+  if (t.kind() != TypeKind::Query)
+    return slotList(t, e.find("c"));
+  auto& q = static_cast<CQuery&>(t);
+  if (const JSNode* g = e.find("generic"); g && g->text() && e.find("typeon"))
+    q.result().generic(g->text(), e.find("typeon")->text());
+  Expected<void> r = slotList(q.result(), e.find("c"));
+  if (r)
+    r = slotList(q, e.find("request"));
+  if (r)
+    r = slotList(q.status(), e.find("status"));
+  q.moveToResult();
+  return r;
 }
 
 Expected<std::unique_ptr<CType>> TypeBuilder::build(const JSNode& e) {
   const JSNode* type = e.typeName();
-  std::unique_ptr<CType> t = type ? make(type->text(), "") : nullptr;
-  if (!t)
+  const auto& kinds = typeKindTable();
+  auto row = type ? kinds.find(type->text()) : kinds.end();
+  if (row == kinds.end())
     return fail(std::string("unkown container type ") + (type ? type->text() : ""));
+  std::unique_ptr<CType> t = row->second.make("");
+  const KeyTable& own = row->second.keys;
   for (const JSNode& m : children(&e)) {
     if (!m.key || std::string_view(m.key) == "type" || std::string_view(m.key) == "c")
       continue;
-    Expected<bool> taken = own(*t, m, e);
-    if (!taken)
-      return taken.error();
-    if (taken.value())
+    if (auto key = own.find(m.key); key != own.end()) {
+      key->second(*t, m, e);
       continue;
+    }
     if (Expected<void> r = common(*t, m); !r)
       return r.error();
   }
-  if (auto* map = as<CMap>(t.get())) {
-    if (Expected<void> r = mapKeys(*map, e); !r)
+  if (t->kind() == TypeKind::Map) {
+    if (Expected<void> r = mapKeys(static_cast<CMap&>(*t), e); !r)
       return r.error();
   }
-  Expected<void> r;
-  if (auto* a = as<CAction>(t.get())) {
-    r = slotList(a->replyType(), e.find("c"));
-    if (r)
-      r = slotList(*a, e.find("request"));
-  } else if (auto* q = as<CQuery>(t.get())) {
-    if (const JSNode* g = e.find("generic"); g && g->text() && e.find("typeon"))
-      q->result().generic(g->text(), e.find("typeon")->text());
-    r = slotList(q->result(), e.find("c"));
-    if (r)
-      r = slotList(*q, e.find("request"));
-    if (r)
-      r = slotList(q->status(), e.find("status"));
-    q->moveToResult();
-  } else {
-    r = slotList(*t, e.find("c"));
-  }
-  if (!r)
+  if (Expected<void> r = slotLists(*t, e); !r)
     return r.error();
   if (const JSNode* alias = e.find("alias")) {
     t->aliasName = str(*alias);

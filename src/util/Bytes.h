@@ -3,6 +3,7 @@
 // decoder can never look past the end of its input.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,13 +32,18 @@ public:
   bool atEnd() const { return pos_ == data_.size(); }
   ByteSpan rest() const { return data_.subspan(pos_); }
 
-  [[nodiscard]] bool u8(uint8_t& out) { return fixed(out, 1, Order::Little); }
-  [[nodiscard]] bool u16le(uint16_t& out) { return fixed(out, 2, Order::Little); }
-  [[nodiscard]] bool u16be(uint16_t& out) { return fixed(out, 2, Order::Big); }
-  [[nodiscard]] bool u32le(uint32_t& out) { return fixed(out, 4, Order::Little); }
-  [[nodiscard]] bool u32be(uint32_t& out) { return fixed(out, 4, Order::Big); }
-  [[nodiscard]] bool u64le(uint64_t& out) { return fixed(out, 8, Order::Little); }
-  [[nodiscard]] bool u64be(uint64_t& out) { return fixed(out, 8, Order::Big); }
+  [[nodiscard]] bool u8(uint8_t& out) {
+    if (pos_ == data_.size())
+      return false;
+    out = data_[pos_++];
+    return true;
+  }
+  [[nodiscard]] bool u16le(uint16_t& out) { return word<false>(out); }
+  [[nodiscard]] bool u16be(uint16_t& out) { return word<true>(out); }
+  [[nodiscard]] bool u32le(uint32_t& out) { return word<false>(out); }
+  [[nodiscard]] bool u32be(uint32_t& out) { return word<true>(out); }
+  [[nodiscard]] bool u64le(uint64_t& out) { return word<false>(out); }
+  [[nodiscard]] bool u64be(uint64_t& out) { return word<true>(out); }
 
   // Hands out a view of the next n bytes; fails when fewer remain.
   [[nodiscard]] bool span(size_t n, ByteSpan& out) {
@@ -64,19 +70,21 @@ public:
   }
 
 private:
-  enum class Order { Little, Big };
-  template <typename T> bool fixed(T& out, size_t n, Order order) {
-    if (n > remaining())
+  // One whole-word load of the next sizeof(T) bytes, swapped when their order is not the host's.
+  template <bool BigEndian, typename T> bool word(T& out) {
+    if (sizeof(T) > remaining())
       return false;
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i) {
-      uint64_t b = data_[pos_ + i];
-      v |= order == Order::Little ? b << (8 * i) : b << (8 * (n - 1 - i));
-    }
-    out = static_cast<T>(v);
-    pos_ += n;
+    T v;
+    std::memcpy(&v, data_.data() + pos_, sizeof(T));
+    if constexpr (sizeof(T) > 1 && BigEndian != (std::endian::native == std::endian::big))
+      v = byteSwap(v);
+    out = v;
+    pos_ += sizeof(T);
     return true;
   }
+  static uint16_t byteSwap(uint16_t v) { return __builtin_bswap16(v); }
+  static uint32_t byteSwap(uint32_t v) { return __builtin_bswap32(v); }
+  static uint64_t byteSwap(uint64_t v) { return __builtin_bswap64(v); }
 
   ByteSpan data_;
   size_t pos_ = 0;

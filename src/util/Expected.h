@@ -1,15 +1,18 @@
-// A value or an error, for functions that fail on input. No exceptions cross module boundaries.
+// A value or an error, for functions that fail on input (docs/errors.md). No exceptions cross
+// module boundaries: asking an error for its value, or a value for its error, is a programming
+// error and asserts.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <variant>
 
+#include "util/Assert.h"
+
 namespace kestel {
 
-// A failure: a kind chosen by the module (0 when it has only one) and a human-readable text.
+// Why an operation failed, as a human-readable text for the log or the user.
 struct Error {
-  int kind = 0;
   std::string text;
 };
 
@@ -21,15 +24,27 @@ public:
   bool ok() const { return v_.index() == 0; }
   explicit operator bool() const { return ok(); }
 
-  T& value() & { return std::get<0>(v_); }
-  const T& value() const& { return std::get<0>(v_); }
-  T&& value() && { return std::get<0>(std::move(v_)); }
+  T& value() & {
+    KESTEL_ASSERT(ok(), "util/expected");
+    return *std::get_if<0>(&v_);
+  }
+  const T& value() const& {
+    KESTEL_ASSERT(ok(), "util/expected");
+    return *std::get_if<0>(&v_);
+  }
+  T&& value() && {
+    KESTEL_ASSERT(ok(), "util/expected");
+    return std::move(*std::get_if<0>(&v_));
+  }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
 
-  const Error& error() const { return std::get<1>(v_); }
+  const Error& error() const {
+    KESTEL_ASSERT(!ok(), "util/expected");
+    return *std::get_if<1>(&v_);
+  }
 
 private:
   std::variant<T, Error> v_;
@@ -42,13 +57,16 @@ public:
   Expected(Error error) : error_(std::move(error)), ok_(false) {}
   bool ok() const { return ok_; }
   explicit operator bool() const { return ok_; }
-  const Error& error() const { return error_; }
+  const Error& error() const {
+    KESTEL_ASSERT(!ok_, "util/expected");
+    return error_;
+  }
 
 private:
   Error error_;
   bool ok_ = true;
 };
 
-inline Error makeError(std::string text, int kind = 0) { return Error{kind, std::move(text)}; }
+inline Error makeError(std::string text) { return Error{std::move(text)}; }
 
 } // namespace kestel

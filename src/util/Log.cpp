@@ -1,27 +1,66 @@
 #include "util/Log.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestel {
 namespace {
 
+// Appends to a file that only its owner may read: created 0600, and an existing one tightened
+// to 0600, whatever the umask.
 class FileSink final : public LogSink {
 public:
-  explicit FileSink(const std::string& path) : out_(path, std::ios::app) {}
-  bool ok() const { return out_.good(); }
+  explicit FileSink(const std::string& path)
+      : fd_(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
+    if (fd_ >= 0)
+      ::fchmod(fd_, 0600); // fails only on a file of another owner, which stays as it is
+  }
+  ~FileSink() override {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  bool ok() const { return fd_ >= 0; }
   void writeLine(std::string_view line) override {
-    out_ << line << '\n';
-    out_.flush();
+    std::string text(line);
+    text += '\n';
+    size_t done = 0;
+    while (done < text.size()) {
+      ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        return; // a full disk loses log lines, never the program
+      done += size_t(n);
+    }
   }
 
 private:
-  std::ofstream out_;
+  int fd_;
 };
+
+// Creates the missing folders of `dir` with mode 0700 whatever the umask; folders that exist
+// are left as they are.
+bool makePrivateFolders(const std::filesystem::path& dir) {
+  if (dir.empty())
+    return true;
+  std::error_code ec;
+  if (std::filesystem::is_directory(dir, ec))
+    return true;
+  if (!makePrivateFolders(dir.parent_path()))
+    return false;
+  if (::mkdir(dir.c_str(), 0700) != 0)
+    return errno == EEXIST && std::filesystem::is_directory(dir, ec);
+  return ::chmod(dir.c_str(), 0700) == 0;
+}
 
 class StderrSink final : public LogSink {
 public:
@@ -89,8 +128,8 @@ bool openLogFile(const std::string& path) {
   }
   if (path.empty())
     return true;
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  if (!makePrivateFolders(std::filesystem::path(path).parent_path()))
+    return false;
   auto file = std::make_unique<FileSink>(path);
   if (!file->ok())
     return false;

@@ -25,6 +25,7 @@ void removeLogSink(LogSink* sink);
 void setLogToStderr(bool on);
 
 // Appends the log to a file; returns false when the file cannot be opened. An empty path closes it.
+// The file is made 0600 and missing folders 0700, whatever the umask.
 bool openLogFile(const std::string& path);
 
 // The default log file: ${XDG_STATE_HOME:-~/.local/state}/Halvorne/Kestel/kestel.log

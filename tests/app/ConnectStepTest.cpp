@@ -3,6 +3,7 @@
 // and reply afterwards, refusals, the legacy fallback decision table, and routers that misbehave.
 #include "app/ConnectStep.h"
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -21,7 +22,6 @@ const nv::string_id kEchoText{5};
 class ConnectStepTest : public ::testing::Test {
 public:
   ConnectStepTest() {
-    setCurrentReactor(&reactor);
     login.addUser("admin", "pw", 0x1F);
     login.addSaltedUser("bob", "s3cret", 0x3);
     login.facts().requiredClient = "3.40";
@@ -39,7 +39,6 @@ public:
     if (step)
       step->cancel();
     step = nullptr;
-    setCurrentReactor(nullptr);
   }
 
   // Turns the reactor, moving the manual clock 1 ms per turn, until `done`, `turns` turns or
@@ -96,6 +95,7 @@ public:
   }
 
   PollReactor reactor{PollReactor::Clock::Manual};
+  ReactorScope scope{reactor};
   sim::SimServer server{reactor};
   sim::RouterLogin login;
   uint16_t port = 0;

@@ -3,7 +3,7 @@
 // raw channel, the skin, the version gate, every failure the router can cause, and a disk that
 // fills up mid-download. The simulator's own files are the oracle for the cached bytes.
 #include "app/ReadyStep.h"
-#include "api/net/PollReactor.h"
+#include "support/ModelFixture.h"
 #include "gen/Service.h"
 #include "gen/Skin.h"
 #include "sim/FileService.h"
@@ -28,11 +28,9 @@ namespace {
 const nv::u32_id kCommand{0xFF0007};
 const nv::u32_id kTransferId{0xFE0001};
 
-class DescriptorDownloadTest : public ::testing::Test {
+class DescriptorDownloadTest : public test::ModelFixture {
 public:
   DescriptorDownloadTest() {
-    setCurrentReactor(&reactor);
-    resetModel();
     login.addUser("admin", "pw");
     login.install(server);
     port = *server.listen(0);
@@ -41,8 +39,6 @@ public:
     if (step)
       step->cancel();
     step = nullptr;
-    resetModel();
-    setCurrentReactor(nullptr);
   }
 
   // Loads and serves the files with the current options.
@@ -100,7 +96,6 @@ public:
     }
   }
 
-  PollReactor reactor{PollReactor::Clock::Manual};
   sim::SimServer server{reactor};
   sim::RouterLogin login;
   sim::FileService files;

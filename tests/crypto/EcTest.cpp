@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <map>
 
 #include "TestSupport.h"
 #include "crypto/Ec.h"
@@ -231,6 +232,54 @@ TEST(Ec, DecodingRefusesMalformedPoints) {
   ASSERT_TRUE(orderTwoBytes.ok());
   EXPECT_FALSE(ec::decodePoint(*orderTwoBytes).ok());
   EXPECT_FALSE(ec::encodePoint(ec::infinity()).ok());
+}
+
+// The points of small order, found with OpenSSL as l P for random points P (l the prime order of
+// the base point): one of order two, two of order four, four of order eight. The decoder
+// refuses each of them; the random points themselves, small parts included, are accepted.
+TEST(Ec, DecodingRefusesEveryPointOfSmallOrder) {
+  OpenSslCurve ossl;
+  BIGNUM* order = nullptr;
+  BN_hex2bn(&order, "1000000000000000000000000000000014def9dea2f79cd65812631a5cf5d3ed");
+  std::map<std::string, int> smallOrder; // encoding -> order
+  std::mt19937_64 rng(8);
+  int points = 0;
+  while (points < 200) {
+    ec::Encoded bytes;
+    Blob raw = test::randomBlob(rng, 33);
+    std::copy(raw.begin(), raw.end(), bytes.begin());
+    bytes[0] = 0x02 | (bytes[0] & 1);
+    bytes[1] &= 0x7F;
+    EC_POINT* p = ossl.decode(bytes);
+    if (!p)
+      continue;
+    ++points;
+    EXPECT_TRUE(ec::decodePoint(bytes).ok()) << toHex(bytes);
+    EC_POINT* q = EC_POINT_new(ossl.group);
+    ASSERT_EQ(1, EC_POINT_mul(ossl.group, q, nullptr, p, order, ossl.ctx));
+    if (!EC_POINT_is_at_infinity(ossl.group, q)) {
+      int k = 1;
+      EC_POINT* multiple = EC_POINT_dup(q, ossl.group);
+      while (!EC_POINT_is_at_infinity(ossl.group, multiple) && k <= 8) {
+        EC_POINT_dbl(ossl.group, multiple, multiple, ossl.ctx);
+        k *= 2;
+      }
+      smallOrder[ossl.encode(q)] = k;
+      EC_POINT_free(multiple);
+    }
+    EC_POINT_free(q);
+    EC_POINT_free(p);
+  }
+  BN_free(order);
+  std::map<int, int> perOrder;
+  for (const auto& [hex, k] : smallOrder) {
+    ++perOrder[k];
+    Blob bytes = fromHex(hex);
+    auto decoded = ec::decodePoint(bytes);
+    ASSERT_FALSE(decoded.ok()) << hex;
+    EXPECT_EQ("point of small order", decoded.error().text);
+  }
+  EXPECT_EQ((std::map<int, int>{{2, 1}, {4, 2}, {8, 4}}), perOrder);
 }
 
 // A clamped scalar is a multiple of the cofactor, so a point of small order ends at infinity.

@@ -2,6 +2,7 @@
 
 #include "gen/JSParser.h"
 #include "gen/RouterFacts.h"
+#include "support/ModelFixture.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@ namespace kestel {
 namespace {
 
 using Pairs = std::vector<std::pair<uint32_t, std::string>>;
+
+class EnumerationsTest : public test::ModelFixture {};
 
 Pairs entries(const IEnum& e) {
   Pairs out;
@@ -86,7 +89,7 @@ TEST(Enumerations, DescriptorErrors) {
   }
 }
 
-TEST(Enumerations, WrapperKinds) {
+TEST_F(EnumerationsTest, WrapperKinds) {
   EnumRef d = read("{type:'defenum',defid:0xFFFF,defname:'auto',"
                    "values:{type:'static',map:['x','y']}}")
                   .value();
@@ -107,7 +110,6 @@ TEST(Enumerations, WrapperKinds) {
   f.hasPassword = true;
   setRouterFacts(f);
   EXPECT_EQ(entries(*filtered), (Pairs{{0, "a"}, {1, "b"}, {2, "c"}}));
-  setRouterFacts({});
 
   EnumRef pair =
       read("{type:'pair',c:[{type:'static',map:['p']},{type:'static',map:['q']}]}").value();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -192,6 +193,27 @@ TEST(JSParser, ReusedBlocksAreReleasedWithTheirThread) {
       std::string doc = "['" + std::string(3 * JSParser::kBlockBytes, 'b') + "']";
       EXPECT_NE(parseDocument(p, doc), nullptr);
     }
+  });
+  worker.join();
+}
+
+// A large document leaves at most a few blocks behind, however many it needed.
+TEST(JSParser, ReusedBlocksAreBounded) {
+  std::thread worker([] {
+    std::string doc = "[";
+    for (size_t i = 0; i < JSParser::kBlockBytes / 2; ++i)
+      doc += "[],";
+    doc += "[]]";
+    std::vector<std::unique_ptr<JSParser>> parsers;
+    for (int i = 0; i < 3; ++i) {
+      parsers.push_back(std::make_unique<JSParser>());
+      EXPECT_NE(parseDocument(*parsers.back(), doc), nullptr);
+      EXPECT_GT(parsers.back()->arenaBytes(), 8 * JSParser::kBlockBytes);
+    }
+    parsers.clear();
+    EXPECT_EQ(JSParser::cachedBlocks(), JSParser::kCachedBlocks);
+    JSParser reuse; // takes one of them
+    EXPECT_EQ(JSParser::cachedBlocks(), JSParser::kCachedBlocks - 1);
   });
   worker.join();
 }

@@ -1,10 +1,11 @@
-// Helpers of the descriptor model tests: loading document texts into the global model and
+// Helpers of the descriptor model tests: loading document texts into the current model and
 // parsing single elements.
 #pragma once
 
 #include "gen/DescriptorLoader.h"
 #include "gen/JSParser.h"
 #include "gen/Service.h"
+#include "support/ModelFixture.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -41,11 +42,9 @@ struct Parsed {
   }
 };
 
-// Every test starts and ends with an empty model.
-class ModelTest : public ::testing::Test {
+// Every test has a model context of its own.
+class ModelTest : public test::ModelFixture {
 protected:
-  void SetUp() override { resetModel(); }
-  void TearDown() override { resetModel(); }
   // The first type of the last service.
   CType& lastType() { return *services().back()->types().front(); }
 };

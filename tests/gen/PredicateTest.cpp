@@ -3,6 +3,7 @@
 #include "gen/JSParser.h"
 #include "gen/RouterFacts.h"
 #include "gen/SlotCondition.h"
+#include "support/ModelFixture.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ PredicatePtr read(std::string_view text) {
   return pred ? std::move(pred.value()) : nullptr;
 }
 
-class PredicateTest : public ::testing::Test {
+class PredicateTest : public test::ModelFixture {
 protected:
   void SetUp() override {
     RouterFacts f;
@@ -37,7 +38,6 @@ protected:
     f.packages = {"wireless", "routing"};
     setRouterFacts(f);
   }
-  void TearDown() override { setRouterFacts({}); }
 };
 
 TEST_F(PredicateTest, FieldKinds) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace kestel {
 namespace {
 
@@ -60,6 +62,79 @@ TEST_F(ServiceTest, MapKeysAndInvertedFlags) {
   EXPECT_EQ(m->getAllCmd, 5u);
   EXPECT_EQ(m->maxObjs, 3u);
   EXPECT_FALSE(n->addable || n->movable);
+}
+
+// Every kind reads its own keys and ignores the keys of the other kinds.
+TEST_F(ServiceTest, EachKindReadsItsOwnKeys) {
+  struct Case {
+    const char* type;
+    const char* keys;
+    std::function<bool(const CType&)> check;
+  } cases[] = {
+      {"map",
+       "fulltitle:'F',nonpublic:1,autostart:1,autorefresh:9,refetchonchange:1,refetchonopen:4,"
+       "refreshfilter:6,maxobjsmsg:'full',logstyle:1,cmd:5,uptime:'u'",
+       [](const CType& t) {
+         auto& m = static_cast<const CMap&>(t);
+         return m.fullTitle == "F" && m.nonPublic && m.autoStart && m.autoRefresh == 9 &&
+                m.refetchOnChange && m.refetchOnOpen == 4 && m.refreshFilter == 6 &&
+                m.maxObjsMsg == "full" && m.logStyle;
+       }},
+      {"item", "autorefresh:9,autostart:1,refreshfilter:6,nonpublic:1",
+       [](const CType& t) {
+         auto& i = static_cast<const CItem&>(t);
+         return i.autoRefresh == 9 && i.autoStart && i.refreshFilter == 6;
+       }},
+      {"action",
+       "startcmd:1,pollcmd:2,cancelcmd:3,autorefresh:9,autoclose:1,nonpublic:1,uptime:'u',"
+       "autolimit:4",
+       [](const CType& t) {
+         auto& a = static_cast<const CAction&>(t);
+         return a.startCmd == 1 && a.pollCmd == 2 && a.cancelCmd == 3 && a.autoRefresh == 9 &&
+                a.autoClose && a.nonPublic && a.uptime == "u";
+       }},
+      {"action", "startcmd:'x',pollcmd:'x',cancelcmd:'x',autorefresh:'x'",
+       [](const CType& t) {
+         auto& a = static_cast<const CAction&>(t);
+         return a.startCmd == CMD_START && a.pollCmd == CMD_POLL && a.cancelCmd == CMD_CANCEL &&
+                a.autoRefresh == 1000;
+       }},
+      {"query",
+       "startcmd:1,cancelcmd:3,getallcmd:4,autorefresh:9,refreshfilter:6,autolimit:7,"
+       "autoclose:1,autoscroll:1,nonpublic:1,ordered:1,pollcmd:2",
+       [](const CType& t) {
+         auto& q = static_cast<const CQuery&>(t);
+         return q.startCmd == 1 && q.cancelCmd == 3 && q.getAllCmd == 4 && q.autoRefresh == 9 &&
+                q.refreshFilter == 6 && q.autoLimit == 7 && q.autoClose && q.autoScroll &&
+                q.nonPublic && q.ordered;
+       }},
+      {"doit", "cmd:1,confirm:'c',errorprefix:'e',progress:'p',autoreset:1",
+       [](const CType& t) {
+         auto& d = static_cast<const CDoit&>(t);
+         return d.cmd == 1 && d.confirm == "c" && d.errorPrefix == "e" && d.progress == "p" &&
+                d.autoReset;
+       }},
+      {"termopen", "cmd:1,confirm:'c'",
+       [](const CType& t) {
+         auto& d = static_cast<const CDoit&>(t);
+         return t.kind() == TypeKind::Terminal && d.cmd == 1 && d.confirm == "c";
+       }},
+      {"alias", "open:'o',tab:'t',group:'g',link:['a','b'],cmd:1",
+       [](const CType& t) {
+         auto& a = static_cast<const CAlias&>(t);
+         return a.open == "o" && a.tab == "t" && a.group == "g" && a.links.size() == 2 &&
+                a.registered();
+       }},
+      {"setup", "cmd:1,open:'o'", [](const CType& t) { return t.kind() == TypeKind::Setup; }},
+  };
+  for (const Case& c : cases) {
+    resetModel();
+    ASSERT_EQ(
+        loadText("[" + svc(std::string("{type:'") + c.type + "',title:'T'," + c.keys + "}") + "]"),
+        "")
+        << c.type << " " << c.keys;
+    EXPECT_TRUE(c.check(lastType())) << c.type << " " << c.keys;
+  }
 }
 
 TEST_F(ServiceTest, ItemCommandRules) {

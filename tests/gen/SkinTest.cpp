@@ -88,12 +88,30 @@ TEST(Skin, ParseErrorLogsTextAndLeavesEmptyTree) {
   skin.load("{\"IP\": 0,\n bad}");
   EXPECT_EQ(log.lines(), (Lines{"!!! ERROR PARSING SKIN", "SKIN:", "{\"IP\": 0,", " bad}", ""}));
   EXPECT_FALSE(skin.lookupTop("IP").hidden);
-  log.clear();
-  skin.load("{\"IP\": 0} {}"); // completed, then junk: the completed tree is used
-  EXPECT_TRUE(log.contains("!!! ERROR PARSING SKIN"));
-  EXPECT_TRUE(skin.lookupTop("IP").hidden);
   skin.load("[1,2]");
   EXPECT_EQ(skin.root().children.size(), 0u);
+}
+
+// The loader reads one complete value and stops: what follows it is never read, so it is not a
+// syntax error. A value that does not complete is one.
+TEST(Skin, BytesAfterTheCompleteValueAreNotRead) {
+  struct Case {
+    const char* text;
+    bool error;
+    bool hidden; // entry "a" of the tree that was applied
+  } cases[] = {
+      {"{a:0} x", false, true},    {"{a:0}]", false, true},   {"{a:0}}", false, true},
+      {"{a:0}{b:1}", false, true}, {"{a:0} \n", false, true}, {"{a:0", true, false},
+      {"{a:}", true, false},       {"", true, false},
+  };
+  for (const Case& c : cases) {
+    CaptureLogSink log;
+    Skin skin;
+    skin.load(c.text);
+    EXPECT_EQ(log.contains("!!! ERROR PARSING SKIN"), c.error) << c.text;
+    EXPECT_EQ(skin.lookupTop("a").hidden, c.hidden) << c.text;
+    EXPECT_TRUE(skin.lookupTop("b").children.empty()) << c.text;
+  }
 }
 
 TEST(Skin, EntriesOfEarlierTreesStayValid) {

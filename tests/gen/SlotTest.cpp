@@ -209,8 +209,6 @@ TEST_F(SlotTest, NumberDefaults) {
   EXPECT_EQ(v, 5u);
   ASSERT_TRUE(p->getValue(8, o.get(), s));
   EXPECT_EQ(s, "abc");
-  setLoggedInUser("");
-  setRouterTime(0);
 }
 
 TEST_F(SlotTest, SlotBelongsToOneTypeOnly) {
@@ -252,7 +250,6 @@ TEST_F(SlotTest, ViewsAndConvertorsComeFromInstalledMakers) {
   struct Conv : IBase {};
   installConvertorMaker("string", [](const Slot&) { return Reference<IBase>(new Conv); });
   EXPECT_TRUE(s.createConvertor());
-  clearConvertorMakers();
 }
 
 TEST_F(SlotTest, SlotRefFindsSlotsByName) {
@@ -293,7 +290,6 @@ TEST_F(SlotTest, SlotListsAddSlotsThenConditions) {
   EXPECT_EQ(m.slots()[0]->name(), "b");
   EXPECT_EQ(m.slots()[1]->name(), "a");
   EXPECT_EQ(m.condition("hidden"), owned.get());
-  resetModel();
 }
 
 } // namespace

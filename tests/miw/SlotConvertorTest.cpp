@@ -20,14 +20,7 @@ namespace {
 
 class SlotConvertorTest : public ModelTest {
 protected:
-  void SetUp() override {
-    ModelTest::SetUp();
-    installSlotConvertors();
-  }
-  void TearDown() override {
-    clearConvertorMakers();
-    ModelTest::TearDown();
-  }
+  void SetUp() override { installSlotConvertors(); }
 };
 
 TEST_F(SlotConvertorTest, SlotConfigurationDecidesWhatIsAccepted) {

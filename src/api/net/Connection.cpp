@@ -3,6 +3,7 @@
 #include "api/wire/Message.h"
 #include "util/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -49,6 +50,9 @@ public:
     return error;
   }
 };
+
+// The login channels: legacy and secure. A connection carries one session, on one of them.
+constexpr uint8_t kLoginChannels[] = {5, 6};
 
 constexpr size_t kReadStep = 4096;
 constexpr int kReadsPerEvent = 16; // bounds one event's work so other descriptors get their turn
@@ -108,6 +112,30 @@ std::string reasonForErrno(int error) {
     return "connection refused";
   case EHOSTUNREACH:
     return "no route to host";
+  case ECONNRESET:
+    return "connection reset by router";
+  case EPIPE:
+  case ESHUTDOWN:
+    return "peer closed connection";
+  case ECONNABORTED:
+    return "connection aborted";
+  case ENETRESET:
+    return "network dropped connection";
+  case EHOSTDOWN:
+    return "router is down";
+  case ENOTCONN:
+    return "not connected";
+  case EMFILE:
+  case ENFILE:
+    return "too many open files";
+  case ENOBUFS:
+  case ENOMEM:
+    return "out of memory";
+  case EACCES:
+  case EPERM:
+    return "connection not permitted";
+  case EPROTO:
+    return "protocol error";
   default:
     return "fatal error";
   }
@@ -142,6 +170,7 @@ void Connection::connect(const std::string& address, uint32_t port) {
   closing_ = false;
   closeAfterFlush_ = false;
   reader_ = ChunkReader();
+  resetLoginChannel();
   lastReason_.clear();
   state_ = State::Resolving;
   resolve_ = std::make_shared<ResolveSlot>();
@@ -267,10 +296,13 @@ void Connection::readSome() {
     uint8_t buf[kReadStep];
     ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     if (n < 0) {
-      if (errno == EINTR)
+      int error = errno;
+      if (error == EINTR)
         continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK)
-        logf("error while reading err=", errno);
+      if (error != EAGAIN && error != EWOULDBLOCK) {
+        logf("error while reading err=", error);
+        fail(reasonForErrno(error));
+      }
       return;
     }
     if (n == 0) {
@@ -284,10 +316,31 @@ void Connection::readSome() {
   }
 }
 
+// Once a session has been given data on one login channel, the router has no business on the
+// other: its chunks are dropped, so nothing there can pose as the session or start a second one.
+bool Connection::loginChannelAllowed(uint8_t channel) {
+  bool login = std::find(std::begin(kLoginChannels), std::end(kLoginChannels), channel) !=
+               std::end(kLoginChannels);
+  if (!login || loginChannel_ == channel)
+    return true;
+  if (loginChannel_ == 0) {
+    loginChannel_ = channel;
+    return true;
+  }
+  if (!otherLoginChannelLogged_) {
+    otherLoginChannelLogged_ = true;
+    logf("WARNING: router sent on channel ", unsigned(channel), " of a session on channel ",
+         unsigned(loginChannel_), "; dropped");
+  }
+  return false;
+}
+
 bool Connection::deliverChunk(uint8_t rawChannel, uint8_t channel, ByteSpan payload) {
   for (auto& [ch, receiver] : receivers_) {
     if (ch != channel)
       continue;
+    if (!loginChannelAllowed(channel))
+      break;
     receiver->receive(rawChannel, payload.data(), payload.size());
     break;
   }
@@ -297,7 +350,7 @@ bool Connection::deliverChunk(uint8_t rawChannel, uint8_t channel, ByteSpan payl
 void Connection::writeSome() {
   if (const int error = sendPending(fd_, output_)) {
     logf("ERROR: while sending err=", error);
-    fail("peer closed connection");
+    fail(reasonForErrno(error));
     return;
   }
   if (output_.empty() && closeAfterFlush_) {
@@ -355,6 +408,11 @@ void Connection::notify(IConnectionEvent::State state, const std::string& reason
   auto listeners = listeners_; // a listener may add or remove listeners
   for (auto& listener : listeners)
     listener->onEvent(*event);
+}
+
+void Connection::resetLoginChannel() {
+  loginChannel_ = 0;
+  otherLoginChannelLogged_ = false;
 }
 
 void Connection::addReceiver(uint8_t channel, IChannelReceiver* receiver) {
@@ -425,6 +483,7 @@ bool Connection::adopt(const nv::message& description) {
   closing_ = false;
   closeAfterFlush_ = false;
   reader_ = ChunkReader();
+  resetLoginChannel();
   state_ = State::Up;
   updateWatch();
   return true;

@@ -2,6 +2,8 @@
 // back through Reactor::post and is dropped if the connection is gone), tries every resolved
 // address in order with a 10-second connect timer each, then carries chunk-framed channels over
 // one non-blocking socket. Every failure ends in exactly one "closed" event with a reason text.
+// One connection carries one session: once a receiver on one login channel (5 or 6) has been
+// given data, chunks on the other login channel are dropped.
 // Name resolution and socket creation are injectable so tests never leave the machine.
 #pragma once
 
@@ -52,7 +54,8 @@ public:
 // The real thing: socket(2) with close-on-exec, non-blocking connect(2), SO_ERROR.
 std::unique_ptr<Connector> createTcpConnector();
 
-// The reason text for a socket errno: "connection refused", ..., "fatal error" for the rest.
+// The reason text for a socket errno: "connection refused", "connection reset by router", ...
+// for every errno a connection can meet; "fatal error" for the rest.
 std::string reasonForErrno(int error);
 
 struct ConnectionOptions {
@@ -101,6 +104,8 @@ private:
   void readSome();
   void writeSome();
   bool deliverChunk(uint8_t rawChannel, uint8_t channel, ByteSpan payload);
+  bool loginChannelAllowed(uint8_t channel);
+  void resetLoginChannel();
   void updateWatch();
   void closeSocket();
   void cancelResolve();
@@ -125,6 +130,8 @@ private:
   ChunkReader reader_;
   Bytes output_;
   std::vector<std::pair<uint8_t, IChannelReceiver*>> receivers_;
+  uint8_t loginChannel_ = 0; // the login channel the session took, 0 before any
+  bool otherLoginChannelLogged_ = false;
   std::vector<Reference<EventListener>> listeners_;
 };
 

@@ -55,7 +55,8 @@ public:
   virtual nv::message describe() const = 0;
 
   // The first receiver registered for a channel gets its chunks; chunks of a channel nobody
-  // receives are skipped. The caller keeps the receiver alive until it removes it.
+  // receives are skipped, and so are chunks on one login channel (5, 6) once the other has
+  // delivered data. The caller keeps the receiver alive until it removes it.
   virtual void addReceiver(uint8_t channel, IChannelReceiver* receiver) = 0;
   virtual void removeReceiver(uint8_t channel, IChannelReceiver* receiver) = 0;
 

@@ -57,16 +57,16 @@ LegacySession::LegacySession(Reactor& reactor, IConnection& connection, SessionH
 LegacySession::~LegacySession() { stop(); }
 
 void LegacySession::post(const nv::message& message) {
-  if (!pending_)
+  if (state_ == State::Established)
     return sendFrame(message);
   queue_.push_back(message);
   startHandshake();
 }
 
 void LegacySession::startHandshake() {
-  if (started_ || !pending_)
+  if (state_ != State::Idle)
     return;
-  started_ = true;
+  state_ = State::HandshakeSent;
   exponent_ = std::make_unique<legacy::Number>();
   frameRandomBytes(exponent_->data(), exponent_->size());
   seed_.encrypt(exponent_->data(), exponent_->size());
@@ -80,7 +80,7 @@ void LegacySession::startHandshake() {
 
 void LegacySession::receive(uint8_t, const uint8_t* data, size_t length) {
   keepAlive_.received();
-  if (pending_)
+  if (state_ != State::Established)
     return onHandshake(ByteSpan(data, length));
   onFrame(ByteSpan(data, length));
 }
@@ -104,7 +104,7 @@ void LegacySession::onHandshake(ByteSpan data) {
   receive_ = std::make_unique<StreamState>();
   receive_->key(ByteSpan(s.data() + kHalf, kHalf));
   secureWipe(s.data(), s.size());
-  pending_ = false;
+  state_ = State::Established;
   std::deque<nv::message> queued;
   queued.swap(queue_);
   Reference<LegacySession> keep(this);
@@ -167,7 +167,7 @@ void LegacySession::sendFrame(const nv::message& original) {
 
 nv::message LegacySession::describe() const {
   nv::message out;
-  if (pending_ || !send_)
+  if (state_ != State::Established || !send_)
     return out;
   out.set(kDescribeAgent, agentId_);
   auto send = send_->save();
@@ -191,8 +191,7 @@ bool LegacySession::adopt(const nv::message& description) {
   secureWipe(send.data(), send.size());
   secureWipe(receive.data(), receive.size());
   agentId_ = description.get(kDescribeAgent, kDirectConnection);
-  pending_ = false;
-  started_ = true;
+  state_ = State::Established;
   exponent_.reset();
   if (!registered_) {
     connection_->addReceiver(kLegacyChannel, this);

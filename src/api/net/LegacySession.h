@@ -41,7 +41,7 @@ public:
 
   // Called once when the handshake is over (the router answered with a usable value).
   void setReadyCallback(std::function<void()> ready) { ready_ = std::move(ready); }
-  bool handshakePending() const { return pending_; }
+  bool handshakePending() const { return state_ != State::Established; }
 
   // Hand-over: u32 1 = overlay agent id, raw 2 = send state, raw 3 = receive state (each the
   // permutation followed by i, j and f). Empty while the handshake is pending.
@@ -64,8 +64,12 @@ private:
   Reference<IConnection> connection_;
   SessionHooks hooks_;
   std::function<void()> ready_;
-  bool pending_ = true;
-  bool started_ = false;
+  enum class State {
+    Idle,          // nothing sent yet
+    HandshakeSent, // our value is out, waiting for the router's
+    Established,   // both stream states exist: frames flow
+  };
+  State state_ = State::Idle;
   bool registered_ = false;
   uint32_t agentId_ = kDirectConnection;
   std::unique_ptr<legacy::Number> exponent_;

@@ -12,8 +12,6 @@ namespace kestel {
 
 namespace {
 
-Reactor* g_current = nullptr;
-
 unsigned int toPollEvents(unsigned int events) {
   unsigned int out = 0;
   if (events & IoRead)
@@ -38,15 +36,6 @@ unsigned int fromPollEvents(short revents) {
 
 } // namespace
 
-Reactor& currentReactor() {
-  if (g_current)
-    return *g_current;
-  static PollReactor fallback;
-  return fallback;
-}
-
-void setCurrentReactor(Reactor* reactor) { g_current = reactor; }
-
 PollReactor::PollReactor(Clock clock) : clock_(clock) {
   int fds[2];
   KESTEL_ASSERT(::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0, "api/net/reactor");
@@ -55,8 +44,6 @@ PollReactor::PollReactor(Clock clock) : clock_(clock) {
 }
 
 PollReactor::~PollReactor() {
-  if (g_current == this)
-    g_current = nullptr;
   ::close(wakeRead_);
   ::close(wakeWrite_);
 }

@@ -45,10 +45,9 @@ public:
   virtual int64_t now() const = 0;
 };
 
-// The reactor the process-wide objects use (looper, timer service, connections): the one last
-// set, or else a PollReactor on the system clock made on first use. The caller of
-// setCurrentReactor keeps its reactor alive while it is current; nullptr goes back to the default.
+// The reactor of the innermost ReactorScope (api/net/ReactorScope.h), which the looper's sessions
+// and the timer service run on. Asserts when no scope is open: a program or test that uses them
+// installs its reactor first.
 Reactor& currentReactor();
-void setCurrentReactor(Reactor* reactor);
 
 } // namespace kestel

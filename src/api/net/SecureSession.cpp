@@ -44,17 +44,17 @@ void SecureSession::start(const std::string& user, const std::string& password,
         onAnswerTimeout();
       },
       false);
-  state_ = ChallengeSent;
+  state_ = State::ChallengeSent;
 }
 
 void SecureSession::post(const nv::message& message) {
-  if (state_ < LoggedIn) {
+  if (state_ == State::Idle || state_ == State::ChallengeSent || state_ == State::ResponseSent) {
     pending_.push_back(message);
     return;
   }
-  // A router whose proof was wrong (state 4) has not shown it knows the password: nothing goes
-  // to it, even though keys exist.
-  if (state_ == LoggedIn && encryptor_)
+  // A refused router has not shown it knows the password: nothing goes to it, even though keys
+  // exist.
+  if (state_ == State::LoggedIn && encryptor_)
     sendFrame(message);
 }
 
@@ -62,23 +62,24 @@ void SecureSession::receive(uint8_t, const uint8_t* data, size_t length) {
   ByteSpan chunk(data, length);
   keepAlive_.received();
   switch (state_) {
-  case ChallengeSent:
+  case State::ChallengeSent:
     return onChallenge(chunk);
-  case ResponseSent:
+  case State::ResponseSent:
     return onProof(chunk);
-  case LoggedIn:
+  case State::LoggedIn:
     return onFrame(chunk);
-  default:
+  case State::Idle:
+  case State::Refused:
     return fail("received garbage");
   }
 }
 
 void SecureSession::onAnswerTimeout() {
-  if (state_ != ChallengeSent)
+  if (state_ != State::ChallengeSent)
     return;
   exchange_.reset();
-  state_ = Refused;
-  tellListener(true);
+  state_ = State::Refused;
+  tellListener(LoginFailure::NoChallenge);
 }
 
 void SecureSession::onChallenge(ByteSpan data) {
@@ -87,11 +88,11 @@ void SecureSession::onChallenge(ByteSpan data) {
   answerTimer_ = 0;
   auto response = exchange_->respond(data);
   if (!response) {
-    logLine("bogus challenge");
+    logf("bogus challenge: ", response.error().text);
     return fail("bogus challenge");
   }
   connection_->send(kSecureChannel, response->data(), response->size());
-  state_ = ResponseSent;
+  state_ = State::ResponseSent;
   setKeys(exchange_->keys().receive, exchange_->keys().send);
 }
 
@@ -102,15 +103,15 @@ void SecureSession::onProof(ByteSpan data) {
     pending_.clear();
     encryptor_.reset();
     decryptor_.reset();
-    state_ = Refused;
-    return tellListener(false);
+    state_ = State::Refused;
+    return tellListener(LoginFailure::WrongProof);
   }
   exchange_.reset();
-  state_ = LoggedIn;
+  state_ = State::LoggedIn;
   std::deque<nv::message> queued;
   queued.swap(pending_);
   for (const auto& message : queued) {
-    if (state_ != LoggedIn)
+    if (state_ != State::LoggedIn)
       break; // the connection ended while sending
     sendFrame(message);
   }
@@ -180,7 +181,7 @@ void SecureSession::setKeys(ByteSpan receiveKey, ByteSpan sendKey) {
 
 nv::message SecureSession::describe() const {
   nv::message out;
-  if (state_ != LoggedIn)
+  if (state_ != State::LoggedIn)
     return out;
   out.set(kDescribeAgent, agentId_);
   out.set(kDescribeReceiveKey, std::vector<uint8_t>(receiveKey_.begin(), receiveKey_.end()));
@@ -202,7 +203,7 @@ bool SecureSession::adopt(const nv::message& description) {
       connection_->addReceiver(kSecureChannel, this);
       registered_ = true;
     }
-    state_ = LoggedIn;
+    state_ = State::LoggedIn;
   }
   secureWipe(receiveKey.data(), receiveKey.size());
   secureWipe(sendKey.data(), sendKey.size());
@@ -230,16 +231,16 @@ void SecureSession::stop() {
 void SecureSession::fail(const std::string& reason) {
   Reference<SecureSession> keep(this);
   stop();
-  state_ = Refused;
+  state_ = State::Refused;
   connection_->close(CloseMode::Now, reason);
 }
 
-void SecureSession::tellListener(bool timedOut) {
+void SecureSession::tellListener(LoginFailure failure) {
   if (!listener_)
     return;
   Reference<SecureSession> keep(this); // the listener may drop the session
   Reference<EventListener> listener = listener_;
-  auto event = makeRef<LoginResultEvent>(false, timedOut);
+  auto event = makeRef<LoginResultEvent>(failure);
   listener->onEvent(*event);
 }
 

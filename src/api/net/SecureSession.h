@@ -1,15 +1,13 @@
 // The secure session of a router connection: the password-authenticated key exchange on channel 6
-// (three messages, see LoginExchange.h), then every message to and from the router as an
+// (three messages, see LoginMessages.h), then every message to and from the router as an
 // encrypted frame: u16 big-endian length of the ciphertext, a 16-byte vector, the ciphertext
 // (SessionCipher). Messages posted before the login has finished are queued and sent, in order,
 // right after the router's proof is accepted. Failures end the connection with their reason, or
 // go to the login listener as a LoginResultEvent. Runs on the reactor's thread.
-//
-// States: 0 idle, 1 first challenge sent, 2 response sent, 3 logged in, 4 refused.
 #pragma once
 
 #include "api/net/IConnection.h"
-#include "api/net/LoginExchange.h"
+#include "api/net/LoginMessages.h"
 #include "api/net/Looper.h"
 #include "api/net/SessionSupport.h"
 #include "crypto/SessionCipher.h"
@@ -25,7 +23,13 @@ inline constexpr uint32_t kAnswerTimeoutMs = 3000;
 
 class SecureSession final : public ISession, public IChannelReceiver {
 public:
-  enum State { Idle = 0, ChallengeSent = 1, ResponseSent = 2, LoggedIn = 3, Refused = 4 };
+  enum class State {
+    Idle,          // not started
+    ChallengeSent, // first challenge sent, waiting for the router's challenge
+    ResponseSent,  // response sent, waiting for the router's proof
+    LoggedIn,      // frames flow both ways
+    Refused,       // the router's proof was wrong or never came: nothing more is sent
+  };
 
   SecureSession(Reactor& reactor, IConnection& connection, SessionHooks hooks);
   ~SecureSession() override;
@@ -41,12 +45,12 @@ public:
   // key. Empty when not logged in.
   nv::message describe() const;
   // Takes over a described session; false (nothing changed) unless both keys are present with
-  // 36 bytes each. Registers for channel 6 and enters state 3.
+  // 36 bytes each. Registers for channel 6 and is logged in.
   bool adopt(const nv::message& description);
   // Removes the timers, leaves channel 6, drops queued messages and keys.
   void stop();
 
-  int state() const { return state_; }
+  State state() const { return state_; }
   uint32_t agentId() const override { return agentId_; }
   void setAgentId(uint32_t id) { agentId_ = id; }
 
@@ -58,13 +62,13 @@ private:
   void sendFrame(const nv::message& message);
   void setKeys(ByteSpan receiveKey, ByteSpan sendKey);
   void fail(const std::string& reason);
-  void tellListener(bool timedOut);
+  void tellListener(LoginFailure failure);
 
   Reactor& reactor_;
   Reference<IConnection> connection_;
   SessionHooks hooks_;
   Reference<EventListener> listener_;
-  int state_ = Idle;
+  State state_ = State::Idle;
   bool registered_ = false;
   uint32_t agentId_ = kDirectConnection;
   std::unique_ptr<login::ClientExchange> exchange_;

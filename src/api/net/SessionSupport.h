@@ -25,20 +25,23 @@ struct SessionHooks {
   std::function<void()> probe;
 };
 
-// Told to the login listener when the login fails: the first flag is always 0, the second is 1
-// when the router never sent its challenge and 0 when its proof was wrong.
+// Why the secure login failed.
+enum class LoginFailure {
+  NoChallenge, // the router never sent its challenge (the answer timer fired)
+  WrongProof,  // the router's proof did not match: it does not know the password
+};
+
+// Told to the login listener when the login fails.
 class LoginResultEvent final : public Event {
 public:
-  LoginResultEvent(bool first, bool second) : first_(first), second_(second) {}
+  explicit LoginResultEvent(LoginFailure failure) : failure_(failure) {}
   IBase* cast(unsigned int id) override {
     return id == kLoginResultEventInterface ? this : nullptr;
   }
-  bool first() const { return first_; }
-  bool second() const { return second_; }
+  LoginFailure failure() const { return failure_; }
 
 private:
-  bool first_;
-  bool second_;
+  LoginFailure failure_;
 };
 
 // The idle probe and the no-answer timer of a logged-in session.

@@ -18,8 +18,6 @@ private:
   void* context_;
 };
 
-std::unique_ptr<TimerService> g_service;
-
 } // namespace
 
 Reference<Event> createTimerEvent(unsigned int id, void* context) {
@@ -87,14 +85,6 @@ bool TimerService::hasTimer(EventListener* listener, void* context) const {
   }
   return false;
 }
-
-TimerService& timerService() {
-  if (!g_service)
-    g_service = std::make_unique<TimerService>(currentReactor());
-  return *g_service;
-}
-
-void resetTimerService() { g_service.reset(); }
 
 unsigned int addTimer(unsigned int ms, EventListener* listener, void* context, bool repeat) {
   return timerService().addTimer(ms, listener, context, repeat);

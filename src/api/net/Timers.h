@@ -57,12 +57,10 @@ private:
   std::map<uint32_t, Entry> entries_; // by counter value (caller's id + 1)
 };
 
-// The process-wide service, made over currentReactor() on first use.
+// The service of the innermost ReactorScope, over its reactor; asserts when no scope is open.
 TimerService& timerService();
-// Drops the process-wide service and its timers; the next use binds to the then current reactor.
-void resetTimerService();
 
-// The toolkit's free functions over the process-wide service.
+// The toolkit's free functions over timerService().
 unsigned int addTimer(unsigned int ms, EventListener* listener, void* context, bool repeat);
 void removeTimer(EventListener* listener, void* context);
 void removeTimerByID(unsigned int id);

@@ -48,17 +48,6 @@ const ArrayField* findArray(const Body* b, uint32_t id) {
   return b ? findNode(b->arrays, id) : nullptr;
 }
 
-// The nested message's encoding; false (with an "ERROR:" line) when it cannot be encoded.
-bool encodeNested(const message& m, Bytes& out) {
-  out.clear();
-  if (m.flatten(out) && out.size() <= kMaxWireLength)
-    return true;
-  if (out.size() > kMaxWireLength)
-    kestel::logf("ERROR: nested message of ", out.size(), " bytes is too long to encode");
-  out.clear();
-  return false;
-}
-
 } // namespace
 
 // ---- lifecycle ----------------------------------------------------------------------------------
@@ -106,17 +95,16 @@ message message::fromBytes(std::span<const uint8_t> bytes, bool* ok) {
   return m;
 }
 
-// Copy on write: a shared (or the empty) body is copied before the first change.
-Body& message::mut() {
+// Copy on write (mut() in MessageBody.h): a shared or the empty body is copied before the first
+// change.
+Body& message::detach() {
   if (!body_) {
-    body_ = new Body;
+    body_ = Body::withRoom(detail::kFreshRoom);
     return *body_;
   }
-  if (body_->refs >= 2) {
-    Body* copy = new Body(*body_);
-    --body_->refs;
-    body_ = copy;
-  }
+  Body* copy = new Body(*body_);
+  --body_->refs;
+  body_ = copy;
   return *body_;
 }
 
@@ -236,6 +224,18 @@ std::vector<message> message::get(message_array_id id) const {
   return out;
 }
 
+void message::forEachElement(uint32_t fieldId, void (*call)(void*, const message&),
+                             void* fn) const {
+  const ArrayField* f = findArray(body_, storedId(fieldId));
+  if (!f)
+    return;
+  // f stays valid while the callback runs: it may not change this message (it gets a const one).
+  std::get<detail::PackedMessages>(f->value).forEach([&](std::span<const uint8_t> e) {
+    const message m(e.data(), e.size());
+    call(fn, m);
+  });
+}
+
 size_t message::countOf(uint32_t fieldId) const {
   const ArrayField* f = findArray(body_, storedId(fieldId));
   if (!f)
@@ -327,11 +327,15 @@ void message::set(raw_id id, std::vector<uint8_t> value) {
 }
 
 void message::set(message_id id, const message& value) {
-  Bytes encoded;
-  if (!encodeNested(value, encoded)) {
+  // Encoded before this message changes: value may be this very message.
+  const size_t bound = value.nestedBound();
+  Bytes encoded(bound == kNotNestable ? 0 : bound);
+  const size_t n = bound == kNotNestable ? kNotNestable : value.writeNested(encoded.data());
+  if (n == kNotNestable) {
     removeField(id.id());
     return;
   }
+  encoded.resize(n);
   scalarSlot<Bytes>(mut(), storedId(id.id())) = std::move(encoded);
 }
 
@@ -356,14 +360,50 @@ void message::set(raw_array_id id, std::vector<std::vector<uint8_t>> value) {
   arraySlot<std::vector<Bytes>>(mut(), storedId(id.id())) = std::move(value);
 }
 
+// Each element is encoded straight into the packed buffer, sized once for all of them; one that
+// cannot be encoded is stored empty.
 void message::set(message_array_id id, const std::vector<message>& value) {
-  detail::PackedMessages packed;
-  Bytes encoded;
-  for (const message& m : value) {
-    (void)encodeNested(m, encoded);
-    packed.push(encoded);
+  std::vector<size_t> bounds(value.size());
+  size_t total = 0;
+  for (size_t i = 0; i < value.size(); ++i) {
+    bounds[i] = value[i].nestedBound();
+    total += 2 + (bounds[i] == kNotNestable ? 0 : bounds[i]);
   }
+  detail::PackedMessages packed;
+  packed.count = uint32_t(value.size());
+  packed.wire.resize(total);
+  uint8_t* const start = packed.wire.data();
+  uint8_t* at = start;
+  for (size_t i = 0; i < value.size(); ++i) {
+    size_t n = bounds[i] == kNotNestable ? kNotNestable : value[i].writeNested(at + 2);
+    if (n == kNotNestable)
+      n = 0;
+    at[0] = uint8_t(n);
+    at[1] = uint8_t(n >> 8);
+    at += 2 + n;
+  }
+  packed.wire.resize(size_t(at - start));
   arraySlot<detail::PackedMessages>(mut(), storedId(id.id())) = std::move(packed);
+}
+
+void message::append(message_array_id id, const message& value) {
+  if (&value == this) { // encode before this message changes
+    const message copy = value;
+    append(id, copy);
+    return;
+  }
+  const size_t bound = value.nestedBound();
+  detail::PackedMessages& packed = arraySlot<detail::PackedMessages>(mut(), storedId(id.id()));
+  Bytes& wire = packed.wire;
+  const size_t at = wire.size();
+  wire.resize(at + 2 + (bound == kNotNestable ? 0 : bound));
+  size_t n = bound == kNotNestable ? kNotNestable : value.writeNested(wire.data() + at + 2);
+  if (n == kNotNestable)
+    n = 0;
+  wire[at] = uint8_t(n);
+  wire[at + 1] = uint8_t(n >> 8);
+  wire.resize(at + 2 + n);
+  ++packed.count;
 }
 
 // ---- removal ------------------------------------------------------------------------------------

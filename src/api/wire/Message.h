@@ -104,6 +104,14 @@ public:
   std::vector<addr6> get(addr6_array_id id) const;
   std::vector<std::string> get(string_array_id id) const;
   std::vector<message> get(message_array_id id) const;
+  // Decodes the elements of a message array one at a time, in order, and calls f(const message&)
+  // with each; nothing when absent. Cheaper than get() when the elements are read once: only one
+  // decoded element lives at a time.
+  template <typename F> void forEach(message_array_id id, F&& f) const {
+    forEachElement(
+        id.id(), [](void* fn, const message& m) { (*static_cast<F*>(fn))(m); },
+        static_cast<void*>(&f));
+  }
   std::vector<std::vector<uint8_t>> get(raw_array_id id) const;
   // Number of elements of an array field (0 when absent).
   template <uint32_t Tag>
@@ -128,6 +136,9 @@ public:
   void set(string_array_id id, std::vector<std::string> value);
   // Elements that cannot be encoded are logged ("ERROR:") and stored empty.
   void set(message_array_id id, const std::vector<message>& value);
+  // Appends one element to a message array, creating the array when absent; an element that
+  // cannot be encoded is logged ("ERROR:") and stored empty, as by set().
+  void append(message_array_id id, const message& value);
   void set(raw_array_id id, std::vector<std::vector<uint8_t>> value);
 
   // A writable reference to the value, creating it zero or empty when absent. Pins the body: every
@@ -190,7 +201,9 @@ public:
 
 private:
   size_t countOf(uint32_t fieldId) const;
+  void forEachElement(uint32_t fieldId, void (*call)(void*, const message&), void* fn) const;
   detail::Body& mut();
+  detail::Body& detach();
   detail::Body& pinned();
   static bool equalAt(const message& a, const message& b, int depth);
   void dumpAt(std::vector<std::string>& lines, const std::string& indent, int level,
@@ -198,7 +211,16 @@ private:
   bool parseCurrent(const uint8_t* data, size_t len);
   bool parseOlder(const uint8_t* data, size_t len);
   size_t encodedSize(uint32_t& oversized) const;
-  void writeTo(uint8_t* out) const;
+  size_t writeBound(uint32_t& oversized) const;
+  size_t listsSize(uint32_t& oversized) const;
+  // Writes the encoding (at most writeBound bytes) and returns its length.
+  size_t writeTo(uint8_t* out) const;
+  // Nesting: nestedBound is writeBound, or kNotNestable (logged as "ERROR:") when a field exceeds
+  // the wire limits; writeNested writes the encoding and returns its length, or kNotNestable
+  // (logged) when the whole exceeds 65535 bytes.
+  static constexpr size_t kNotNestable = ~size_t(0);
+  size_t nestedBound() const;
+  size_t writeNested(uint8_t* out) const;
 
   detail::Body* body_; // null: the shared empty body
 };

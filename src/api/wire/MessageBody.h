@@ -5,6 +5,9 @@
 #include "api/wire/Message.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 #include <forward_list>
 #include <memory>
 #include <new>
@@ -17,6 +20,9 @@ using Bytes = std::vector<uint8_t>;
 inline constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
 inline constexpr uint32_t kDeletedSlot = 0xFFFFFFFE;
 inline constexpr uint32_t kNoInlineBool = 0xFFFFFFFF;
+// Room behind a body that set() creates: the list nodes and the grown u32 table of a record of a
+// dozen u32 and a handful of strings, arrays and nested messages.
+inline constexpr size_t kFreshRoom = 512;
 
 // Room behind a body that a decode created: one allocation holds the body, the list nodes of the
 // fields decoded into it and its grown u32 table. Memory taken from here is never freed piece by
@@ -64,7 +70,8 @@ public:
   static constexpr uint32_t kInitialCapacity = 11;
 
   OpenTable() = default;
-  OpenTable(const OpenTable& other) : cap_(other.cap_), count_(other.count_), magic_(other.magic_) {
+  OpenTable(const OpenTable& other)
+      : cap_(other.cap_), count_(other.count_), limit_(other.limit_), magic_(other.magic_) {
     if (cap_ > kInitialCapacity) {
       heap_ = std::make_unique<Slot[]>(cap_);
       std::copy_n(other.slots_, cap_, heap_.get());
@@ -77,6 +84,8 @@ public:
   OpenTable& operator=(const OpenTable&) = delete;
 
   uint32_t count() const { return count_; }
+  // All slots in index order, live or not (an id of kEmptySlot or kDeletedSlot marks the others).
+  std::span<const Slot> slots() const { return {slots_, cap_}; }
   // Grown tables are taken from room while it lasts.
   void useRoom(NodeRoom* room) { room_ = room; }
 
@@ -89,14 +98,15 @@ public:
     return i == kNotFound ? nullptr : &slots_[i].value;
   }
 
-  // Inserts an id known to be absent, value-initialised.
-  V& insert(uint32_t id) {
+  // Inserts an id known to be absent, value-initialised. Out of line: it may set up or grow the
+  // table, which the lookups inlined into every setter should not carry.
+  [[gnu::noinline]] V& insert(uint32_t id) {
     if (!cap_) {
-      std::fill_n(inline_, kInitialCapacity, Slot{kEmptySlot, V{}});
       slots_ = inline_;
       setCapacity(kInitialCapacity);
+      clearSlots();
     }
-    if (count_ + 1 > cap_ / 2 + cap_ / 16)
+    if (count_ + 1 > limit_)
       grow();
     Slot& s = slots_[probeFree(id)];
     s.id = id;
@@ -122,7 +132,7 @@ public:
         tombstone = i;
       i = i + 1 == cap_ ? 0 : i + 1;
     } while (i != home);
-    if (count_ + 1 > cap_ / 2 + cap_ / 16)
+    if (count_ + 1 > limit_)
       return insert(id); // grows first, then probes the new table
     Slot& s = slots_[tombstone != kNotFound ? tombstone : i];
     s.id = id;
@@ -140,11 +150,14 @@ public:
     return true;
   }
 
-  // Visits live entries in slot order.
+  // Visits live entries in slot order, stopping after the last one.
   template <typename F> void forEach(F&& f) const {
-    for (uint32_t i = 0; i < cap_; ++i)
-      if (slots_[i].id < kDeletedSlot)
+    uint32_t left = count_;
+    for (uint32_t i = 0; left; ++i)
+      if (slots_[i].id < kDeletedSlot) {
         f(slots_[i].id, slots_[i].value);
+        --left;
+      }
   }
 
   // Removes every live entry for which pred(id) holds.
@@ -190,9 +203,28 @@ private:
     const uint64_t low = magic_ * id;
     return uint32_t((static_cast<unsigned __int128>(low) * cap_) >> 64);
   }
+  // Capacities are 11 times a power of two; their constants for homeOf are computed once, since
+  // a division on every new table costs as much as a dozen inserts.
+  static constexpr int kLevels = 29;
+  static constexpr std::array<uint64_t, kLevels> kMagic = [] {
+    std::array<uint64_t, kLevels> m{};
+    for (int k = 0; k < kLevels; ++k)
+      m[size_t(k)] = UINT64_MAX / (uint64_t(kInitialCapacity) << k) + 1;
+    return m;
+  }();
   void setCapacity(uint32_t cap) {
     cap_ = cap;
-    magic_ = UINT64_MAX / cap + 1;
+    limit_ = cap / 2 + cap / 16;
+    const int level = std::countr_zero(cap / kInitialCapacity);
+    magic_ = kMagic[size_t(level)];
+  }
+  // Marks every slot empty. u32 values of empty slots are never used (the encoder reads them but
+  // drops what it wrote), so one byte fill does.
+  void clearSlots() {
+    if constexpr (std::is_same_v<V, uint32_t>)
+      std::memset(static_cast<void*>(slots_), 0xFF, cap_ * sizeof(Slot));
+    else
+      std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
   }
 
   void grow() {
@@ -205,7 +237,7 @@ private:
       heap_ = std::make_unique_for_overwrite<Slot[]>(cap_);
       slots_ = heap_.get();
     }
-    std::fill_n(slots_, cap_, Slot{kEmptySlot, V{}});
+    clearSlots();
     for (uint32_t i = 0; i < oldCap; ++i)
       if (old[i].id < kDeletedSlot)
         slots_[probeFree(old[i].id)] = old[i];
@@ -214,6 +246,7 @@ private:
   Slot* slots_ = nullptr;
   uint32_t cap_ = 0; // 0 until the first insert
   uint32_t count_ = 0;
+  uint32_t limit_ = 0; // the most entries before the table grows: cap/2 + cap/16
   uint64_t magic_ = 0;
   std::unique_ptr<Slot[]> heap_; // null while the slots are inline or in room_
   NodeRoom* room_ = nullptr;
@@ -384,3 +417,15 @@ void dropOlderDuplicates(Body& b);
 inline uint32_t storedId(uint32_t id) { return id & ~kShortForm; }
 
 } // namespace nv::detail
+
+namespace nv {
+
+// The body to change: this one when nobody shares it, else a copy (detach). Inlined into every
+// setter.
+inline detail::Body& message::mut() {
+  if (body_ && body_->refs == 1) [[likely]]
+    return *body_;
+  return detach();
+}
+
+} // namespace nv

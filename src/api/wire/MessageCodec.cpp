@@ -71,8 +71,8 @@ size_t scalarWireSize(const ScalarField& f, uint32_t& oversized) {
   case 1:
     return 20;
   default: {
-    const size_t len = f.value.index() == 2 ? std::get<std::string>(f.value).size()
-                                            : std::get<Bytes>(f.value).size();
+    const size_t len = f.value.index() == 2 ? std::get_if<std::string>(&f.value)->size()
+                                            : std::get_if<Bytes>(&f.value)->size();
     checkLimit(len, f.id, oversized);
     return 4 + (len <= 255 ? 1 : 2) + len;
   }
@@ -83,20 +83,18 @@ size_t scalarWireSize(const ScalarField& f, uint32_t& oversized) {
 struct Out {
   uint8_t* p;
   void u8(uint8_t v) { *p++ = v; }
-  void u16(uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p += 2;
-  }
-  void u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      p[i] = uint8_t(v >> (8 * i));
-    p += 4;
-  }
-  void u64(uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-      p[i] = uint8_t(v >> (8 * i));
-    p += 8;
+  void u16(uint32_t v) { word(uint16_t(v)); }
+  void u32(uint32_t v) { word(v); }
+  void u64(uint64_t v) { word(v); }
+  // One whole-word store in little-endian order.
+  template <typename T> void word(T v) {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(p, &v, sizeof v);
+    } else {
+      for (size_t i = 0; i < sizeof v; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+    }
+    p += sizeof v;
   }
   void bytes(const void* data, size_t n) {
     if (n)
@@ -148,19 +146,19 @@ void writeScalar(Out& o, const ScalarField& f) {
   switch (f.value.index()) {
   case 0:
     o.u32(f.id);
-    o.u64(std::get<uint64_t>(f.value));
+    o.u64(*std::get_if<uint64_t>(&f.value));
     return;
   case 1:
     o.u32(f.id);
-    o.bytes(std::get<addr6>(f.value).data(), 16);
+    o.bytes(std::get_if<addr6>(&f.value)->data(), 16);
     return;
   case 2: {
-    const std::string& s = std::get<std::string>(f.value);
+    const std::string& s = *std::get_if<std::string>(&f.value);
     o.value(f.id, s.data(), s.size());
     return;
   }
   default: {
-    const Bytes& s = std::get<Bytes>(f.value);
+    const Bytes& s = *std::get_if<Bytes>(&f.value);
     o.value(f.id, s.data(), s.size());
   }
   }
@@ -211,26 +209,46 @@ size_t message::encodedSizeBound() const {
 // The exact encoded size; oversized gets the id of a field beyond the wire limits (else stays
 // 0xFFFFFFFF).
 size_t message::encodedSize(uint32_t& oversized) const {
-  oversized = kNoField;
+  size_t n = listsSize(oversized);
   if (!body_)
-    return 2;
+    return n;
   const Body& b = *body_;
-  size_t n = 2;
   n += 4 * (b.inlineBoolId != kNoInlineBool ? 1 : (b.bools ? b.bools->count() : 0));
   b.u32s.forEach([&](uint32_t, uint32_t v) { n += v <= 255 ? 5 : 8; });
-  for (const ScalarField& f : b.scalars)
+  return n;
+}
+
+// An upper bound of the encoded size that needs no pass over the u32 table (each u32 counted in
+// its long form); oversized as for encodedSize.
+size_t message::writeBound(uint32_t& oversized) const {
+  size_t n = listsSize(oversized);
+  if (!body_)
+    return n;
+  const Body& b = *body_;
+  n += 4 * (b.inlineBoolId != kNoInlineBool ? 1 : (b.bools ? b.bools->count() : 0));
+  // Eight bytes per u32 in the long form, and eight more that writeTo may touch beyond them.
+  return n + 8 * size_t(b.u32s.count()) + (b.u32s.slots().empty() ? 0 : 8);
+}
+
+// The magic and the exact size of the scalar and array lists.
+size_t message::listsSize(uint32_t& oversized) const {
+  oversized = kNoField;
+  size_t n = 2;
+  if (!body_)
+    return n;
+  for (const ScalarField& f : body_->scalars)
     n += scalarWireSize(f, oversized);
-  for (const ArrayField& f : b.arrays)
+  for (const ArrayField& f : body_->arrays)
     n += arrayWireSize(f, oversized);
   return n;
 }
 
 // Routing fields lead so that a router can forward the message after reading its first fields.
-void message::writeTo(uint8_t* out) const {
+size_t message::writeTo(uint8_t* out) const {
   Out o{out};
   o.u16(kMagic);
   if (!body_)
-    return;
+    return 2;
   const Body& b = *body_;
   const ArrayField* to = routingField(b, kSysToId);
   const ArrayField* from = routingField(b, kSysFromId);
@@ -245,35 +263,39 @@ void message::writeTo(uint8_t* out) const {
     o.u32(b.inlineBoolId | (b.inlineBool ? kShortForm : 0));
   else if (b.bools)
     b.bools->forEach([&](uint32_t id, bool v) { o.u32(id | (v ? kShortForm : 0)); });
-  b.u32s.forEach([&](uint32_t id, uint32_t v) {
-    if (v <= 255) {
-      o.u32(id | kShortForm);
-      o.u8(uint8_t(v));
-    } else {
-      o.u32(id);
-      o.u32(v);
-    }
-  });
+  // Without a branch per slot: each slot is written as id and four value bytes, and the cursor
+  // moves past live slots only, by 5 bytes (short form) or 8. writeBound leaves room for the
+  // bytes written beyond the last live slot.
+  for (const auto& slot : b.u32s.slots()) {
+    const bool small = slot.value <= 255;
+    o.word(slot.id | (small ? kShortForm : 0));
+    o.word(slot.value);
+    o.p -= slot.id < detail::kDeletedSlot ? (small ? 3 : 0) : 8;
+  }
   for (const ScalarField& f : b.scalars)
     writeScalar(o, f);
+  return size_t(o.p - out);
 }
 
+// One pass: the vector is sized to a bound, written, and cut to the bytes written.
 bool message::flatten(std::vector<uint8_t>& out) const {
   uint32_t oversized = kNoField;
-  const size_t n = encodedSize(oversized);
+  const size_t bound = writeBound(oversized);
   if (oversized != kNoField) {
     logOversized(oversized);
     return false;
   }
   const size_t start = out.size();
-  out.resize(start + n);
-  writeTo(out.data() + start);
+  out.resize(start + bound);
+  out.resize(start + writeTo(out.data() + start));
   return true;
 }
 
+// A buffer smaller than the bound is written through a scratch buffer of the bound's size.
 size_t message::flatten(uint8_t* buf, size_t& capacity) const {
   uint32_t oversized = kNoField;
-  const size_t n = encodedSize(oversized);
+  const size_t bound = writeBound(oversized);
+  const size_t n = bound <= capacity ? 0 : encodedSize(oversized);
   if (oversized != kNoField) {
     logOversized(oversized);
     capacity = 0;
@@ -284,9 +306,32 @@ size_t message::flatten(uint8_t* buf, size_t& capacity) const {
     capacity = 0;
     return 0;
   }
-  writeTo(buf);
-  capacity = n;
+  if (bound <= capacity) {
+    capacity = writeTo(buf);
+  } else {
+    std::vector<uint8_t> scratch(bound);
+    capacity = writeTo(scratch.data());
+    std::memcpy(buf, scratch.data(), capacity);
+  }
+  return capacity;
+}
+
+size_t message::nestedBound() const {
+  uint32_t oversized = kNoField;
+  const size_t n = writeBound(oversized);
+  if (oversized != kNoField) {
+    logOversized(oversized);
+    return kNotNestable;
+  }
   return n;
+}
+
+size_t message::writeNested(uint8_t* out) const {
+  const size_t n = writeTo(out);
+  if (n <= kMaxWireLength)
+    return n;
+  kestel::logf("ERROR: nested message of ", n, " bytes is too long to encode");
+  return kNotNestable;
 }
 
 // ---- decoding -----------------------------------------------------------------------------------
@@ -305,67 +350,14 @@ template <typename T> T loadLe(const uint8_t* p) {
   return v;
 }
 
-// Bounds-checked little-endian reads for the decoder's inner loop: each read checks the remaining
-// length first and on failure returns false without moving. Words are loaded whole rather than
-// byte by byte.
-class Reader {
-public:
-  Reader(const uint8_t* data, size_t len) : p_(data), end_(data + len) {}
-
-  size_t remaining() const { return size_t(end_ - p_); }
-  bool atEnd() const { return p_ == end_; }
-  const uint8_t* here() const { return p_; }
-
-  [[nodiscard]] bool u8(uint8_t& out) {
-    if (p_ == end_)
-      return false;
-    out = *p_++;
-    return true;
-  }
-  [[nodiscard]] bool u16le(uint16_t& out) { return word(out); }
-  [[nodiscard]] bool u32le(uint32_t& out) { return word(out); }
-  [[nodiscard]] bool u64le(uint64_t& out) { return word(out); }
-  [[nodiscard]] bool span(size_t n, kestel::ByteSpan& out) {
-    if (n > remaining())
-      return false;
-    out = kestel::ByteSpan(p_, n);
-    p_ += n;
-    return true;
-  }
-  [[nodiscard]] bool copy(void* out, size_t n) {
-    if (n > remaining())
-      return false;
-    if (n)
-      std::memcpy(out, p_, n);
-    p_ += n;
-    return true;
-  }
-  [[nodiscard]] bool skip(size_t n) {
-    if (n > remaining())
-      return false;
-    p_ += n;
-    return true;
-  }
-
-private:
-  template <typename T> bool word(T& out) {
-    if (sizeof(T) > remaining())
-      return false;
-    out = loadLe<T>(p_);
-    p_ += sizeof(T);
-    return true;
-  }
-
-  const uint8_t* p_;
-  const uint8_t* end_;
-};
+using kestel::ByteReader;
 
 // Appends decoded fields to a body. Scalars and arrays are pushed without looking for an earlier
 // field of the same id; the caller drops the older duplicates once at the end, which keeps a
 // message of many fields linear to decode.
 class Decoder {
 public:
-  Decoder(Body& b, Reader& in) : b_(b), in_(in) {}
+  Decoder(Body& b, ByteReader& in) : b_(b), in_(in) {}
 
   bool field(uint32_t wireId) {
     const uint32_t id = wireId & ~kShortForm;
@@ -513,7 +505,7 @@ private:
   bool messageArray(uint32_t id, size_t count) {
     if (count * 2 > in_.remaining())
       return false;
-    const uint8_t* start = in_.here();
+    const uint8_t* start = in_.rest().data();
     for (size_t i = 0; i < count; ++i) {
       uint16_t len = 0;
       if (!in_.u16le(len) || !in_.skip(len))
@@ -521,13 +513,13 @@ private:
     }
     detail::PackedMessages v;
     v.count = uint32_t(count);
-    v.wire.assign(start, in_.here());
+    v.wire.assign(start, in_.rest().data());
     b_.arrays.emplace_front(id, std::move(v));
     return true;
   }
 
   Body& b_;
-  Reader& in_;
+  ByteReader& in_;
 };
 
 // Older record format: namespace selector in bits 24 to 27 of the record's key.
@@ -538,7 +530,7 @@ uint32_t olderKey(uint32_t key) {
   return (ns << 16) | (key & 0xFFFF);
 }
 
-bool olderRecord(Decoder& d, Reader& in) {
+bool olderRecord(Decoder& d, ByteReader& in) {
   static constexpr uint32_t tags[] = {kTagBool, kTagU32, kTagString, kTagRaw, kTagMessage};
   uint8_t type = 0;
   uint32_t key = 0;
@@ -567,6 +559,16 @@ bool olderRecord(Decoder& d, Reader& in) {
 }
 
 template <typename List> void dropOlder(List& list) {
+  // Most lists hold distinct ids, which one pass over a 64-bit sieve of id hashes proves.
+  uint64_t sieve = 0;
+  bool distinct = true;
+  for (auto it = list.begin(); it != list.end() && distinct; ++it) {
+    const uint64_t bit = uint64_t(1) << ((it->id * 0x9E3779B1u) >> 26);
+    distinct = (sieve & bit) == 0;
+    sieve |= bit;
+  }
+  if (distinct)
+    return;
   constexpr size_t kSmall = 16;
   uint32_t small[kSmall];
   size_t n = 0;
@@ -612,7 +614,7 @@ bool message::parse(const uint8_t* data, size_t len) {
   Body& b = mut();
   if (len == 0)
     return true;
-  Reader in(data, len);
+  ByteReader in(data, len);
   uint16_t first = 0;
   if (!in.u16le(first))
     return false;
@@ -631,7 +633,7 @@ bool message::parse(const uint8_t* data, size_t len) {
 
 bool message::parseOlder(const uint8_t* data, size_t len) {
   Body& b = mut();
-  Reader in(data, len);
+  ByteReader in(data, len);
   uint16_t records = 0;
   if (!in.u16le(records))
     return false;

@@ -1,5 +1,6 @@
 #include "api/wire/Vocabulary.h"
 
+#include "util/Assert.h"
 #include "util/Log.h"
 
 #include <cstdio>
@@ -162,10 +163,13 @@ std::string getErrorDescription(unsigned int code, const std::string& text) {
   return e ? e->description : "action failed";
 }
 
-MessageBoxSink* setMessageBoxSink(MessageBoxSink* sink) {
-  MessageBoxSink* previous = gSink == &gLogSink ? nullptr : gSink;
-  gSink = sink ? sink : &gLogSink;
-  return previous;
+MessageBoxScope::MessageBoxScope(MessageBoxSink& sink) : sink_(&sink), previous_(gSink) {
+  gSink = sink_;
+}
+
+MessageBoxScope::~MessageBoxScope() {
+  KESTEL_ASSERT(gSink == sink_, "api/wire/message-box"); // scopes ended out of order
+  gSink = previous_;
 }
 
 void showError(const std::string& what, const nv::message& reply) {

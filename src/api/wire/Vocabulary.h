@@ -134,9 +134,20 @@ public:
   virtual void showMessageBox(const std::string& title, const std::string& text) = 0;
 };
 
-// Installs a sink (null restores the default, which writes the box to the log stream) and
-// returns the previous one. The caller keeps the sink alive while it is installed.
-MessageBoxSink* setMessageBoxSink(MessageBoxSink* sink);
+// Sends message boxes to `sink` for the scope's lifetime (the caller keeps it alive), then to the
+// enclosing scope's sink again; scopes must end in reverse order (asserted). Outside every scope
+// boxes are written to the log stream.
+class MessageBoxScope {
+public:
+  explicit MessageBoxScope(MessageBoxSink& sink);
+  ~MessageBoxScope();
+  MessageBoxScope(const MessageBoxScope&) = delete;
+  MessageBoxScope& operator=(const MessageBoxScope&) = delete;
+
+private:
+  MessageBoxSink* sink_;
+  MessageBoxSink* previous_;
+};
 
 // The title of every error box.
 inline constexpr const char* kErrorBoxTitle = "Nimbalux Kestel Error";

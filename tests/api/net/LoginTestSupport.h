@@ -4,7 +4,7 @@
 #pragma once
 
 #include "api/net/IConnection.h"
-#include "api/net/LoginExchange.h"
+#include "api/net/LoginMessages.h"
 #include "api/wire/Message.h"
 #include "crypto/SessionCipher.h"
 #include "support/Hex.h"

@@ -57,7 +57,7 @@ TEST_F(LooperLoginTest, SecureSessionFromCreateProxy) {
   EXPECT_FALSE(isError(reply));
   EXPECT_EQ("green", reply.get(nv::string_id(24)));
   EXPECT_EQ(0x7u, reply.get(nv::u32_id(39)));
-  EXPECT_EQ(SecureSession::LoggedIn, session->state());
+  EXPECT_EQ(SecureSession::State::LoggedIn, session->state());
 
   // Idle: the global handler probes, the router answers, the connection stays.
   reactor.advance(20000);
@@ -65,7 +65,7 @@ TEST_F(LooperLoginTest, SecureSessionFromCreateProxy) {
     reactor.runOnce(5); // the probe goes out and the router's answer comes back
   reactor.advance(10000);
   EXPECT_TRUE(connection->isUp());
-  EXPECT_EQ(SecureSession::LoggedIn, session->state());
+  EXPECT_EQ(SecureSession::State::LoggedIn, session->state());
 }
 
 TEST_F(LooperLoginTest, LegacySessionInstalledWithSetSession) {

@@ -5,6 +5,7 @@
 #include "api/net/Events.h"
 #include "api/net/IConnection.h"
 #include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
 #include "api/net/Timers.h"
 #include "support/Constants.h"
 #include "util/Bytes.h"
@@ -27,18 +28,11 @@ inline bool runUntil(PollReactor& reactor, const std::function<bool()>& done) {
   return done();
 }
 
-// Installs a manual-clock reactor for the test and resets the process-wide services around it.
+// Installs a manual-clock reactor, with a timer service of its own, for the test.
 class ReactorTest : public ::testing::Test {
 protected:
-  ReactorTest() {
-    setCurrentReactor(&reactor);
-    resetTimerService();
-  }
-  ~ReactorTest() override {
-    resetTimerService();
-    setCurrentReactor(nullptr);
-  }
   PollReactor reactor{PollReactor::Clock::Manual};
+  ReactorScope scope{reactor};
 };
 
 // Collects everything a channel receives, and the channel byte of every chunk.

@@ -23,9 +23,9 @@ class LoginRecorder final : public EventListener {
 public:
   void onEvent(Event& event) override {
     if (auto* e = static_cast<LoginResultEvent*>(event.cast(kLoginResultEventInterface)))
-      results.emplace_back(e->first(), e->second());
+      results.push_back(e->failure());
   }
-  std::vector<std::pair<bool, bool>> results;
+  std::vector<LoginFailure> results;
 };
 
 nv::message request(std::vector<uint32_t> to, uint32_t seq) {
@@ -75,7 +75,7 @@ public:
     startLogin();
     answerChallenge();
     sendProof();
-    ASSERT_EQ(SecureSession::LoggedIn, session->state());
+    ASSERT_EQ(SecureSession::State::LoggedIn, session->state());
   }
 
   PollReactor reactor{PollReactor::Clock::Manual};
@@ -94,11 +94,11 @@ public:
 
 TEST_F(SecureSessionTest, QueuesUntilTheProofThenSendsInOrder) {
   startLogin();
-  EXPECT_EQ(SecureSession::ChallengeSent, session->state());
+  EXPECT_EQ(SecureSession::State::ChallengeSent, session->state());
   for (uint32_t i = 0; i < 3; ++i)
     session->post(request({4}, i));
   answerChallenge();
-  EXPECT_EQ(SecureSession::ResponseSent, session->state());
+  EXPECT_EQ(SecureSession::State::ResponseSent, session->state());
   EXPECT_EQ(24u, response.size());
   EXPECT_TRUE(connection->sent.empty());
   sendProof();
@@ -145,9 +145,9 @@ TEST_F(SecureSessionTest, RefusalsGoToTheLoginListener) {
   answerChallenge();
   EXPECT_FALSE(router->checkResponse(response));
   connection->deliver(6, asBytes("S=" + std::string(40, '0')));
-  EXPECT_EQ(SecureSession::Refused, session->state());
+  EXPECT_EQ(SecureSession::State::Refused, session->state());
   ASSERT_EQ(1u, listener->results.size());
-  EXPECT_EQ(std::make_pair(false, false), listener->results[0]);
+  EXPECT_EQ(LoginFailure::WrongProof, listener->results[0]);
   session->post(request({4}, 2));
   EXPECT_TRUE(connection->sent.empty()); // nothing reaches a router that failed its proof
   connection->deliver(6, Bytes(40, 1));
@@ -160,8 +160,8 @@ TEST_F(SecureSessionTest, ASilentRouterTimesOutAfterThreeSeconds) {
   EXPECT_TRUE(listener->results.empty());
   reactor.advance(1);
   ASSERT_EQ(1u, listener->results.size());
-  EXPECT_EQ(std::make_pair(false, true), listener->results[0]);
-  EXPECT_EQ(SecureSession::Refused, session->state());
+  EXPECT_EQ(LoginFailure::NoChallenge, listener->results[0]);
+  EXPECT_EQ(SecureSession::State::Refused, session->state());
   EXPECT_FALSE(connection->isClosed());
 }
 
@@ -283,7 +283,7 @@ TEST_F(SecureSessionTest, DescribeAndAdoptHandOverTheSession) {
   partial.remove(nv::raw_id{3});
   EXPECT_FALSE(adopted->adopt(partial));
   ASSERT_TRUE(adopted->adopt(description));
-  EXPECT_EQ(SecureSession::LoggedIn, adopted->state());
+  EXPECT_EQ(SecureSession::State::LoggedIn, adopted->state());
   EXPECT_EQ(3u, adopted->agentId());
   adopted->post(request({4}, 8));
   nv::message sent = frames->open(other->take());

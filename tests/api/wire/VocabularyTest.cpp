@@ -79,16 +79,17 @@ public:
 
 TEST(Vocabulary, ShowErrorFormatsDescriptionAndCode) {
   RecordingBox box;
-  setMessageBoxSink(&box);
   nv::message reply;
-  showError("Could not enable Safe Mode", reply); // not an error: nothing shown
-  reply.set(SYS_STATUS, STATUS_ERROR);
-  reply.set(SYS_ERRNO, ERROR_NOTALLOWED);
-  showError("Could not enable Safe Mode", reply);
-  reply.set(SYS_ERRSTR, "in use");
-  showError("Couldn't change ether1", reply);
-  showError(std::string(600, 'w'), reply);
-  EXPECT_EQ(setMessageBoxSink(nullptr), &box);
+  {
+    MessageBoxScope scope(box);
+    showError("Could not enable Safe Mode", reply); // not an error: nothing shown
+    reply.set(SYS_STATUS, STATUS_ERROR);
+    reply.set(SYS_ERRNO, ERROR_NOTALLOWED);
+    showError("Could not enable Safe Mode", reply);
+    reply.set(SYS_ERRSTR, "in use");
+    showError("Couldn't change ether1", reply);
+    showError(std::string(600, 'w'), reply);
+  }
   ASSERT_EQ(box.shown.size(), 3u);
   EXPECT_EQ(box.shown[0], "Nimbalux Kestel Error|Could not enable Safe Mode - not permitted (9)");
   EXPECT_EQ(box.shown[1], "Nimbalux Kestel Error|Couldn't change ether1 - in use (9)");

@@ -1,7 +1,8 @@
-// Building blocks of the secure login's key exchange: the password value, the challenge values,
-// the login name cut at "+", the response and expected proof from a shared secret, and the
-// derivation of the two 36-byte session keys. How the router chains them is fixed only for the
-// 33-byte challenge; these functions do exactly the fixed steps and cannot fail.
+// The cryptographic building blocks of the secure login: the password value, the challenge
+// values, the login name cut at "+", the key pair and shared secret on the curve, the response
+// and expected proof from a shared secret, and the two 36-byte session keys. Both ends of the
+// login (api/net LoginMessages) are made of these; they hold no state and only the curve step
+// fails, on a point the peer sent.
 #pragma once
 
 #include <array>
@@ -35,13 +36,20 @@ struct LoginResponse {
   std::string expectedProof;          // "S=" + 40 upper-case hex digits
 };
 
-// Steps 3 to 6 of the response: challenge values from the shared secret (the encoded point Z),
-// the router's challenge bytes and the client's public key bytes, then the RFC 2759 response
-// and authenticator response for the login name (cut at "+") and password.
+// The response once the shared secret is known: the peer challenge value from the shared secret
+// and the router's challenge bytes, the authenticator challenge value from the shared secret
+// and the client's public key bytes, then the RFC 2759 NT-Response and authenticator response
+// for the login name (cut at "+") and the MD4 password hash of `password`.
 LoginResponse loginResponse(std::span<const uint8_t> sharedSecret,
                             std::span<const uint8_t> routerChallenge,
                             std::span<const uint8_t> clientPublicKey, std::string_view login,
                             std::string_view password);
+// The same with the 16-byte password hash given instead of the password (the salted login puts
+// a hash of its secret there).
+LoginResponse loginResponseForHash(std::span<const uint8_t> sharedSecret,
+                                   std::span<const uint8_t> routerChallenge,
+                                   std::span<const uint8_t> clientPublicKey, std::string_view login,
+                                   std::span<const uint8_t> passwordHash);
 
 // True when the router's proof equals the expected text; the time taken does not depend on
 // where they differ.
@@ -57,20 +65,26 @@ struct DirectionKeys {
 // HKDF-SHA-1 (empty salt, empty info) to 36 bytes.
 DirectionKeys deriveDirectionKeys(std::span<const uint8_t> sharedSecret);
 
-// The client's side of the curve exchange: a clamped private scalar and its encoded public key.
-struct ClientKeyPair {
+// One end's side of the curve exchange: a clamped private scalar and its encoded public point
+// (the client's public key in its first challenge, the router's point in an unsalted challenge).
+struct KeyPair {
   ec::Scalar scalar;     // wiped by the destructor
-  ec::Encoded publicKey; // sent in the first challenge
-  ~ClientKeyPair() { secureWipe(scalar.data(), scalar.size()); }
+  ec::Encoded publicKey; // sent to the peer
+  KeyPair() = default;
+  KeyPair(const KeyPair&) = delete;
+  KeyPair& operator=(const KeyPair&) = delete;
+  KeyPair(KeyPair&&) = default;
+  KeyPair& operator=(KeyPair&&) = default;
+  ~KeyPair() { secureWipe(scalar.data(), scalar.size()); }
 };
 
 // Makes the key pair from 32 random bytes (random32()); asserts the length.
-ClientKeyPair makeClientKeyPair(std::span<const uint8_t> random);
+KeyPair makeKeyPair(std::span<const uint8_t> random);
 
-// The shared secret: the 33-byte encoding of scalar x W for the router's point W. Fails when the
-// router's bytes are not a valid point (length, prefix, range, not on the curve, order two) or
-// the product is the point at infinity (a small-order point).
+// The shared secret: the 33-byte encoding of scalar x P for the peer's point P. Fails when the
+// peer's bytes do not pass the curve's validity test (length, prefix, range, on the curve, not
+// of small order).
 [[nodiscard]] Expected<SecureBytes> sharedSecret(const ec::Scalar& scalar,
-                                                 std::span<const uint8_t> routerPoint);
+                                                 std::span<const uint8_t> peerPoint);
 
 } // namespace kestel

@@ -1,4 +1,4 @@
-#include "crypto/LoginExchange.h"
+#include "crypto/LoginCrypto.h"
 
 #include <algorithm>
 
@@ -50,12 +50,19 @@ LoginResponse loginResponse(std::span<const uint8_t> sharedSecret,
                             std::span<const uint8_t> routerChallenge,
                             std::span<const uint8_t> clientPublicKey, std::string_view login,
                             std::string_view password) {
+  return loginResponseForHash(sharedSecret, routerChallenge, clientPublicKey, login,
+                              ntPasswordHash(password));
+}
+
+LoginResponse loginResponseForHash(std::span<const uint8_t> sharedSecret,
+                                   std::span<const uint8_t> routerChallenge,
+                                   std::span<const uint8_t> clientPublicKey, std::string_view login,
+                                   std::span<const uint8_t> passwordHash) {
   const auto peer = challengeValue(sharedSecret, routerChallenge, ChallengeSide::Peer);
   const auto authenticator =
       challengeValue(sharedSecret, clientPublicKey, ChallengeSide::Authenticator);
   const std::string_view user = loginUserName(login);
   const ChallengeHash challenge = challengeHash(peer, authenticator, user);
-  const SecureBytes passwordHash = ntPasswordHash(password);
   LoginResponse out;
   out.ntResponse = challengeResponse(challenge, passwordHash);
   out.expectedProof =
@@ -67,9 +74,9 @@ bool proofMatches(std::string_view expectedProof, std::span<const uint8_t> route
   return constantTimeEqual(asBytes(expectedProof), routerProof);
 }
 
-ClientKeyPair makeClientKeyPair(std::span<const uint8_t> random) {
-  KESTEL_ASSERT(random.size() == 32, "crypto/loginexchange");
-  ClientKeyPair pair;
+KeyPair makeKeyPair(std::span<const uint8_t> random) {
+  KESTEL_ASSERT(random.size() == 32, "crypto/logincrypto");
+  KeyPair pair;
   ec::Scalar raw;
   std::copy(random.begin(), random.end(), raw.begin());
   pair.scalar = ec::clampScalar(raw);
@@ -77,13 +84,13 @@ ClientKeyPair makeClientKeyPair(std::span<const uint8_t> random) {
   auto encoded = ec::encodePoint(ec::mul(pair.scalar, ec::basePoint()));
   // A clamped scalar is a multiple of 8 in [2^254, 2^255), never a multiple of the base point's
   // odd order (about 2^252), so the public key is never infinity.
-  KESTEL_ASSERT(encoded.ok(), "crypto/loginexchange");
+  KESTEL_ASSERT(encoded.ok(), "crypto/logincrypto");
   pair.publicKey = *encoded;
   return pair;
 }
 
-Expected<SecureBytes> sharedSecret(const ec::Scalar& scalar, std::span<const uint8_t> routerPoint) {
-  auto point = ec::decodePoint(routerPoint);
+Expected<SecureBytes> sharedSecret(const ec::Scalar& scalar, std::span<const uint8_t> peerPoint) {
+  auto point = ec::decodePoint(peerPoint);
   if (!point.ok())
     return point.error();
   ec::Point z = ec::mul(scalar, *point);
@@ -100,7 +107,7 @@ DirectionKeys deriveDirectionKeys(std::span<const uint8_t> sharedSecret) {
   auto expand = [&](KeyDirection direction) {
     SecureBytes start = asymmetricStartKey(sharedSecret, 20, direction, KeySide::Client);
     auto key = hkdf(Sha1(), {}, start, {}, 36);
-    KESTEL_ASSERT(key.ok(), "crypto/loginexchange"); // 36 bytes is always within HKDF's limit
+    KESTEL_ASSERT(key.ok(), "crypto/logincrypto"); // 36 bytes is always within HKDF's limit
     return std::move(key).value();
   };
   return DirectionKeys{expand(KeyDirection::Receive), expand(KeyDirection::Send)};

@@ -1,17 +1,17 @@
-// The key exchange of the secure login, both ends of it: the client's object (first challenge,
+// The messages of the secure login, both ends of them: the client's object (first challenge,
 // response to the router's challenge, check of the router's proof) and the router's object that
-// the simulator runs. The exchange is documented in docs/protocol-login.md; both ends are built
-// from the same functions here so that they cannot drift apart.
+// the simulator runs. The exchange is documented in docs/protocol-login.md; both ends chain the
+// crypto layer's building blocks (crypto/LoginCrypto.h), so that they cannot drift apart.
 //
 // Messages on channel 6: client -> router: public key (33) | user name | 0; router -> client:
 // point (33) or point (33) | salt (16); client -> router: NT-Response (24); router -> client:
 // "S=" and 40 upper-case hex digits (42 bytes).
 #pragma once
 
-#include "api/net/LoginCurve.h"
-#include "crypto/LoginExchange.h"
+#include "crypto/LoginCrypto.h"
 #include "crypto/Secure.h"
 #include "util/Bytes.h"
+#include "util/Expected.h"
 
 #include <array>
 #include <optional>
@@ -20,6 +20,8 @@
 
 namespace kestel::login {
 
+inline constexpr size_t kPointLength = ec::kEncodedLength;
+inline constexpr size_t kScalarLength = 32;
 inline constexpr size_t kSaltLength = 16;
 inline constexpr size_t kResponseLength = 24;
 inline constexpr size_t kProofLength = 42;
@@ -39,7 +41,7 @@ SessionKeys deriveKeys(ByteSpan secret, Side side);
 struct Verifier {
   std::array<uint8_t, kSaltLength> salt{};
   std::array<uint8_t, 32> w0{};
-  Encoded L{};
+  ec::Encoded L{};
 };
 // Makes the verifier the router stores for a salted user.
 Verifier makeVerifier(std::string_view user, std::string_view password,
@@ -58,25 +60,26 @@ public:
 
   // The public key bytes, then the user name and a zero byte.
   Bytes firstChallenge() const;
-  // The response to the router's challenge; nullopt for a challenge that yields none (length
-  // neither 33 nor 49, an invalid point, a degenerate result).
-  std::optional<Bytes> respond(ByteSpan challenge);
+  // The response to the router's challenge, or why the challenge yields none (length neither
+  // 33 nor 49, a point that fails the curve's validity test, a product at infinity).
+  Expected<Bytes> respond(ByteSpan challenge);
   // The keys of the last successful respond().
   const SessionKeys& keys() const { return keys_; }
   // True when `proof` is exactly the expected proof text (compared in constant time).
   bool acceptProof(ByteSpan proof) const;
 
 private:
+  // The 32-byte secret of a 49-byte (salted) challenge.
+  Expected<SecureBytes> saltedSecret(ByteSpan challenge) const;
+
   std::string user_;
   std::string password_;
-  std::array<uint8_t, kScalarLength> scalar_{};
-  Encoded publicKey_{};
+  KeyPair keyPair_;
   std::string expectedProof_;
   SessionKeys keys_;
 };
 
-// ---- The router's end (simulator)
-// ----------------------------------------------------------------
+// ---- The router's end (simulator) -------------------------------------------------------------
 
 struct RouterUser {
   std::string name;
@@ -91,7 +94,6 @@ public:
   // real users) and ends with a refusal. `random` gives the router's private scalar.
   RouterExchange(const RouterUser* user, const RouterUser& decoy,
                  std::span<const uint8_t, kScalarLength> random);
-  ~RouterExchange();
 
   // Parses the first challenge; the router's challenge, or nullopt when it is malformed.
   std::optional<Bytes> challenge(ByteSpan firstChallenge);
@@ -104,9 +106,9 @@ public:
 private:
   const RouterUser* user_;
   const RouterUser& decoy_;
-  std::array<uint8_t, kScalarLength> scalar_{};
+  KeyPair keyPair_;
   std::string login_;
-  Encoded clientKey_{};
+  ec::Encoded clientKey_{};
   Bytes challenge_;
   SecureBytes secret_;
   SessionKeys keys_;
