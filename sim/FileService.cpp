@@ -121,7 +121,8 @@ Expected<void> FileService::load(const std::string& routerVersion) {
 void FileService::rebuildIndex() {
   index_.clear();
   for (ServedFile& f : files_) {
-    uint32_t crc = static_cast<uint32_t>(crc32(0, f.plain.data(), static_cast<uInt>(f.plain.size())));
+    uint32_t crc =
+        static_cast<uint32_t>(crc32(0, f.plain.data(), static_cast<uInt>(f.plain.size())));
     f.crc = options_.bumped.count(f.name) ? crc + 1 : crc;
     index_ += "{\"name\":\"" + f.name + "\",\"size\":" + std::to_string(f.plain.size()) +
               ",\"crc\":" + std::to_string(f.crc);
@@ -248,9 +249,8 @@ private:
 
 void FileService::install(RouterLogin& login, SimServer& server) {
   login.addHandler({2, 2}, [this](const RouterRequest& r) { return handle(r.message); });
-  server.registerChannel(kRawChannel, [this](SimConnection&) {
-    return std::make_unique<StreamChannel>(*this);
-  });
+  server.registerChannel(kRawChannel,
+                         [this](SimConnection&) { return std::make_unique<StreamChannel>(*this); });
 }
 
 int applyFileOption(FileServiceOptions& options, int argc, char** argv, int i) {

@@ -18,12 +18,12 @@
 namespace kestel::sim {
 
 struct FileServiceOptions {
-  std::string sampleDir;         // the documents and skins; empty: the built-in sample folder
-  bool noIndex = false;          // "list" is missing (error code 2)
-  bool corruptGzip = false;      // compressed files carry a broken deflate stream
-  bool slowFiles = false;        // pieces of at most 256 bytes
-  unsigned scale = 1;            // 1: the sample; N: N-1 generated documents added
-  std::set<std::string> bumped;  // names whose announced checksum value is changed
+  std::string sampleDir;        // the documents and skins; empty: the built-in sample folder
+  bool noIndex = false;         // "list" is missing (error code 2)
+  bool corruptGzip = false;     // compressed files carry a broken deflate stream
+  bool slowFiles = false;       // pieces of at most 256 bytes
+  unsigned scale = 1;           // 1: the sample; N: N-1 generated documents added
+  std::set<std::string> bumped; // names whose announced checksum value is changed
 };
 
 struct ServedFile {

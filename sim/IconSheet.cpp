@@ -61,7 +61,8 @@ Bytes makeIconSheet(unsigned size, unsigned count) {
   Bytes header;
   put32(header, width);
   put32(header, size);
-  header.insert(header.end(), {8, 6, 0, 0, 0}); // 8 bits, RGBA, deflate, no filter set, no interlace
+  header.insert(header.end(),
+                {8, 6, 0, 0, 0}); // 8 bits, RGBA, deflate, no filter set, no interlace
   chunk(out, "IHDR", header);
   uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
   Bytes packed(packedSize);

@@ -103,8 +103,7 @@ void DescriptorCache::writeRecord(const IndexEntry& entry) {
   PartFile record;
   std::string text = std::to_string(entry.crc) + "\n";
   if (!record.open(recordPath(entry)) ||
-      !record.write(reinterpret_cast<const uint8_t*>(text.data()), text.size()) ||
-      !record.commit())
+      !record.write(reinterpret_cast<const uint8_t*>(text.data()), text.size()) || !record.commit())
     logf("could not write ", recordPath(entry));
 }
 

@@ -25,7 +25,8 @@ std::string formatRate(uint64_t rate) {
     std::snprintf(buf, sizeof buf, " at %u.%02u kbps", unsigned(rate >> 10),
                   unsigned((rate & 1023) * 100 >> 10));
   else
-    std::snprintf(buf, sizeof buf, " at %llu.%02u Mbps", static_cast<unsigned long long>(rate >> 20),
+    std::snprintf(buf, sizeof buf, " at %llu.%02u Mbps",
+                  static_cast<unsigned long long>(rate >> 20),
                   unsigned((rate & 1048575) * 100 >> 20));
   return buf;
 }

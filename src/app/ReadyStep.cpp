@@ -43,8 +43,8 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
     return fail(kNeedsNewerClient);
   }
   skinName_ = outcome.reply.get(kLoginReplySkin);
-  port_ = std::make_unique<SessionRequestPort>(
-      reactor_, [this](const nv::message& m) { connect_->post(m); });
+  port_ = std::make_unique<SessionRequestPort>(reactor_,
+                                               [this](const nv::message& m) { connect_->post(m); });
   connect_->setDeliver([this](const nv::message& m) { port_->deliver(m); });
   cache_ = makeRef<DescriptorCache>(request_.appData);
   if (!request_.explicitFiles.empty())

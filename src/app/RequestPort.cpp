@@ -34,8 +34,7 @@ uint32_t SessionRequestPort::request(const std::vector<uint32_t>& to, uint32_t c
   return id;
 }
 
-void SessionRequestPort::send(const std::vector<uint32_t>& to, uint32_t command,
-                              nv::message body) {
+void SessionRequestPort::send(const std::vector<uint32_t>& to, uint32_t command, nv::message body) {
   body.set(SYS_TO, to);
   body.set(SYS_FROM, std::vector<uint32_t>{kLocalHandlerId});
   body.set(SYS_CMD, command);

@@ -3,13 +3,13 @@
 // raw channel, the skin, the version gate, every failure the router can cause, and a disk that
 // fills up mid-download. The simulator's own files are the oracle for the cached bytes.
 #include "app/ReadyStep.h"
-#include "support/ModelFixture.h"
 #include "gen/Service.h"
 #include "gen/Skin.h"
 #include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 #include "support/Constants.h"
+#include "support/ModelFixture.h"
 #include "util/Log.h"
 
 #include "CacheTestSupport.h"
@@ -47,9 +47,7 @@ public:
     files.install(login, server);
   }
 
-  bool drive(const std::function<bool()>& done) {
-    return drive(done, 1);
-  }
+  bool drive(const std::function<bool()>& done) { return drive(done, 1); }
   bool drive(const std::function<bool()>& done, int64_t stepMs) {
     auto limit = std::chrono::steady_clock::now() + test::kRealTimeLimit;
     while (!done() && std::chrono::steady_clock::now() < limit) {
@@ -107,8 +105,8 @@ public:
   CaptureLogSink log;
 };
 
-const std::vector<std::string> kAllFiles = {"nimblux.jg",  "ipv6.jg",     "tools.jg",
-                                            "icons.png", "icons24.png", "icons32.png"};
+const std::vector<std::string> kAllFiles = {"nimblux.jg", "ipv6.jg",     "tools.jg",
+                                            "icons.png",  "icons24.png", "icons32.png"};
 
 TEST_F(DescriptorDownloadTest, ColdThenWarmThenOneChangedFile) {
   serve();
@@ -174,7 +172,7 @@ TEST_F(DescriptorDownloadTest, VersionGate) {
   struct Case {
     const char* required;
     bool refused;
-  } cases[] = {{"", false}, {"3.43", false}, {"3.43rc1", false}, {"3.43.1", true},
+  } cases[] = {{"", false},    {"3.43", false},    {"3.43rc1", false}, {"3.43.1", true},
                {"3.44", true}, {"3.43test", true}, {"3.x", false}};
   serve();
   for (const Case& c : cases) {
