@@ -4,7 +4,9 @@
 #include "gen/Service.h"
 #include "util/Log.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace kestel {
@@ -166,6 +168,39 @@ void DescriptorCache::fail(std::string error) {
 void DescriptorCache::notify() {
   if (listener_)
     listener_();
+}
+
+bool DescriptorCache::adoptFolder(const std::string& folder) {
+  folder_ = folder;
+  entries_.clear();
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    bool png = name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0;
+    bool jg = name.size() > 3 && name.compare(name.size() - 3, 3, ".jg") == 0;
+    if ((png || jg) && isPlainFileName(name) && it->is_regular_file(ec))
+      names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return (a == kMainDocument) != (b == kMainDocument) ? a == kMainDocument : a < b;
+  });
+  for (const std::string& name : names) {
+    IndexEntry e;
+    e.name = name;
+    FILE* f = std::fopen(recordPath(e).c_str(), "r");
+    if (!f)
+      continue;
+    char line[16] = {};
+    size_t n = std::fread(line, 1, 15, f);
+    std::fclose(f);
+    if (!parseChecksumRecord(std::string_view(line, n), e.crc))
+      continue;
+    e.upToDate = true;
+    entries_.push_back(std::move(e));
+  }
+  return !entries_.empty() && entries_.front().name == kMainDocument;
 }
 
 bool DescriptorCache::load() {

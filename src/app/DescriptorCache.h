@@ -47,6 +47,10 @@ public:
   // rest into total().
   void decide();
   static const char* indexName() { return "list"; }
+  // Takes a cache folder written earlier, without any index: every ".jg" or ".png" file there
+  // whose checksum record is readable (so its download completed), the main document first.
+  // False when the main document is not among them.
+  bool adoptFolder(const std::string& folder);
   // Loads the main document, then the icon sheets' paths and every package document.
   [[nodiscard]] bool load();
   bool isIndexMissing() const { return indexMissing_; }

@@ -263,3 +263,51 @@ TEST_F(DescriptorDownloadTest, FullDiskLeavesThePreviousCacheUntouched) {
 
 } // namespace
 } // namespace kestel
+
+namespace kestel {
+namespace {
+
+// kestel-cli is built next to the tests: <build>/tests/app_tests and <build>/src/kestel-cli.
+std::string cliPath() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  std::string exe(buf, n > 0 ? size_t(n) : 0);
+  return exe.substr(0, exe.rfind('/')) + "/../src/kestel-cli";
+}
+
+std::string runCli(const std::string& home, const std::string& args) {
+  std::string command = "KESTEL_HOME='" + home + "' '" + cliPath() + "' " + args + " 2>&1";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+      out.append(buf, n);
+    out += "exit " + std::to_string(WEXITSTATUS(::pclose(p)));
+  }
+  return out;
+}
+
+TEST_F(DescriptorDownloadTest, CommandLineListsBrowsesOfflineAndClearsTheCache) {
+  if (!std::filesystem::exists(cliPath()))
+    GTEST_SKIP() << "kestel-cli not built at " << cliPath();
+  serve();
+  ASSERT_TRUE(ready().ok);
+  std::string folderName = std::filesystem::path(versionFolder()).filename().string();
+  std::string listed = runCli(scratch.path(), "cache ls");
+  EXPECT_NE(listed.find(folderName), std::string::npos) << listed;
+  EXPECT_NE(listed.find("exit 0"), std::string::npos) << listed;
+  // Offline: the services of the cached set, as the launcher shows them, without a router.
+  std::string menus = runCli(scratch.path(), "--offline " + folderName + " menus");
+  for (const auto& s : services())
+    if (s->offered() && !s->title.empty())
+      EXPECT_NE(menus.find(s->title), std::string::npos) << s->title << "\n" << menus;
+  EXPECT_NE(menus.find("exit 0"), std::string::npos) << menus;
+  EXPECT_EQ(runCli(scratch.path(), "cache clear"), "cleared " + versionFolder() + "\nexit 0");
+  EXPECT_NE(runCli(scratch.path(), "--offline " + folderName + " menus").find("exit 1"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(versionFolder()));
+}
+
+} // namespace
+} // namespace kestel
