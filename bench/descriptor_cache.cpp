@@ -59,8 +59,8 @@ struct Router {
     request.connect = ConnectRequest{"127.0.0.1", port, "admin", "pw", false, false};
     request.appData = appData;
     std::optional<ReadyOutcome> outcome;
-    auto step = makeRef<ReadyStep>(reactor, request, [](const std::string&) {},
-                                   [&](const ReadyOutcome& o) { outcome = o; });
+    auto step = makeRef<ReadyStep>(
+        reactor, request, [](const std::string&) {}, [&](const ReadyOutcome& o) { outcome = o; });
     step->start();
     while (!outcome)
       reactor.runOnce(10);

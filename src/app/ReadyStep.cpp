@@ -23,6 +23,8 @@ void ReadyStep::start(ConnectionOptions options) {
 
 void ReadyStep::cancel() {
   finished_ = true;
+  if (connect_ && connect_->connection())
+    connect_->connection()->removeListener(this);
   reactor_.removeTimer(timer_);
   timer_ = 0;
   skinFetcher_.reset();
@@ -43,6 +45,8 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
     return fail(kNeedsNewerClient);
   }
   skinName_ = outcome.reply.get(kLoginReplySkin);
+  if (connect_->connection())
+    connect_->connection()->addListener(this);
   port_ = std::make_unique<SessionRequestPort>(reactor_,
                                                [this](const nv::message& m) { connect_->post(m); });
   connect_->setDeliver([this](const nv::message& m) { port_->deliver(m); });
@@ -58,6 +62,12 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
   downloading_ = true;
   meter_.begin(reactor_.now(), 0);
   cache_->start();
+}
+
+void ReadyStep::onEvent(Event& event) {
+  auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface));
+  if (c && c->state() == IConnectionEvent::Closed)
+    fail(c->reason().empty() ? "connection closed" : c->reason());
 }
 
 void ReadyStep::onCacheEvent() {

@@ -1,7 +1,8 @@
 // Connect and get ready, the headless part of the loader that the command line shares: connect
 // and log in, refuse a router that needs a newer client, bring the descriptor cache up to date,
 // fetch the skin and load the descriptor model. Progress texts go to the progress callback; the
-// outcome goes to `done` exactly once. Runs on the reactor's thread; owned through Reference.
+// outcome goes to `done` exactly once; a connection that closes before then ends the step with
+// its reason. Runs on the reactor's thread; owned through Reference.
 #pragma once
 
 #include "app/ConnectStep.h"
@@ -31,7 +32,7 @@ struct ReadyOutcome {
 inline constexpr const char* kNeedsNewerClient = "router requires newer kestel, please upgrade";
 inline constexpr const char* kCouldNotStartPlugins = "Could not start plugins";
 
-class ReadyStep final : public IBase {
+class ReadyStep final : public EventListener {
 public:
   using Progress = std::function<void(const std::string& status)>;
   using Done = std::function<void(const ReadyOutcome&)>;
@@ -45,6 +46,9 @@ public:
   ConnectStep* connectStep() const { return connect_.get(); }
   RequestPort* port() const { return port_.get(); }
   DescriptorCache* cache() const { return cache_.get(); }
+
+  // The connection's events after the login: a close ends the step with its reason.
+  void onEvent(Event& event) override;
 
 private:
   ~ReadyStep() override;

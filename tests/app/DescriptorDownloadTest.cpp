@@ -211,6 +211,19 @@ TEST_F(DescriptorDownloadTest, RouterFaultsEndWithTheirText) {
   }
 }
 
+TEST_F(DescriptorDownloadTest, RouterGoneMidDownloadEndsTheStep) {
+  files.options().slowFiles = true;
+  serve();
+  server.setDropAfterBytes(6000); // the login and a few dozen read requests
+  ReadyOutcome o = ready();
+  EXPECT_FALSE(o.ok);
+  EXPECT_FALSE(o.error.empty());
+  ASSERT_TRUE(o.cache);
+  EXPECT_LT(o.cache->downloaded().size(), kAllFiles.size());
+  for (const auto& [name, bytes] : test::snapshot(scratch.path())) // no part file left
+    EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
 TEST_F(DescriptorDownloadTest, IndexWithoutMainDocumentOrWithUnsafeNames) {
   struct Case {
     const char* index;
@@ -299,9 +312,11 @@ TEST_F(DescriptorDownloadTest, CommandLineListsBrowsesOfflineAndClearsTheCache) 
   EXPECT_NE(listed.find("exit 0"), std::string::npos) << listed;
   // Offline: the services of the cached set, as the launcher shows them, without a router.
   std::string menus = runCli(scratch.path(), "--offline " + folderName + " menus");
-  for (const auto& s : services())
-    if (s->offered() && !s->title.empty())
+  for (const auto& s : services()) {
+    if (s->offered() && !s->title.empty()) {
       EXPECT_NE(menus.find(s->title), std::string::npos) << s->title << "\n" << menus;
+    }
+  }
   EXPECT_NE(menus.find("exit 0"), std::string::npos) << menus;
   EXPECT_EQ(runCli(scratch.path(), "cache clear"), "cleared " + versionFolder() + "\nexit 0");
   EXPECT_NE(runCli(scratch.path(), "--offline " + folderName + " menus").find("exit 1"),
