@@ -1,6 +1,7 @@
 #include "crypto/Aes.h"
 
 #include "crypto/Cpu.h"
+#include "crypto/Sha.h"
 #include "util/Assert.h"
 
 namespace kestel {
@@ -173,9 +174,23 @@ void Aes128::encryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
 
 void Aes128::decryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
                               uint8_t* vector) const {
+  if (useAesNi() && useVaes())
+    return vaesDecryptCbc(decBytes_, in, out, count, vector);
   if (useAesNi())
     return aesNiDecryptCbc(decBytes_, in, out, count, vector);
   BlockCipher::decryptCbcBlocks(in, out, count, vector);
+}
+
+void Aes128::encryptCbcHashingSha1(const uint8_t* in, uint8_t* out, size_t chunks, uint8_t* vector,
+                                   uint32_t sha1State[5]) const {
+  if (useAesNi() && useShaNi()) {
+    aesNiEncryptCbcSha1(encBytes_, in, out, chunks, vector, sha1State);
+    return;
+  }
+  for (size_t i = 0; i < chunks; ++i, in += 64, out += 64) {
+    sha1Compress(sha1State, in, 1);
+    encryptCbcBlocks(in, out, 4, vector);
+  }
 }
 
 } // namespace kestel

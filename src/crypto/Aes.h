@@ -24,6 +24,12 @@ public:
   void decryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count,
                         uint8_t* vector) const override;
 
+  // CBC encryption of chunks 64-byte pieces from in to out (the same buffer or not overlapping)
+  // that feeds each plaintext piece to a SHA-1 state before encrypting it: MAC-then-encrypt in
+  // one pass over the data, with both instruction sets at work side by side where present.
+  void encryptCbcHashingSha1(const uint8_t* in, uint8_t* out, size_t chunks, uint8_t* vector,
+                             uint32_t sha1State[5]) const;
+
 private:
   // Round keys as FIPS 197 words (portable path) and as bytes (AES-NI path).
   uint32_t encWords_[44];
@@ -39,6 +45,12 @@ void aesNiEncryptCbc(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out, 
 void aesNiDecryptCbc(const uint8_t* decKeys, const uint8_t* in, uint8_t* out, size_t count,
                      uint8_t* vector);
 void aesNiEncryptBlock(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out);
+// Also needs the wide AES instructions (useVaes()); the same contract as aesNiDecryptCbc.
+void vaesDecryptCbc(const uint8_t* decKeys, const uint8_t* in, uint8_t* out, size_t count,
+                    uint8_t* vector);
+// This one also needs the SHA extensions (useShaNi()).
+void aesNiEncryptCbcSha1(const uint8_t* roundKeys, const uint8_t* in, uint8_t* out, size_t chunks,
+                         uint8_t* vector, uint32_t sha1State[5]);
 void aesNiDecryptBlock(const uint8_t* decKeys, const uint8_t* in, uint8_t* out);
 
 } // namespace kestel

@@ -1,7 +1,8 @@
 // Big numbers of the legacy key exchange: magnitudes in 32-bit limbs, least significant first,
 // room for 136 limbs (4352 bits), and the modular exponentiation g^e mod m. The exponentiation
-// runs a fixed-window Montgomery ladder whose sequence of operations depends only on the length
-// of the exponent, not on its bits.
+// runs fixed 5-bit windows over Montgomery arithmetic in 64-bit words, reading the whole table
+// for each window; its sequence of operations and memory accesses depends only on the length of
+// the exponent, not on its bits.
 #pragma once
 
 #include <cstddef>

@@ -26,6 +26,10 @@ public:
 // ciphertext block. Asserts "cipher.blockLength() == 16" and whole blocks.
 void cbcEncrypt(const BlockCipher& cipher, uint8_t* data, size_t length, uint8_t* vector);
 
+// Encrypts length bytes from in to out (the same buffer or not overlapping).
+void cbcEncrypt(const BlockCipher& cipher, const uint8_t* in, uint8_t* out, size_t length,
+                uint8_t* vector);
+
 // Decrypts length bytes in place; same contract as cbcEncrypt.
 void cbcDecrypt(const BlockCipher& cipher, uint8_t* data, size_t length, uint8_t* vector);
 

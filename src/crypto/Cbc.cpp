@@ -31,9 +31,14 @@ void BlockCipher::decryptCbcBlocks(const uint8_t* in, uint8_t* out, size_t count
 }
 
 void cbcEncrypt(const BlockCipher& cipher, uint8_t* data, size_t length, uint8_t* vector) {
+  cbcEncrypt(cipher, data, data, length, vector);
+}
+
+void cbcEncrypt(const BlockCipher& cipher, const uint8_t* in, uint8_t* out, size_t length,
+                uint8_t* vector) {
   KESTEL_ASSERT(cipher.blockLength() == 16, "crypto/cbc");
   KESTEL_ASSERT(length % 16 == 0, "crypto/cbc");
-  cipher.encryptCbcBlocks(data, data, length / 16, vector);
+  cipher.encryptCbcBlocks(in, out, length / 16, vector);
 }
 
 void cbcDecrypt(const BlockCipher& cipher, uint8_t* data, size_t length, uint8_t* vector) {

@@ -11,6 +11,8 @@ namespace {
 struct Features {
   bool aes = false;
   bool sha = false;
+  bool mulxAdx = false;
+  bool vaes = false;
 };
 
 Features detect() {
@@ -22,8 +24,18 @@ Features detect() {
     return f;
   const bool ssse3 = c & (1u << 9), sse41 = c & (1u << 19), aes = c & (1u << 25);
   f.aes = aes && sse41;
-  if (__get_cpuid_count(7, 0, &a, &b, &c, &d))
+  // The system saves the SSE and AVX register state (OSXSAVE, then XCR0 bits 1 and 2).
+  bool wideRegisters = false;
+  if (c & (1u << 27)) {
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    wideRegisters = (low & 6) == 6;
+  }
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
     f.sha = (b & (1u << 29)) && ssse3 && sse41;
+    f.mulxAdx = (b & (1u << 8)) && (b & (1u << 19));
+    f.vaes = f.aes && wideRegisters && (b & (1u << 5)) && (c & (1u << 9)); // AVX2, VAES
+  }
 #endif
   return f;
 }
@@ -42,5 +54,9 @@ void setCpuPath(CpuPath path) { chosenPath = path; }
 bool useAesNi() { return chosenPath == CpuPath::Best && detected().aes; }
 
 bool useShaNi() { return chosenPath == CpuPath::Best && detected().sha; }
+
+bool useVaes() { return chosenPath == CpuPath::Best && detected().vaes; }
+
+bool useMulxAdx() { return chosenPath == CpuPath::Best && detected().mulxAdx; }
 
 } // namespace kestel

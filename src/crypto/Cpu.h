@@ -16,4 +16,12 @@ bool useAesNi();
 // True when the SHA extensions (with SSSE3/SSE4.1) may be used (present and not forced off).
 bool useShaNi();
 
+// True when the 256-bit AES instructions (VAES with AVX2, and the system saving the wide
+// registers) may be used on top of AES-NI (present and not forced off).
+bool useVaes();
+
+// True when the carry-less multiply and the two carry chains (BMI2 mulx, ADX adcx/adox) may be
+// used (present and not forced off).
+bool useMulxAdx();
+
 } // namespace kestel

@@ -13,6 +13,8 @@ using namespace field;
 namespace {
 
 constexpr uint64_t kMontgomeryA = 486662;
+constexpr uint32_t kLadderA24 = (kMontgomeryA - 2) / 4; // 121665
+constexpr uint32_t kTwoA = 2 * kMontgomeryA;
 
 struct Curve {
   Fe a;      // (3 - A^2) / 3
@@ -48,12 +50,6 @@ const Curve& curve() {
     return k;
   }();
   return c;
-}
-
-void cswapPoint(Point& p, Point& q, uint64_t swap) {
-  cswap(p.x, q.x, swap);
-  cswap(p.y, q.y, swap);
-  cswap(p.z, q.z, swap);
 }
 
 // Converts a field element to exactly len big-endian bytes through its minimal-length form,
@@ -133,16 +129,60 @@ Point dbl(const Point& p) { return add(p, p); }
 Point negate(const Point& p) { return Point{p.x, neg(p.y), p.z}; }
 
 Point mul(const Scalar& scalar, const Point& p) {
-  Point r0 = infinity(), r1 = p;
+  const Curve& c = curve();
+  // Affine coordinates of p (invert(0) is 0, so infinity gives garbage that is replaced below).
+  const Fe zInverse = invert(p.z);
+  const Fe x = mul(p.x, zInverse), y = mul(p.y, zInverse);
+  const Fe u = sub(x, c.aThird);
+
+  // Montgomery ladder on u: (x2 : z2) = k p and (x3 : z3) = (k + 1) p after the last bit.
+  Fe x2 = one(), z2 = zero(), x3 = u, z3 = one();
+  uint64_t swap = 0;
   for (int i = 255; i >= 0; --i) {
     const uint64_t bit = (scalar[i / 8] >> (i % 8)) & 1;
-    cswapPoint(r0, r1, bit);
-    r1 = add(r0, r1);
-    r0 = dbl(r0);
-    cswapPoint(r0, r1, bit);
+    swap ^= bit;
+    cswap(x2, x3, swap);
+    cswap(z2, z3, swap);
+    swap = bit;
+    const Fe a = add(x2, z2), aa = sq(a), b = sub(x2, z2), bb = sq(b), e = sub(aa, bb);
+    const Fe da = mul(sub(x3, z3), a), cb = mul(add(x3, z3), b);
+    x3 = sq(add(da, cb));
+    z3 = mul(u, sq(sub(da, cb)));
+    x2 = mul(aa, bb);
+    z2 = mul(e, add(aa, mulSmall(e, kLadderA24)));
   }
-  secureWipe(&r1, sizeof r1);
-  return r0;
+  cswap(x2, x3, swap);
+  cswap(z2, z3, swap);
+
+  // y of k p from u, y, u(k p) and u((k + 1) p):
+  //   y(kp) = ((u uk + 1)(u + uk + 2A) - 2A - (uk - u)^2 uk1) / (2 y)
+  // in projective form, scaled by 2 y z2^2 z3.
+  const Fe twoAz2 = mulSmall(z2, kTwoA);
+  const Fe t2 = mul(mul(add(add(x2, mul(u, z2)), twoAz2), add(mul(u, x2), z2)), z3);
+  const Fe t3 = mul(sq(sub(x2, mul(u, z2))), x3);
+  const Fe yNum = sub(sub(t2, mul(twoAz2, mul(z2, z3))), t3);
+  const Fe scale = mul(add(y, y), mul(z2, z3));
+  const Fe zOut = mul(scale, z2);
+  Point r{add(mul(scale, x2), mul(c.aThird, zOut)), yNum, zOut};
+
+  // What the formulas cannot give, chosen without branches: (k + 1) p at infinity makes k p
+  // = -p; k p at infinity; p of order two (y = 0) gives p for odd k, else infinity; p itself at
+  // infinity.
+  const Point minusP{x, neg(y), one()}, inf = infinity(), affineP{x, y, one()};
+  auto choose = [](Point& into, const Point& from, uint64_t pick) {
+    into.x = select(into.x, from.x, pick);
+    into.y = select(into.y, from.y, pick);
+    into.z = select(into.z, from.z, pick);
+  };
+  choose(r, minusP, isZero(z3));
+  choose(r, inf, isZero(z2));
+  const uint64_t orderTwo = isZero(y);
+  choose(r, affineP, orderTwo & scalar[0] & 1);
+  choose(r, inf, orderTwo & (~scalar[0] & 1));
+  choose(r, inf, isZero(p.z));
+  for (Fe* secret : {&x2, &z2, &x3, &z3})
+    secureWipe(secret, sizeof *secret);
+  return r;
 }
 
 Scalar clampScalar(const Scalar& scalar) {

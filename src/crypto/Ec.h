@@ -9,10 +9,13 @@
 // lets a decoder check the prefix, the range of x and that x is on the curve before any use.
 // The point at infinity has no encoding.
 //
-// Scalar multiplication is a Montgomery ladder over complete projective addition formulas
-// (Renes-Costello-Batina, any a): no branch or table index depends on the scalar or the point.
-// Those formulas fail only for P - Q equal to the point of order two, which the ladder cannot
-// meet because the decoder refuses that point (and every other point of small order).
+// Addition and doubling use complete projective formulas (Renes-Costello-Batina, any a), which
+// fail only when the difference of the two points is the point of order two. Scalar
+// multiplication runs the Montgomery ladder on the u-coordinate of the equivalent Montgomery form
+// (x = u + A/3, same y) and recovers y at the end from u(kP) and u((k + 1)P); the cases those
+// formulas cannot take (kP or (k + 1)P at infinity, P of order two or at infinity) are selected
+// in constant time. No branch or table index depends on the scalar or the point. The decoder
+// refuses the point of order two and every other point of small order.
 #pragma once
 
 #include <array>

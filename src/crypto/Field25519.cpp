@@ -20,6 +20,19 @@ Fe carry(Fe a) {
   return a;
 }
 
+// One carry pass: enough after an addition or subtraction of weakly reduced elements (every
+// limb ends below 2^51 except the lowest, which may exceed it by a few hundred).
+Fe carryOnce(Fe a) {
+  uint64_t c = 0;
+  for (int i = 0; i < 5; ++i) {
+    a.v[i] += c;
+    c = a.v[i] >> 51;
+    a.v[i] &= kMask;
+  }
+  a.v[0] += 19 * c;
+  return a;
+}
+
 Fe carryWide(const u128 r[5]) {
   Fe out;
   u128 c = 0;
@@ -133,7 +146,7 @@ Fe add(const Fe& a, const Fe& b) {
   Fe r;
   for (int i = 0; i < 5; ++i)
     r.v[i] = a.v[i] + b.v[i];
-  return carry(r);
+  return carryOnce(r);
 }
 
 Fe sub(const Fe& a, const Fe& b) {
@@ -143,7 +156,7 @@ Fe sub(const Fe& a, const Fe& b) {
   Fe r;
   for (int i = 0; i < 5; ++i)
     r.v[i] = a.v[i] + fourP[i] - b.v[i];
-  return carry(r);
+  return carryOnce(r);
 }
 
 Fe neg(const Fe& a) { return sub(zero(), a); }
@@ -165,7 +178,25 @@ Fe mul(const Fe& a, const Fe& b) {
   return carryWide(r);
 }
 
-Fe sq(const Fe& a) { return mul(a, a); }
+Fe sq(const Fe& a) {
+  const uint64_t* x = a.v;
+  const uint64_t d0 = 2 * x[0], d1 = 2 * x[1], d3 = 2 * x[3];
+  const uint64_t t3 = 19 * x[3], t4 = 19 * x[4];
+  u128 r[5];
+  r[0] = u128(x[0]) * x[0] + u128(d1) * t4 + u128(2 * x[2]) * t3;
+  r[1] = u128(d0) * x[1] + u128(2 * x[2]) * t4 + u128(x[3]) * t3;
+  r[2] = u128(d0) * x[2] + u128(x[1]) * x[1] + u128(d3) * t4;
+  r[3] = u128(d0) * x[3] + u128(d1) * x[2] + u128(x[4]) * t4;
+  r[4] = u128(d0) * x[4] + u128(d1) * x[3] + u128(x[2]) * x[2];
+  return carryWide(r);
+}
+
+Fe mulSmall(const Fe& a, uint32_t c) {
+  u128 r[5];
+  for (int i = 0; i < 5; ++i)
+    r[i] = u128(a.v[i]) * c;
+  return carryWide(r);
+}
 
 Fe invert(const Fe& a) {
   Fe z250, z11;
@@ -206,6 +237,14 @@ void cswap(Fe& a, Fe& b, uint64_t swap) {
     a.v[i] ^= t;
     b.v[i] ^= t;
   }
+}
+
+Fe select(const Fe& a, const Fe& b, uint64_t pick) {
+  const uint64_t mask = 0 - pick;
+  Fe r;
+  for (int i = 0; i < 5; ++i)
+    r.v[i] = a.v[i] ^ (mask & (a.v[i] ^ b.v[i]));
+  return r;
 }
 
 } // namespace kestel::field

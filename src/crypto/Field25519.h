@@ -29,6 +29,8 @@ Fe sub(const Fe& a, const Fe& b);
 Fe neg(const Fe& a);
 Fe mul(const Fe& a, const Fe& b);
 Fe sq(const Fe& a);
+// a times a small constant c (below 2^32).
+Fe mulSmall(const Fe& a, uint32_t c);
 // a^(p-2); zero stays zero.
 Fe invert(const Fe& a);
 // A square root of a when a is a square (which one is unspecified); returns false otherwise.
@@ -41,5 +43,7 @@ bool equal(const Fe& a, const Fe& b);
 bool isOdd(const Fe& a);
 // Swaps a and b when swap is 1, in constant time; swap must be 0 or 1.
 void cswap(Fe& a, Fe& b, uint64_t swap);
+// b when pick is 1, a when it is 0, in constant time.
+Fe select(const Fe& a, const Fe& b, uint64_t pick);
 
 } // namespace kestel::field

@@ -18,7 +18,7 @@ std::span<const uint8_t> aesKeyOf(std::span<const uint8_t> key) {
 } // namespace
 
 SessionCipher::SessionCipher(std::span<const uint8_t> key)
-    : aes_(aesKeyOf(key)), mac_(Sha1(), key.subspan(16, kTagLength)) {}
+    : aes_(aesKeyOf(key)), mac_(key.subspan(16, kTagLength)) {}
 
 SessionCipher::~SessionCipher() { secureWipe(vector_, sizeof vector_); }
 
@@ -29,14 +29,26 @@ void SessionCipher::setVector(std::span<const uint8_t, kVectorLength> vector) {
 }
 
 void SessionCipher::encrypt(const uint8_t* plain, size_t n, uint8_t* out) {
-  mac_.reset();
-  mac_.update(plain, n);
-  if (n && out != plain)
-    std::memmove(out, plain, n);
-  mac_.final(out + n);
+  // Whole 64-byte pieces are hashed and encrypted in one pass, straight from plain to out; then
+  // the tag is finished over the rest, the rest's whole blocks are encrypted, and the last part
+  // of the plaintext, the tag and the padding (at most 47 bytes, whole blocks) are assembled
+  // aside. Every byte is hashed before it is overwritten, as out may be plain.
+  uint32_t state[5];
+  mac_.startTag(state);
+  const size_t pieces = n / 64 * 64;
+  if (pieces)
+    aes_.encryptCbcHashingSha1(plain, out, pieces / 64, vector_, state);
+  const size_t whole = n / 16 * 16, rest = n - whole;
+  uint8_t tail[15 + kTagLength + 16];
+  if (rest)
+    std::memcpy(tail, plain + whole, rest);
+  mac_.finishTag(state, plain + pieces, n - pieces, n, tail + rest);
   const size_t p = paddingLength(n);
-  std::memset(out + n + kTagLength, static_cast<int>(p - 1), p);
-  cbcEncrypt(aes_, out, encryptedLength(n), vector_);
+  std::memset(tail + rest + kTagLength, static_cast<int>(p - 1), p);
+  if (whole > pieces)
+    cbcEncrypt(aes_, plain + pieces, out + pieces, whole - pieces, vector_);
+  cbcEncrypt(aes_, tail, out + whole, rest + kTagLength + p, vector_);
+  secureWipe(tail, sizeof tail);
 }
 
 uint32_t SessionCipher::decrypt(const uint8_t* protectedBytes, size_t m, uint8_t* out) {
@@ -52,9 +64,7 @@ uint32_t SessionCipher::decrypt(const uint8_t* protectedBytes, size_t m, uint8_t
     p = 0;
   const size_t n = m - kTagLength - p;
   uint8_t tag[kTagLength];
-  mac_.reset();
-  mac_.update(out, n);
-  mac_.final(tag);
+  mac_.tag(out, n, tag);
   bool ok = constantTimeEqual(tag, std::span<const uint8_t>(out + n, kTagLength));
   ok = ok && p == size_t(b) + 1;
   uint8_t paddingDiff = 0;

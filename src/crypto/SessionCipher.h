@@ -11,8 +11,7 @@
 #include <span>
 
 #include "crypto/Aes.h"
-#include "crypto/Hmac.h"
-#include "crypto/Sha.h"
+#include "crypto/HmacSha1.h"
 
 namespace kestel {
 
@@ -47,7 +46,7 @@ public:
 
 private:
   Aes128 aes_;
-  Hmac mac_;
+  HmacSha1 mac_;
   uint8_t vector_[kVectorLength] = {};
 };
 

@@ -111,14 +111,16 @@ void Sha1::reset() {
   std::copy(init, init + 5, h_);
 }
 
-void Sha1::compress(const uint8_t* blocks, size_t count) {
+void sha1Compress(uint32_t state[5], const uint8_t* blocks, size_t count) {
   if (useShaNi()) {
-    sha1CompressShaNi(h_, blocks, count);
+    sha1CompressShaNi(state, blocks, count);
     return;
   }
   for (size_t i = 0; i < count; ++i)
-    sha1Block(h_, blocks + 64 * i);
+    sha1Block(state, blocks + 64 * i);
 }
+
+void Sha1::compress(const uint8_t* blocks, size_t count) { sha1Compress(h_, blocks, count); }
 
 void Sha1::writeDigest(uint8_t* digest) const {
   for (int i = 0; i < 5; ++i)

@@ -40,6 +40,9 @@ private:
   uint32_t h_[8];
 };
 
+// SHA-1 compression of count 64-byte blocks into state, on the best path the processor allows.
+void sha1Compress(uint32_t state[5], const uint8_t* blocks, size_t count);
+
 // The processor-extension compression functions (ShaNi.cpp); call only when useShaNi().
 void sha1CompressShaNi(uint32_t state[5], const uint8_t* blocks, size_t count);
 void sha256CompressShaNi(uint32_t state[8], const uint8_t* blocks, size_t count);

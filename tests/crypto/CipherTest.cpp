@@ -70,9 +70,18 @@ TEST_P(CipherPaths, CbcAgreesWithOpenSsl) {
     Blob ours = data, vector = iv;
     cbcEncrypt(aes, ours.data(), ours.size(), vector.data());
     ASSERT_EQ(toHex(ours), toHex(expected));
+    // Out of place, then in place; both leave the vector at the last ciphertext block so that
+    // a following call continues the stream.
+    const Blob lastBlock = ours.size() ? Blob(ours.end() - 16, ours.end()) : iv;
+    Blob separate(ours.size());
+    vector = iv;
+    cbcDecrypt(aes, ours.data(), separate.data(), ours.size(), vector.data());
+    ASSERT_EQ(separate, data);
+    ASSERT_EQ(vector, lastBlock);
     vector = iv;
     cbcDecrypt(aes, ours.data(), ours.size(), vector.data());
     ASSERT_EQ(ours, data);
+    ASSERT_EQ(vector, lastBlock);
   }
 }
 

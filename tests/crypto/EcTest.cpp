@@ -213,6 +213,94 @@ TEST(Ec, ArithmeticMatchesOpenSslPrimeCurve) {
   EXPECT_GT(accepted, 100);
 }
 
+// Scalar multiplication against OpenSSL's, on decoded points, on projective points (sums) and
+// on points of small order, with random scalars and the scalars around multiples of the group
+// order where the ladder meets infinity (k P or (k + 1) P).
+TEST(Ec, MultiplicationMatchesOpenSslPrimeCurve) {
+  OpenSslCurve ossl;
+  std::mt19937_64 rng(2552);
+  const Blob order = fromHex("1000000000000000000000000000000014def9dea2f79cd65812631a5cf5d3ed");
+  BIGNUM* l = BN_bin2bn(order.data(), static_cast<int>(order.size()), nullptr);
+  std::vector<BIGNUM*> edges;
+  for (int multiple : {0, 1, 2, 4, 8}) {
+    for (int offset : {-1, 0, 1}) {
+      BIGNUM* k = BN_new();
+      BN_copy(k, l);
+      BN_mul_word(k, static_cast<BN_ULONG>(multiple));
+      if (offset < 0 && BN_is_zero(k))
+        BN_set_word(k, 2); // instead of -1
+      else if (offset < 0)
+        BN_sub_word(k, 1);
+      else
+        BN_add_word(k, static_cast<BN_ULONG>(offset));
+      edges.push_back(k);
+    }
+  }
+  BIGNUM* all = BN_new();
+  BN_set_bit(all, 256);
+  BN_sub_word(all, 1);
+  edges.push_back(all);
+
+  // Points: u = 1 (order four), then random decodable ones and sums of two.
+  std::vector<ec::Point> points;
+  std::array<uint8_t, 32> uOne{};
+  uOne[0] = 1;
+  points.push_back(*ec::pointFromMontgomeryU(uOne));
+  while (points.size() < 40) {
+    Blob raw = test::randomBlob(rng, 33);
+    raw[0] = 0x02 | (raw[0] & 1);
+    raw[1] &= 0x7F;
+    auto p = ec::decodePoint(raw);
+    if (p.ok())
+      points.push_back(points.size() % 3 == 0 ? ec::add(*p, points.back()) : *p);
+  }
+  for (const ec::Point& p : points) {
+    EC_POINT* theirs = ossl.decode(*ec::encodePoint(p));
+    ASSERT_NE(theirs, nullptr);
+    std::vector<BIGNUM*> scalars = edges;
+    for (int i = 0; i < 4; ++i) {
+      Blob k = test::randomBlob(rng, 32);
+      if (i == 0) {
+        const ec::Scalar clamped = ec::clampScalar(scalarOf(k));
+        k.assign(clamped.begin(), clamped.end());
+      }
+      std::reverse(k.begin(), k.end());
+      scalars.push_back(BN_bin2bn(k.data(), 32, nullptr));
+    }
+    for (BIGNUM* k : scalars) {
+      Blob bigEndian(32);
+      ASSERT_EQ(BN_bn2binpad(k, bigEndian.data(), 32), 32);
+      ec::Scalar ours;
+      std::reverse_copy(bigEndian.begin(), bigEndian.end(), ours.begin());
+      EC_POINT* r = EC_POINT_new(ossl.group);
+      ASSERT_EQ(EC_POINT_mul(ossl.group, r, nullptr, theirs, k, ossl.ctx), 1);
+      const std::string expected =
+          EC_POINT_is_at_infinity(ossl.group, r) ? "infinity" : ossl.encode(r);
+      EXPECT_EQ(hexOf(ec::mul(ours, p)), expected) << toHex(bigEndian);
+      EC_POINT_free(r);
+    }
+    for (size_t i = edges.size(); i < scalars.size(); ++i)
+      BN_free(scalars[i]);
+    EC_POINT_free(theirs);
+  }
+  for (BIGNUM* k : edges)
+    BN_free(k);
+  BN_free(l);
+}
+
+// The point of order two and the point at infinity, which the ladder's formulas cannot take.
+TEST(Ec, MultiplicationOfOrderTwoAndInfinity) {
+  auto orderTwo = ec::pointFromMontgomeryU(std::array<uint8_t, 32>{});
+  ASSERT_TRUE(orderTwo.ok());
+  std::mt19937_64 rng(2);
+  for (int i = 0; i < 8; ++i) {
+    ec::Scalar k = scalarOf(test::randomBlob(rng, 32));
+    k[0] = static_cast<uint8_t>((k[0] & 0xFE) | (i & 1));
+    EXPECT_EQ(hexOf(ec::mul(k, *orderTwo)), i % 2 ? hexOf(*orderTwo) : "infinity") << i;
+    EXPECT_TRUE(ec::isInfinity(ec::mul(k, ec::infinity())));
+  }
+}
+
 TEST(Ec, DecodingRefusesMalformedPoints) {
   ec::Encoded g = *ec::encodePoint(ec::basePoint());
   std::vector<uint8_t> shortBytes(g.begin(), g.end() - 1);

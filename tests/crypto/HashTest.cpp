@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "crypto/Cpu.h"
 #include "crypto/Hmac.h"
+#include "crypto/HmacSha1.h"
 #include "crypto/Md.h"
 #include "crypto/Sha.h"
 
@@ -159,6 +160,25 @@ TEST_P(HashPaths, HmacAndHkdfAgreeWithOpenSsl) {
       EVP_PKEY_CTX_free(ctx);
       ASSERT_EQ(toHex(*okm), toHex(expected)) << name;
     }
+  }
+}
+
+// The session tags' HMAC-SHA-1 with precomputed keyed states: every length across the one- and
+// two-final-block boundaries, random lengths, and keys shorter, equal to and longer than a block.
+TEST_P(HashPaths, KeyedSha1TagsAgreeWithOpenSsl) {
+  std::mt19937_64 rng(1984);
+  for (int round = 0; round < 700; ++round) {
+    const size_t keyLength = round % 7 == 0 ? 64 + rng() % 100 : (round % 7 == 1 ? 64 : rng() % 64);
+    Blob key = test::randomBlob(rng, keyLength);
+    Blob data = test::randomBlob(rng, round < 300 ? size_t(round) : rng() % 5000);
+    HmacSha1 mac(key);
+    Blob ours(20), theirs(EVP_MAX_MD_SIZE);
+    mac.tag(data.data(), data.size(), ours.data());
+    unsigned int n = 0;
+    HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()), data.data(), data.size(),
+         theirs.data(), &n);
+    theirs.resize(n);
+    ASSERT_EQ(toHex(ours), toHex(theirs)) << "key " << key.size() << " data " << data.size();
   }
 }
 

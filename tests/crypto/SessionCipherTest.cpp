@@ -3,6 +3,7 @@
 #include <openssl/hmac.h>
 
 #include "TestSupport.h"
+#include "crypto/Cpu.h"
 #include "crypto/SessionCipher.h"
 
 namespace kestel {
@@ -130,6 +131,30 @@ TEST_F(Fixture, DecryptsOpenSslBuiltFrames) {
     back.resize(n);
     ASSERT_EQ(back, plain);
   }
+}
+
+// Encryption hashes and encrypts whole 64-byte pieces in one pass where the processor allows:
+// both paths, out of place and in place, against the independent build.
+TEST_F(Fixture, EncryptionMatchesIndependentBuildOnEveryPath) {
+  for (CpuPath path : {CpuPath::Best, CpuPath::PortableOnly}) {
+    setCpuPath(path);
+    for (int round = 0; round < 400; ++round) {
+      const size_t n = round < 200 ? size_t(round) : rng() % 5000;
+      Blob plain = test::randomBlob(rng, n);
+      const size_t p = 16 - (n + 20) % 16;
+      const std::string expected =
+          toHex(opensslProtect(key, iv, macAndPad(key, plain, p, uint8_t(p - 1))));
+      ASSERT_EQ(toHex(protect(plain)), expected) << "n=" << n;
+      Blob inPlace = plain;
+      inPlace.resize(SessionCipher::encryptedLength(n));
+      sender.setVector(std::span<const uint8_t, 16>(iv.data(), 16));
+      sender.encrypt(inPlace.data(), n, inPlace.data());
+      ASSERT_EQ(toHex(inPlace), expected) << "in place, n=" << n;
+      Blob back;
+      ASSERT_EQ(open(inPlace, iv, back), n);
+    }
+  }
+  setCpuPath(CpuPath::Best);
 }
 
 } // namespace
