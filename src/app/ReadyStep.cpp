@@ -9,6 +9,20 @@
 
 namespace kestel {
 
+class ReadyStep::CloseWatch final : public EventListener {
+public:
+  explicit CloseWatch(ReadyStep* owner) : owner_(owner) {}
+  void detach() { owner_ = nullptr; }
+  void onEvent(Event& event) override {
+    auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface));
+    if (owner_ && c && c->state() == IConnectionEvent::Closed)
+      owner_->onConnectionClosed(c->reason());
+  }
+
+private:
+  ReadyStep* owner_;
+};
+
 ReadyStep::ReadyStep(Reactor& reactor, ReadyRequest request, Progress progress, Done done)
     : reactor_(reactor), request_(std::move(request)), progress_(std::move(progress)),
       done_(std::move(done)) {}
@@ -23,8 +37,12 @@ void ReadyStep::start(ConnectionOptions options) {
 
 void ReadyStep::cancel() {
   finished_ = true;
-  if (connect_ && connect_->connection())
-    connect_->connection()->removeListener(this);
+  if (watch_) {
+    watch_->detach();
+    if (connect_ && connect_->connection())
+      connect_->connection()->removeListener(watch_.get());
+    watch_ = nullptr;
+  }
   reactor_.removeTimer(timer_);
   timer_ = 0;
   skinFetcher_.reset();
@@ -45,8 +63,10 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
     return fail(kNeedsNewerClient);
   }
   skinName_ = outcome.reply.get(kLoginReplySkin);
-  if (connect_->connection())
-    connect_->connection()->addListener(this);
+  if (connect_->connection()) {
+    watch_ = makeRef<CloseWatch>(this);
+    connect_->connection()->addListener(watch_.get());
+  }
   port_ = std::make_unique<SessionRequestPort>(reactor_,
                                                [this](const nv::message& m) { connect_->post(m); });
   connect_->setDeliver([this](const nv::message& m) { port_->deliver(m); });
@@ -64,10 +84,8 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
   cache_->start();
 }
 
-void ReadyStep::onEvent(Event& event) {
-  auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface));
-  if (c && c->state() == IConnectionEvent::Closed)
-    fail(c->reason().empty() ? "connection closed" : c->reason());
+void ReadyStep::onConnectionClosed(const std::string& reason) {
+  fail(reason.empty() ? "connection closed" : reason);
 }
 
 void ReadyStep::onCacheEvent() {

@@ -32,7 +32,7 @@ struct ReadyOutcome {
 inline constexpr const char* kNeedsNewerClient = "router requires newer kestel, please upgrade";
 inline constexpr const char* kCouldNotStartPlugins = "Could not start plugins";
 
-class ReadyStep final : public EventListener {
+class ReadyStep final : public IBase {
 public:
   using Progress = std::function<void(const std::string& status)>;
   using Done = std::function<void(const ReadyOutcome&)>;
@@ -47,11 +47,14 @@ public:
   RequestPort* port() const { return port_.get(); }
   DescriptorCache* cache() const { return cache_.get(); }
 
-  // The connection's events after the login: a close ends the step with its reason.
-  void onEvent(Event& event) override;
-
 private:
+  // Watches the connection after the login on the step's behalf: the connection holds its
+  // listeners counted, and holding the step itself would keep the step and the connection
+  // alive through each other.
+  class CloseWatch;
+
   ~ReadyStep() override;
+  void onConnectionClosed(const std::string& reason);
   void onLoggedIn(const ConnectOutcome& outcome);
   void onCacheEvent();
   void startSkin();
@@ -65,6 +68,7 @@ private:
   Progress progress_;
   Done done_;
   Reference<ConnectStep> connect_;
+  Reference<CloseWatch> watch_;
   std::unique_ptr<SessionRequestPort> port_;
   Reference<DescriptorCache> cache_;
   DownloadProgress meter_;
