@@ -10,7 +10,7 @@ packages=(
   # product
   zlib1g-dev
   # tests and oracles
-  libgtest-dev libgmock-dev libssl-dev nlohmann-json3-dev gzip
+  libgtest-dev libgmock-dev libssl-dev nlohmann-json3-dev gzip libvterm-dev
   # benchmarks and their peers
   libbenchmark-dev libprotobuf-dev protobuf-compiler rapidjson-dev libre2-dev
 )

@@ -78,9 +78,11 @@ Expected<std::string> promptPassword(int fd, const char* prompt) {
   termios quiet = saved;
   quiet.c_lflag &= ~tcflag_t(ECHO);
   quiet.c_lflag |= ECHONL; // the line end still shows, so the next output starts on a new line
-  [[maybe_unused]] ssize_t shown = ::write(fd, prompt, std::strlen(prompt));
+  // Echo goes off before the prompt shows: whatever is typed once the prompt is there stays
+  // unseen, and nothing of it is flushed away with the type-ahead.
   if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0)
     return makeError("cannot turn off echo on the terminal");
+  [[maybe_unused]] ssize_t shown = ::write(fd, prompt, std::strlen(prompt));
   std::string line;
   bool ended = false;
   for (;;) {
