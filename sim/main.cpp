@@ -2,6 +2,7 @@
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
+#include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
@@ -25,6 +26,7 @@ void usage() {
                "                   (default 0: never)\n",
                kDefaultLoginTimeoutS);
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -45,8 +47,11 @@ int main(int argc, char** argv) {
   std::string host = "127.0.0.1";
   sim::RouterLogin login;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
+  sim::FileServiceOptions fileOptions;
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
+    if (used == 0)
+      used = sim::applyFileOption(fileOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -81,6 +86,12 @@ int main(int argc, char** argv) {
     ++i;
   }
   login.ensureDefaultUser();
+  sim::FileService files(std::move(fileOptions));
+  if (auto loaded = files.load(login.facts().version); !loaded) {
+    std::fprintf(stderr, "nimbalux-sim: %s\n", loaded.error().text.c_str());
+    return 1;
+  }
+  files.install(login, server);
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

@@ -10,11 +10,6 @@ namespace kestel {
 
 namespace {
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
 std::string trimmed(const std::string& s) {
   const char* blanks = " \t\r\n\v\f";
   size_t a = s.find_first_not_of(blanks);
@@ -24,16 +19,6 @@ std::string trimmed(const std::string& s) {
 }
 
 } // namespace
-
-std::string appDataFolder() {
-  std::string home = env("KESTEL_HOME");
-  if (!home.empty())
-    return home;
-  std::string config = env("XDG_CONFIG_HOME");
-  if (config.empty())
-    config = env("HOME") + "/.config";
-  return config + "/Halvorne/Kestel";
-}
 
 std::string readPathFile(const std::string& file) {
   auto bytes = readWholeFile(file);

@@ -1,8 +1,9 @@
-// The application's own places on disk: the application-data folder ($KESTEL_HOME, else
-// ${XDG_CONFIG_HOME:-~/.config}/Halvorne/Kestel), the one-line path files in it ("path" names the
-// address book in use, "sessionpath" the sessions folder), and the choice of address book at
-// start.
+// The application's own places on disk below the application-data folder (`appDataFolder()`,
+// shared with the descriptor cache): the one-line path files in it ("path" names the address book
+// in use, "sessionpath" the sessions folder), and the choice of address book at start.
 #pragma once
+
+#include "app/CacheFolders.h"
 
 #include <optional>
 #include <string>
@@ -10,8 +11,6 @@
 namespace kestel {
 
 inline constexpr size_t kMaxPathLine = 259;
-
-std::string appDataFolder();
 
 // The first line of a path file without surrounding white space; empty for a missing file or a
 // blank line. A line longer than 259 characters is refused (logged "ERROR:", empty returned)

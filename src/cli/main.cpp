@@ -4,6 +4,7 @@
 // KESTEL_PASSWORD or from a prompt on the terminal; one given as an argument is still taken, with
 // a warning, and wiped from the argument memory at once. The log goes to the default log file.
 #include "BookCommands.h"
+#include "CacheCommands.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
@@ -138,6 +139,8 @@ int main(int argc, char** argv) {
     std::printf("kestel-cli %s\n", kKestelVersion);
     return 0;
   }
+  if (int code = kestel::cli::runCacheCommand(argc, argv); code >= 0)
+    return code;
   ConnectRequest request;
   std::vector<std::string> positional;
   std::optional<std::string> passwordArgument;

@@ -57,17 +57,5 @@ TEST(AppPaths, SessionsFolderDefaultsAndMoves) {
   EXPECT_TRUE(isRegularFile(dir.file("elsewhere/r1.viw")));
 }
 
-TEST(AppPaths, AppDataFolderFollowsTheEnvironment) {
-  std::string saved = std::getenv("KESTEL_HOME") ? std::getenv("KESTEL_HOME") : "";
-  ::setenv("KESTEL_HOME", "/k", 1);
-  EXPECT_EQ(appDataFolder(), "/k");
-  ::unsetenv("KESTEL_HOME");
-  ::setenv("XDG_CONFIG_HOME", "/x", 1);
-  EXPECT_EQ(appDataFolder(), "/x/Halvorne/Kestel");
-  ::unsetenv("XDG_CONFIG_HOME");
-  if (!saved.empty())
-    ::setenv("KESTEL_HOME", saved.c_str(), 1);
-}
-
 } // namespace
 } // namespace kestel
