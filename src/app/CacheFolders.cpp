@@ -1,5 +1,6 @@
 #include "app/CacheFolders.h"
 
+#include "miw/SafeFile.h"
 #include "miw/Version.h"
 #include "util/Log.h"
 
@@ -61,10 +62,8 @@ bool recentEnough(const fs::path& folder, std::time_t now) {
 
 } // namespace
 
-bool makeFolders(const std::string& path) {
-  std::error_code ec;
-  fs::create_directories(path, ec);
-  if (ec || !fs::is_directory(path, ec)) {
+bool ensureFolder(const std::string& path) {
+  if (!makeFolders(path)) {
     logf("couldn't make directory ", path);
     return false;
   }
@@ -76,7 +75,7 @@ std::string appDataFolder() {
   std::string folder = own && *own
                            ? std::string(own)
                            : homeBased("XDG_DATA_HOME", "/.local/share") + "/Halvorne/Kestel";
-  return makeFolders(folder) ? folder : std::string();
+  return ensureFolder(folder) ? folder : std::string();
 }
 
 int64_t localDayNumber(std::time_t t) {

@@ -14,8 +14,8 @@ namespace kestel {
 // directory <path>") when it cannot be made.
 std::string appDataFolder();
 
-// Creates `path` and its missing parents; false (logged as above) on failure.
-bool makeFolders(const std::string& path);
+// Creates `path` and its missing parents (mode 0700); false (logged as above) on failure.
+bool ensureFolder(const std::string& path);
 
 // Days since 1970-01-01 of the local calendar date at `t`.
 int64_t localDayNumber(std::time_t t);

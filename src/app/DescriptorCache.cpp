@@ -67,7 +67,7 @@ std::string DescriptorCache::parseIndex(ByteSpan index) {
     if (e.name != kMainDocument)
       continue;
     folder_ = appData_ + "/" + e.version + "-" + std::to_string(e.crc);
-    if (!makeFolders(folder_))
+    if (!ensureFolder(folder_))
       return "could not create file";
     return {};
   }

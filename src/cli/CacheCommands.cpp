@@ -48,24 +48,6 @@ int clearCache() {
   return 0;
 }
 
-// The launcher tree: groups in order of first appearance, their services below, then the
-// services without a group.
-void printMenus() {
-  std::vector<std::string> groups;
-  for (const auto& s : services())
-    if (!s->group.empty() && std::find(groups.begin(), groups.end(), s->group) == groups.end())
-      groups.push_back(s->group);
-  for (const std::string& g : groups) {
-    std::printf("%s\n", g.c_str());
-    for (const auto& s : services())
-      if (s->group == g && s->offered())
-        std::printf("  %s\n", s->title.c_str());
-  }
-  for (const auto& s : services())
-    if (s->group.empty() && s->offered())
-      std::printf("%s\n", s->title.c_str());
-}
-
 int offlineMenus(const std::string& folder) {
   Reference<DescriptorCache> cache = makeRef<DescriptorCache>(std::string());
   std::string path = folder;
@@ -109,6 +91,22 @@ int runCacheCommand(int argc, char** argv) {
     return 2;
   }
   return -1;
+}
+
+void printMenus() {
+  std::vector<std::string> groups;
+  for (const auto& s : services())
+    if (!s->group.empty() && std::find(groups.begin(), groups.end(), s->group) == groups.end())
+      groups.push_back(s->group);
+  for (const std::string& g : groups) {
+    std::printf("%s\n", g.c_str());
+    for (const auto& s : services())
+      if (s->group == g && s->offered())
+        std::printf("  %s\n", s->title.c_str());
+  }
+  for (const auto& s : services())
+    if (s->group.empty() && s->offered())
+      std::printf("%s\n", s->title.c_str());
 }
 
 } // namespace kestel::cli

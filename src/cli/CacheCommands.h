@@ -6,4 +6,8 @@ namespace kestel::cli {
 // Runs a cache command when argv names one and returns its exit code; -1 when it does not.
 int runCacheCommand(int argc, char** argv);
 
+// Prints the launcher tree of the loaded descriptor model: groups in order of first appearance
+// with their offered services below, then the offered services without a group.
+void printMenus();
+
 } // namespace kestel::cli

@@ -8,8 +8,10 @@
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
+#include "app/CacheFolders.h"
 #include "app/ConnectStep.h"
 #include "app/PasswordInput.h"
+#include "app/ReadyStep.h"
 #include "util/Log.h"
 
 #include <kestel/Version.h>
@@ -29,10 +31,11 @@ using namespace kestel;
 void usage() {
   std::fprintf(stderr,
                "usage: kestel-cli --version\n"
-               "       kestel-cli [--legacy] [--verbose] [--password-file <path>] <address>[:port] "
-               "<login>\n"
+               "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus] "
+               "<address>[:port] <login>\n"
                "The password comes from --password-file, from %s or from a prompt on the\n"
-               "terminal. The log is written to %s.\n",
+               "terminal. With --menus the router's descriptor files are brought into the cache\n"
+               "and its menus are printed instead of the login facts. The log is written to %s.\n",
                kPasswordVariable, defaultLogPath().c_str());
 }
 
@@ -128,6 +131,37 @@ void printFacts(const ConnectOutcome& outcome) {
   std::printf("policy: 0x%08x\n", unsigned(r.get(kLoginReplyPolicy)));
 }
 
+// Connects, logs in, brings the descriptor cache up to date (progress on stderr), loads the
+// router's descriptors and prints its menus.
+int printRouterMenus(ConnectRequest connect) {
+  PollReactor reactor;
+  ReactorScope scope(reactor);
+  ReadyRequest request;
+  request.connect = std::move(connect);
+  request.appData = appDataFolder();
+  if (request.appData.empty())
+    return 1; // the folder could not be made; appDataFolder() said why in the log
+  std::optional<ReadyOutcome> result;
+  auto step = makeRef<ReadyStep>(
+      reactor, std::move(request),
+      [](const std::string& status) { std::fprintf(stderr, "%s\n", status.c_str()); },
+      [&](const ReadyOutcome& outcome) {
+        result = outcome;
+        reactor.stop();
+      });
+  step->start();
+  reactor.run();
+  int code = 1;
+  if (result && result->ok) {
+    kestel::cli::printMenus();
+    code = 0;
+  } else {
+    std::fprintf(stderr, "%s\n", result ? result->error.c_str() : "no outcome");
+  }
+  step->cancel();
+  return code;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -145,8 +179,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> positional;
   std::optional<std::string> passwordArgument;
   const char* passwordFile = nullptr;
+  bool menus = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--legacy") == 0) {
+    if (std::strcmp(argv[i], "--menus") == 0) {
+      menus = true;
+    } else if (std::strcmp(argv[i], "--legacy") == 0) {
       request.legacyMode = true;
     } else if (std::strcmp(argv[i], "--verbose") == 0) {
       setLogToStderr(true);
@@ -177,6 +214,9 @@ int main(int argc, char** argv) {
   request.port = target->port;
   request.login = positional[1];
   request.password = std::move(*password);
+
+  if (menus)
+    return printRouterMenus(std::move(request));
 
   PollReactor reactor;
   ReactorScope scope(reactor);
