@@ -169,6 +169,8 @@ std::string message::get(string_id id, std::string def) const {
   const ScalarField* f = findScalar(body_, storedId(id.id()));
   if (!f)
     return def;
+  if (const std::string* s = std::get_if<std::string>(&f->value))
+    return *s;
   const std::span<const uint8_t> bytes = detail::valueBytes(f->value);
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
