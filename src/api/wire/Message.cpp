@@ -4,6 +4,7 @@
 #include "util/Log.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace nv {
 
@@ -166,20 +167,28 @@ addr6 message::get(addr6_id id, addr6 def) const {
 
 std::string message::get(string_id id, std::string def) const {
   const ScalarField* f = findScalar(body_, storedId(id.id()));
-  return f ? std::get<std::string>(f->value) : def;
+  if (!f)
+    return def;
+  if (const std::string* s = std::get_if<std::string>(&f->value))
+    return *s;
+  const std::span<const uint8_t> bytes = detail::valueBytes(f->value);
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 message message::get(message_id id) const {
   const ScalarField* f = findScalar(body_, storedId(id.id()));
   if (!f)
     return {};
-  const Bytes& bytes = std::get<Bytes>(f->value);
+  const std::span<const uint8_t> bytes = detail::valueBytes(f->value);
   return message(bytes.data(), bytes.size());
 }
 
 std::vector<uint8_t> message::getEncoded(message_id id) const {
   const ScalarField* f = findScalar(body_, storedId(id.id()));
-  return f ? std::get<Bytes>(f->value) : Bytes{};
+  if (!f)
+    return {};
+  const std::span<const uint8_t> bytes = detail::valueBytes(f->value);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> message::get(raw_id id) const {
@@ -265,8 +274,11 @@ bool& detail::boolSlot(Body& b, uint32_t id) {
 namespace {
 
 template <typename V> V& scalarSlot(Body& b, uint32_t id) {
-  if (ScalarField* f = findNode(b.scalars, id))
+  if (ScalarField* f = findNode(b.scalars, id)) {
+    if (std::holds_alternative<detail::RoomBytes>(f->value))
+      f->value = detail::ownedValue(id, f->value);
     return std::get<V>(f->value);
+  }
   b.scalars.emplace_front(id, std::in_place_type<V>);
   return std::get<V>(b.scalars.front().value);
 }
@@ -277,6 +289,18 @@ template <typename V> V& arraySlot(Body& b, uint32_t id) {
   b.arrays.emplace_front(id, std::in_place_type<V>);
   return std::get<V>(b.arrays.front().value);
 }
+
+// Creates or overwrites a string or message value with bytes kept in the body's room.
+void putRoomBytes(Body& b, uint32_t id, const detail::RoomBytes& bytes) {
+  if (ScalarField* f = findNode(b.scalars, id)) {
+    f->value = bytes;
+    return;
+  }
+  b.scalars.emplace_front(id, std::in_place_type<detail::RoomBytes>, bytes);
+}
+
+// Strings up to this length fit std::string's own buffer and cost no allocation.
+const size_t kInlineString = std::string().capacity();
 
 } // namespace
 
@@ -319,16 +343,37 @@ void message::set(u64_id id, uint64_t value) {
 void message::set(addr6_id id, const addr6& value) {
   scalarSlot<addr6>(mut(), storedId(id.id())) = value;
 }
+// A longer string is copied into the body's room while it lasts (value may point into this body:
+// the room is fresh memory, and the old value stays until the field is overwritten).
 void message::set(string_id id, std::string_view value) {
-  scalarSlot<std::string>(mut(), storedId(id.id())).assign(value);
+  Body& b = mut();
+  const uint32_t fid = storedId(id.id());
+  if (value.size() > kInlineString)
+    if (void* room = b.room.take(value.size())) {
+      std::memcpy(room, value.data(), value.size());
+      putRoomBytes(b, fid, {static_cast<const uint8_t*>(room), value.size()});
+      return;
+    }
+  scalarSlot<std::string>(b, fid).assign(value);
 }
 void message::set(raw_id id, std::vector<uint8_t> value) {
   scalarSlot<Bytes>(mut(), storedId(id.id())) = std::move(value);
 }
 
+// The encoding goes to the body's room while it lasts, else to a vector of its own.
 void message::set(message_id id, const message& value) {
-  // Encoded before this message changes: value may be this very message.
+  // Sized before this message changes: value may be this very message. It is written before the
+  // field changes, into room memory that no field uses yet.
   const size_t bound = value.nestedBound();
+  if (bound != kNotNestable && bound <= kMaxWireLength) {
+    Body& b = mut();
+    if (auto* room = static_cast<uint8_t*>(b.room.take(bound))) {
+      const size_t n = value.writeNested(room);
+      b.room.shrinkLast(room, bound, n);
+      putRoomBytes(b, storedId(id.id()), {room, n});
+      return;
+    }
+  }
   Bytes encoded(bound == kNotNestable ? 0 : bound);
   const size_t n = bound == kNotNestable ? kNotNestable : value.writeNested(encoded.data());
   if (n == kNotNestable) {

@@ -25,36 +25,71 @@ inline constexpr uint32_t kNoInlineBool = 0xFFFFFFFF;
 inline constexpr size_t kFreshRoom = 512;
 
 // Room behind a body that a decode created: one allocation holds the body, the list nodes of the
-// fields decoded into it and its grown u32 table. Memory taken from here is never freed piece by
-// piece; once the room is used up, everything comes from the heap as usual, so a body never holds
-// more than its room.
+// fields decoded into it and its grown u32 table; a body that set() created also keeps the bytes of
+// its string and nested message values here. Memory taken from here is never freed piece by piece;
+// once the room is used up, everything comes from the heap as usual, so a body never holds more
+// than its room. A second, spare region (the u32 table's first slots, free once the table grew)
+// serves when the main one is used up.
 class NodeRoom {
 public:
   NodeRoom() = default;
-  NodeRoom(char* begin, size_t size) : begin_(begin), cur_(begin), end_(begin + size) {}
+  NodeRoom(char* begin, size_t size) : main_{begin, begin, begin + size} {}
   NodeRoom(const NodeRoom&) = delete;
   NodeRoom& operator=(const NodeRoom&) = delete;
 
   // size bytes aligned for any node, or null when they do not fit.
   void* take(size_t size) {
-    size = (size + kAlign - 1) & ~(kAlign - 1);
-    if (size > size_t(end_ - cur_))
-      return nullptr;
-    void* p = cur_;
-    cur_ += size;
-    return p;
+    size = rounded(size);
+    if (void* p = main_.take(size))
+      return p;
+    return spare_.take(size);
   }
-  bool owns(const void* p) const {
-    const char* c = static_cast<const char*>(p);
-    return begin_ && c >= begin_ && c < end_;
+  // Hands back the tail of the block last taken (p, taken bytes), keeping its first `used` bytes.
+  // Nothing happens when another block was taken after it.
+  void shrinkLast(void* p, size_t taken, size_t used) {
+    main_.shrinkLast(static_cast<char*>(p), rounded(taken), rounded(used));
+    spare_.shrinkLast(static_cast<char*>(p), rounded(taken), rounded(used));
   }
+  // Adds memory that lives as long as the room, once; the part not aligned for nodes is left out.
+  void addSpare(void* begin, size_t size) {
+    if (spare_.begin)
+      return;
+    const auto at = reinterpret_cast<uintptr_t>(begin);
+    const uintptr_t aligned = (at + kAlign - 1) & ~uintptr_t(kAlign - 1);
+    if (aligned - at >= size)
+      return;
+    char* b = static_cast<char*>(begin) + (aligned - at);
+    spare_ = Region{b, b, b + (size - (aligned - at))};
+  }
+  bool owns(const void* p) const { return main_.owns(p) || spare_.owns(p); }
 
   static constexpr size_t kAlign = 8;
 
 private:
-  char* begin_ = nullptr;
-  char* cur_ = nullptr;
-  char* end_ = nullptr;
+  static size_t rounded(size_t size) { return (size + kAlign - 1) & ~(kAlign - 1); }
+
+  struct Region {
+    char* begin = nullptr;
+    char* cur = nullptr;
+    char* end = nullptr;
+    void* take(size_t size) {
+      if (size > size_t(end - cur))
+        return nullptr;
+      void* p = cur;
+      cur += size;
+      return p;
+    }
+    void shrinkLast(char* p, size_t taken, size_t used) {
+      if (begin && p >= begin && p + taken == cur)
+        cur = p + used;
+    }
+    bool owns(const void* p) const {
+      const char* c = static_cast<const char*>(p);
+      return begin && c >= begin && c < end;
+    }
+  };
+  Region main_;
+  Region spare_;
 };
 
 // Open addressing with linear probing. Home slot = id modulo capacity; capacity starts at 11 and
@@ -241,6 +276,9 @@ private:
     for (uint32_t i = 0; i < oldCap; ++i)
       if (old[i].id < kDeletedSlot)
         slots_[probeFree(old[i].id)] = old[i];
+    // The first slots are never used again: the room may place other things there.
+    if (room_ && old == inline_)
+      room_->addSpare(inline_, sizeof inline_);
   }
 
   Slot* slots_ = nullptr;
@@ -283,8 +321,45 @@ struct PackedMessages {
   friend bool operator==(const PackedMessages&, const PackedMessages&) = default;
 };
 
-// u64, addr6, string (std::string), message and raw (bytes).
-using ScalarValue = std::variant<uint64_t, addr6, std::string, Bytes>;
+// The bytes of a string or nested message value that set() copied into the body's room: they live
+// as long as the body. Copies of the field and ref() turn them into an owned std::string or Bytes.
+struct RoomBytes {
+  const uint8_t* data;
+  size_t size;
+  friend bool operator==(RoomBytes a, RoomBytes b) {
+    return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
+  }
+};
+
+// u64, addr6, string (std::string), message and raw (bytes), and string or message bytes in the
+// body's room.
+using ScalarValue = std::variant<uint64_t, addr6, std::string, Bytes, RoomBytes>;
+
+// The bytes of a string, message or raw value, wherever they are kept.
+inline std::span<const uint8_t> valueBytes(const ScalarValue& v) {
+  switch (v.index()) {
+  case 2: {
+    const std::string& s = *std::get_if<std::string>(&v);
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+  }
+  case 3:
+    return *std::get_if<Bytes>(&v);
+  case 4:
+    return {std::get_if<RoomBytes>(&v)->data, std::get_if<RoomBytes>(&v)->size};
+  default:
+    return {};
+  }
+}
+
+// The value in a form that owns its bytes: room bytes become a std::string (string ids) or Bytes.
+inline ScalarValue ownedValue(uint32_t id, const ScalarValue& v) {
+  if (v.index() != 4)
+    return v;
+  const std::span<const uint8_t> b = valueBytes(v);
+  if ((id & kTagMask) == kTagString)
+    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+  return Bytes(b.begin(), b.end());
+}
 // bool (bytes), u32, u64, addr6, string, raw (byte vectors) and message (packed).
 using ArrayValue =
     std::variant<Bytes, std::vector<uint32_t>, std::vector<uint64_t>, std::vector<addr6>,
@@ -293,6 +368,9 @@ using ArrayValue =
 struct ScalarField {
   template <typename... A>
   explicit ScalarField(uint32_t i, A&&... a) : id(i), value(std::forward<A>(a)...) {}
+  // A copy may outlive the body whose room held the bytes: it owns them.
+  ScalarField(const ScalarField& other) : id(other.id), value(ownedValue(other.id, other.value)) {}
+  ScalarField& operator=(const ScalarField&) = delete;
   uint32_t id;
   ScalarValue value;
 };

@@ -71,8 +71,7 @@ size_t scalarWireSize(const ScalarField& f, uint32_t& oversized) {
   case 1:
     return 20;
   default: {
-    const size_t len = f.value.index() == 2 ? std::get_if<std::string>(&f.value)->size()
-                                            : std::get_if<Bytes>(&f.value)->size();
+    const size_t len = detail::valueBytes(f.value).size();
     checkLimit(len, f.id, oversized);
     return 4 + (len <= 255 ? 1 : 2) + len;
   }
@@ -152,13 +151,8 @@ void writeScalar(Out& o, const ScalarField& f) {
     o.u32(f.id);
     o.bytes(std::get_if<addr6>(&f.value)->data(), 16);
     return;
-  case 2: {
-    const std::string& s = *std::get_if<std::string>(&f.value);
-    o.value(f.id, s.data(), s.size());
-    return;
-  }
   default: {
-    const Bytes& s = *std::get_if<Bytes>(&f.value);
+    const std::span<const uint8_t> s = detail::valueBytes(f.value);
     o.value(f.id, s.data(), s.size());
   }
   }
@@ -193,11 +187,8 @@ size_t message::encodedSizeBound() const {
     case 1:
       n += 20;
       break;
-    case 2:
-      n += std::get<std::string>(f.value).size() + 6;
-      break;
     default:
-      n += std::get<Bytes>(f.value).size() + 6;
+      n += detail::valueBytes(f.value).size() + 6;
     }
   }
   uint32_t ignored = kNoField;

@@ -77,7 +77,10 @@ bool scalarEqual(const ScalarField& a, const NodeIndex<ScalarField>& other, int 
   if (!b)
     return false;
   if ((a.id & kTagMask) == kTagMessage)
-    return nestedEqual(std::get<Bytes>(a.value), std::get<Bytes>(b->value), depth, eq);
+    return nestedEqual(detail::valueBytes(a.value), detail::valueBytes(b->value), depth, eq);
+  // Strings and raw values compare by their bytes, wherever the body keeps them.
+  if (a.value.index() >= 2)
+    return std::ranges::equal(detail::valueBytes(a.value), detail::valueBytes(b->value));
   return a.value == b->value;
 }
 

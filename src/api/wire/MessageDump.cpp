@@ -70,12 +70,15 @@ std::string scalarLine(const ScalarField& f) {
     return head("u64", f.id) + "=" + std::to_string(std::get<uint64_t>(f.value));
   case 1:
     return head("addr6", f.id) + "=" + addrText(std::get<addr6>(f.value));
-  case 2:
-    return head("string", f.id) + "=" + std::get<std::string>(f.value);
-  default:
+  default: {
+    const std::span<const uint8_t> bytes = detail::valueBytes(f.value);
+    if ((f.id & kTagMask) == kTagString)
+      return head("string", f.id) + "=" +
+             std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if ((f.id & kTagMask) == kTagMessage)
       return head("message", f.id) + "...";
-    return head("raw", f.id) + "=#" + std::to_string(std::get<Bytes>(f.value).size());
+    return head("raw", f.id) + "=#" + std::to_string(bytes.size());
+  }
   }
 }
 
@@ -108,7 +111,7 @@ void message::dumpAt(std::vector<std::string>& lines, const std::string& prefix,
   for (const ScalarField& f : b.scalars) {
     lines.push_back(lead + scalarLine(f));
     if ((f.id & kTagMask) == kTagMessage)
-      nested(std::get<Bytes>(f.value));
+      nested(detail::valueBytes(f.value));
   }
   for (const ArrayField& f : b.arrays) {
     lines.push_back(lead + arrayLine(f));

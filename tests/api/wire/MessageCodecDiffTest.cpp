@@ -519,6 +519,58 @@ TEST(MessageCodecDiff, AppendingAMessageToItselfTakesItAsItWas) {
   EXPECT_EQ(elements[1].get(message_array_id(0x0E0002)).size(), 1u);
 }
 
+// Strings and nested messages that set() keeps in the body's room: a deep copy of a pinned body
+// owns them and outlives its source, and a writable reference turns them into owned values in
+// place; both still encode as the reference does.
+TEST(MessageCodecDiff, RoomKeptValuesSurviveCopiesAndReferences) {
+  constexpr u32_id kPin{0x0F0002};
+  for (uint32_t seed = 3000; seed < 3200; ++seed) {
+    SCOPED_TRACE(seed);
+    const Built b = Maker(seed).make(2);
+    Built twin = Maker(seed).make(2); // the same fields in a body of its own
+    std::vector<uint32_t> strings;
+    for (uint32_t id : b.m.keys())
+      if ((id & kTagMask) == kTagString)
+        strings.push_back(id);
+
+    Built pinned{b.m, b.nested};
+    pinned.m.set(kPin, 9u);
+    twin.m.ref(kPin) = 9; // pins: every copy from now on is deep
+    auto copy = std::make_unique<message>(twin.m);
+    for (uint32_t id : strings)
+      twin.m.ref(string_id(id)) += "!";
+    twin.m = message(); // the copy outlives the body it was copied from
+    Bytes got;
+    ASSERT_TRUE(copy->flatten(got));
+    EXPECT_EQ(got, Ref::encodeRef(pinned));
+
+    // References into the strings of an unshared body built by set().
+    Built changed = Maker(seed).make(2);
+    for (uint32_t id : strings) {
+      std::string& s = changed.m.ref(string_id(id));
+      EXPECT_EQ(s, b.m.get(string_id(id)));
+      s += "!";
+    }
+    Built want{b.m, b.nested};
+    for (uint32_t id : strings)
+      want.m.set(string_id(id), b.m.get(string_id(id)) + "!");
+    Bytes changedBytes;
+    ASSERT_TRUE(changed.m.flatten(changedBytes));
+    EXPECT_EQ(changedBytes, Ref::encodeRef(want));
+  }
+}
+
+TEST(MessageCodecDiff, SettingAMessageIntoItselfTakesItAsItWas) {
+  message m;
+  m.set(string_id(0x0E0001), std::string(40, 'q'));
+  m.set(message_id(0x0E0002), m);
+  m.set(message_id(0x0E0002), m);
+  const message inner = m.get(message_id(0x0E0002));
+  EXPECT_EQ(inner.size(), 2u);
+  EXPECT_EQ(inner.get(string_id(0x0E0001)), std::string(40, 'q'));
+  EXPECT_EQ(inner.get(message_id(0x0E0002)).size(), 1u);
+}
+
 TEST(MessageCodecDiff, DecoderAgreesWithTheReferenceOnDamagedInput) {
   std::mt19937 rng(77);
   for (uint32_t seed = 2000; seed < 2300; ++seed) {
