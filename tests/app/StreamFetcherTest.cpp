@@ -7,16 +7,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kestel {
 namespace {
 
 // A reply piece: 1 and the length, or 2 and the error code, in the 18-byte header.
 Bytes piece(uint8_t kind, uint16_t length, const std::string& data = {}) {
-  Bytes p(18, 0);
+  Bytes p(18 + data.size(), 0);
   p[11] = kind;
   p[12] = uint8_t(length >> 8);
   p[13] = uint8_t(length);
-  p.insert(p.end(), data.begin(), data.end());
+  std::copy(data.begin(), data.end(), p.begin() + 18);
   return p;
 }
 
