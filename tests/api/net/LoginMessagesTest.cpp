@@ -5,6 +5,7 @@
 
 #include "api/net/LoginMessages.h"
 
+#include <algorithm>
 #include <random>
 
 namespace kestel {
@@ -136,8 +137,8 @@ TEST(LoginMessages, SaltedChallengeThatUnblindsToSmallOrderYieldsNoResponse) {
   one[0] = 1; // u = 1: a point of order four
   const ec::Point orderFour = *ec::pointFromMontgomeryU(one);
   const ec::Encoded forged = *ec::encodePoint(ec::add(blind, orderFour));
-  Bytes bad(forged.begin(), forged.end());
-  bad.insert(bad.end(), salt.begin(), salt.end());
+  Bytes bad(forged.size() + salt.size());
+  std::copy(salt.begin(), salt.end(), std::copy(forged.begin(), forged.end(), bad.begin()));
   auto response = client.respond(bad);
   ASSERT_FALSE(response.ok());
   EXPECT_EQ("salted challenge unblinds to a point of small order", response.error().text);
@@ -151,8 +152,8 @@ TEST(LoginMessages, RouterRefusesMalformedFirstChallenges) {
   std::array<uint8_t, 32> a{};
   a.fill(4);
   Bytes good = ClientExchange("admin", "x", a).firstChallenge();
-  Bytes noZero = good;
-  noZero.pop_back();
+  ASSERT_FALSE(good.empty());
+  Bytes noZero(good.begin(), good.begin() + std::ptrdiff_t(good.size() - 1));
   Bytes badPoint = good;
   badPoint[0] = 7;
   for (const Bytes& first : {Bytes{}, Bytes(33, 2), noZero, badPoint}) {
