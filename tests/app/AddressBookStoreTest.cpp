@@ -1,6 +1,6 @@
 #include "app/AddressBookStore.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 #include "api/net/Events.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"

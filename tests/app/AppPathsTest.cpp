@@ -1,6 +1,6 @@
 #include "app/AppPaths.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 #include "miw/SafeFile.h"
 #include "util/Log.h"
 

@@ -1,6 +1,8 @@
-// Helpers of the descriptor cache tests: a scratch folder removed afterwards, and whole-file
-// reads and folder snapshots for comparisons.
+// Helpers of the descriptor cache tests: whole-file reads and folder snapshots for comparisons
+// (the scratch folder itself is the shared TempFolder).
 #pragma once
+
+#include "support/TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,29 +12,6 @@
 #include <string>
 
 namespace kestel::test {
-
-class ScratchFolder {
-public:
-  ScratchFolder() {
-    // Memory-backed when the system has it: the sinks fsync every file they finish.
-    std::error_code ec;
-    std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                     ? std::filesystem::path("/dev/shm")
-                                     : std::filesystem::temp_directory_path();
-    std::string pattern = (base / "kestel-cache-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& path() const { return path_; }
-
-private:
-  std::string path_;
-};
 
 inline std::string readWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -13,6 +13,7 @@
 #include "util/Log.h"
 
 #include "CacheTestSupport.h"
+#include "support/Programs.h"
 
 #include <gtest/gtest.h>
 
@@ -98,7 +99,7 @@ public:
   sim::RouterLogin login;
   sim::FileService files;
   uint16_t port = 0;
-  test::ScratchFolder scratch;
+  test::TempFolder scratch;
   Reference<ReadyStep> step;
   std::vector<std::string> statuses;
   int64_t elapsedMs = 0;
@@ -289,16 +290,7 @@ std::string cliPath() {
 }
 
 std::string runCli(const std::string& home, const std::string& args) {
-  std::string command = "KESTEL_HOME='" + home + "' '" + cliPath() + "' " + args + " 2>&1";
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-      out.append(buf, n);
-    out += "exit " + std::to_string(WEXITSTATUS(::pclose(p)));
-  }
-  return out;
+  return test::runCommand("KESTEL_HOME='" + home + "' '" + cliPath() + "' " + args);
 }
 
 TEST_F(DescriptorDownloadTest, CommandLineListsBrowsesOfflineAndClearsTheCache) {

@@ -62,7 +62,7 @@ TEST(DescriptorIndex, EdgeCases) {
 }
 
 TEST(DescriptorIndex, FolderAndChecksumRecords) {
-  test::ScratchFolder app;
+  test::TempFolder app;
   Reference<DescriptorCache> cache = makeRef<DescriptorCache>(app.path());
   EXPECT_EQ(cache->parseIndex(asBytes("{name:\"tools.jg\",size:3,version:\"1\"},")),
             "no nimblux.jg found");
@@ -160,7 +160,7 @@ TEST(CachePruning, KeepsThirtyOneCalendarDaysAcrossMonthAndYearEnds) {
     SCOPED_TRACE(testing::Message()
                  << c.written[0] << "-" << c.written[1] << "-" << c.written[2] << " on "
                  << c.today[0] << "-" << c.today[1] << "-" << c.today[2]);
-    test::ScratchFolder app;
+    test::TempFolder app;
     std::string folder = app.path() + "/7.15-1";
     std::filesystem::create_directories(folder + "/skins");
     test::writeWhole(folder + "/nimblux.jg", "[]");
@@ -178,7 +178,7 @@ TEST(CachePruning, KeepsThirtyOneCalendarDaysAcrossMonthAndYearEnds) {
 }
 
 TEST(CachePruning, ClearAllEmptiesOnlyVersionFolders) {
-  test::ScratchFolder app;
+  test::TempFolder app;
   for (const char* name : {"7.15-1", "6.49.1-2", "notes", "3.x-1"}) {
     std::filesystem::create_directories(app.path() + "/" + name);
     test::writeWhole(app.path() + "/" + name + "/system.crc", "1");
@@ -197,7 +197,7 @@ TEST(CachePruning, ClearAllEmptiesOnlyVersionFolders) {
 }
 
 TEST(CacheFolders, ApplicationDataFolder) {
-  test::ScratchFolder home;
+  test::TempFolder home;
   struct Case {
     const char* kestelHome;
     const char* xdg;

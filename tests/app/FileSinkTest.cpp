@@ -74,7 +74,7 @@ std::string sampleText() {
 class FileSinkTest : public ::testing::Test {
 public:
   std::string path() const { return folder.path() + "/file.jg"; }
-  test::ScratchFolder folder;
+  test::TempFolder folder;
 };
 
 // Feeds `gz` in pieces [0, cut) and [cut, end), then the end; returns the first error or the

@@ -1,6 +1,6 @@
 #include "miw/SafeFile.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 #include "support/Constants.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "miw/SessionFiles.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 #include "miw/SafeFile.h"
 
 #include <gtest/gtest.h>

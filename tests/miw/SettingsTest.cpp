@@ -1,6 +1,6 @@
 #include "miw/Settings.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 #include "miw/SafeFile.h"
 #include "support/Constants.h"
 #include "support/Hex.h"
