@@ -1,11 +1,11 @@
 #include "app/AddressBookStore.h"
 
-#include "support/TempFolder.h"
 #include "api/net/Events.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
 #include "miw/SafeFile.h"
+#include "support/TempFolder.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>

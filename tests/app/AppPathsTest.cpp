@@ -1,7 +1,7 @@
 #include "app/AppPaths.h"
 
-#include "support/TempFolder.h"
 #include "miw/SafeFile.h"
+#include "support/TempFolder.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>

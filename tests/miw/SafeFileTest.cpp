@@ -1,7 +1,7 @@
 #include "miw/SafeFile.h"
 
-#include "support/TempFolder.h"
 #include "support/Constants.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

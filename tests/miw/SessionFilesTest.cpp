@@ -1,7 +1,7 @@
 #include "miw/SessionFiles.h"
 
-#include "support/TempFolder.h"
 #include "miw/SafeFile.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "miw/Settings.h"
 
-#include "support/TempFolder.h"
 #include "miw/SafeFile.h"
 #include "support/Constants.h"
 #include "support/Hex.h"
+#include "support/TempFolder.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
