@@ -24,7 +24,7 @@ nv::message router(const std::string& address, const std::string& login) {
 
 TEST(AddressBookFile, ClearBookIsTheMagicThenLengthPrefixedMessages) {
   EXPECT_EQ(toHex(*writeAddressBook({}, "", {})), "0df01dc0");
-  nv::message e = router("10.0.0.1", "admin");
+  nv::message e = router("198.18.0.1", "admin");
   Bytes encoded;
   ASSERT_TRUE(e.flatten(encoded));
   Bytes expected = fromHex("0df01dc0");

@@ -76,9 +76,9 @@ TEST_F(StoreTest, ChangesAreSavedOnce100msAfterTheFirst) {
   std::string book = dir_.file("Addresses.cdb");
   writeBook(book, {}, "");
   ASSERT_FALSE(openBook(book, "").get(bookcmd::kNeedsPassword));
-  addRouter("10.0.0.1", "admin", "lab");
+  addRouter("198.18.0.1", "admin", "lab");
   reactor_.advance(50);
-  addRouter("10.0.0.2", "admin", "lab");
+  addRouter("198.18.0.2", "admin", "lab");
   EXPECT_EQ(fileBytes(book).size(), 4u) << "nothing written before the delay";
   reactor_.advance(50);
   BookContents saved = readAddressBook(fileBytes(book), "", BookReadMode::Open);

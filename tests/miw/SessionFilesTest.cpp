@@ -14,9 +14,9 @@ TEST(SessionFiles, NamesBecomeFilesAsTheRulesSay) {
     std::optional<std::string> path;
   };
   const Case cases[] = {
-      {"<none>", "10.0.0.1", std::nullopt},
-      {"", "10.0.0.1", std::nullopt},
-      {"<own>", "10.0.0.1", "/s/10.0.0.1.viw"},
+      {"<none>", "198.18.0.1", std::nullopt},
+      {"", "198.18.0.1", std::nullopt},
+      {"<own>", "198.18.0.1", "/s/198.18.0.1.viw"},
       {"<own>", "fe80::1", "/s/fe80%%1.viw"},
       {"a:b", "", "/s/a%b.viw"},
       {"C:\\x\\y", "", "C%\\x\\y.viw"}, // a path; its colon cleaned as any other

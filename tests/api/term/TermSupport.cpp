@@ -75,7 +75,7 @@ std::string StreamGenerator::next(std::size_t size) {
 
 std::string StreamGenerator::text() {
   static const char* const kWords[] = {"ether1",    "running",      "  ",
-                                       "bridge",    "192.168.88.1", "RX",
+                                       "bridge",    "198.18.88.1", "RX",
                                        "|",         "-----",        "flags: X - disabled",
                                        "0123456789"};
   std::string out;
