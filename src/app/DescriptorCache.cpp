@@ -2,6 +2,7 @@
 
 #include "app/CacheFolders.h"
 #include "gen/Service.h"
+#include "miw/SafeFile.h"
 #include "util/Log.h"
 
 #include <algorithm>
@@ -13,6 +14,17 @@ namespace kestel {
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Reads the checksum record at `path`; false when it is missing or unreadable.
+bool readChecksumRecord(const std::string& path, uint32_t& value) {
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f)
+    return false;
+  char line[16] = {};
+  size_t n = std::fread(line, 1, 15, f);
+  std::fclose(f);
+  return parseChecksumRecord(std::string_view(line, n), value);
+}
 
 } // namespace
 
@@ -78,14 +90,8 @@ bool DescriptorCache::recordMatches(const IndexEntry& entry) const {
   struct stat st {};
   if (::stat(cachedPath(entry).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
     return false;
-  FILE* f = std::fopen(recordPath(entry).c_str(), "r");
-  if (!f)
-    return false;
-  char line[16] = {};
-  size_t n = std::fread(line, 1, 15, f);
-  std::fclose(f);
   uint32_t value = 0;
-  return parseChecksumRecord(std::string_view(line, n), value) && value == entry.crc;
+  return readChecksumRecord(recordPath(entry), value) && value == entry.crc;
 }
 
 void DescriptorCache::decide() {
@@ -99,13 +105,11 @@ void DescriptorCache::decide() {
   }
 }
 
-// The record goes to a part file renamed over the old one, so it is never half written; a
-// failure is only logged: the file is then fetched again next time.
+// The record replaces the old one atomically, so it is never half written; a failure is only
+// logged: the file is then fetched again next time.
 void DescriptorCache::writeRecord(const IndexEntry& entry) {
-  PartFile record;
   std::string text = std::to_string(entry.crc) + "\n";
-  if (!record.open(recordPath(entry)) ||
-      !record.write(reinterpret_cast<const uint8_t*>(text.data()), text.size()) || !record.commit())
+  if (!saveFileAtomically(recordPath(entry), asBytes(text), "crc"))
     logf("could not write ", recordPath(entry));
 }
 
@@ -189,13 +193,7 @@ bool DescriptorCache::adoptFolder(const std::string& folder) {
   for (const std::string& name : names) {
     IndexEntry e;
     e.name = name;
-    FILE* f = std::fopen(recordPath(e).c_str(), "r");
-    if (!f)
-      continue;
-    char line[16] = {};
-    size_t n = std::fread(line, 1, 15, f);
-    std::fclose(f);
-    if (!parseChecksumRecord(std::string_view(line, n), e.crc))
+    if (!readChecksumRecord(recordPath(e), e.crc))
       continue;
     e.upToDate = true;
     entries_.push_back(std::move(e));

@@ -1,5 +1,7 @@
 #include "app/FileSink.h"
 
+#include "miw/SafeFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -53,8 +55,7 @@ bool PartFile::commit() {
     return false;
   }
   part_.clear();
-  std::string folder = path_.substr(0, path_.find_last_of('/') + 1);
-  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = ::open(parentFolder(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir); // makes the rename itself durable; a failure here loses nothing yet
     ::close(dir);

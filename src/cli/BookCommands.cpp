@@ -158,8 +158,6 @@ bool openBook(BookSession& s, const Options& o, std::string& path) {
   }
   if (!isRegularFile(path)) {
     (void)makeFolders(parentFolder(path));
-    nv::message pw;
-    pw.set(bookcmd::kPassword, master);
     nv::message save;
     save.set(bookcmd::kFile, path);
     save.set(bookcmd::kPassword, master);
