@@ -208,10 +208,11 @@ public:
 
   void onChunk(SimConnection& connection, uint8_t, ByteSpan payload) override {
     request_.insert(request_.end(), payload.begin(), payload.end());
-    while (request_.size() >= kRawHeader) {
-      answer(connection, request_.data());
-      request_.erase(request_.begin(), request_.begin() + kRawHeader);
-    }
+    // The whole requests are answered first and then dropped together.
+    size_t at = 0;
+    for (; request_.size() - at >= kRawHeader; at += kRawHeader)
+      answer(connection, request_.data() + at);
+    request_.erase(request_.begin(), request_.begin() + long(at));
   }
 
 private:

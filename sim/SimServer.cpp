@@ -80,13 +80,17 @@ void SimConnection::startTimers() {
         },
         false);
   if (limits_.idleMs)
-    idleTimer_ = reactor_.addTimer(
-        limits_.idleMs,
-        [this] {
-          idleTimer_ = 0;
-          onIdleCheck();
-        },
-        false);
+    armIdleTimer(limits_.idleMs);
+}
+
+void SimConnection::armIdleTimer(uint32_t ms) {
+  idleTimer_ = reactor_.addTimer(
+      ms,
+      [this] {
+        idleTimer_ = 0;
+        onIdleCheck();
+      },
+      false);
 }
 
 // Closes the connection when it has been silent for the idle time, or looks again when the
@@ -97,13 +101,7 @@ void SimConnection::onIdleCheck() {
     logf("sim: connection ", id_, " from ", peerAddress_, " idle for ", silent, " ms; closed");
     return close(CloseMode::Now);
   }
-  idleTimer_ = reactor_.addTimer(
-      uint32_t(int64_t(limits_.idleMs) - silent),
-      [this] {
-        idleTimer_ = 0;
-        onIdleCheck();
-      },
-      false);
+  armIdleTimer(uint32_t(int64_t(limits_.idleMs) - silent));
 }
 
 void SimConnection::markEstablished() {

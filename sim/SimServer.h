@@ -82,6 +82,7 @@ private:
   void updateWatch();
   void shutDown();
   void startTimers();
+  void armIdleTimer(uint32_t ms);
   void onIdleCheck();
   void dropTimers();
 
