@@ -7,19 +7,6 @@ namespace {
 using u128 = unsigned __int128;
 constexpr uint64_t kMask = (uint64_t(1) << 51) - 1;
 
-Fe carry(Fe a) {
-  for (int round = 0; round < 2; ++round) {
-    uint64_t c = 0;
-    for (int i = 0; i < 5; ++i) {
-      a.v[i] += c;
-      c = a.v[i] >> 51;
-      a.v[i] &= kMask;
-    }
-    a.v[0] += 19 * c;
-  }
-  return a;
-}
-
 // One carry pass: enough after an addition or subtraction of weakly reduced elements (every
 // limb ends below 2^51 except the lowest, which may exceed it by a few hundred).
 Fe carryOnce(Fe a) {
@@ -32,6 +19,8 @@ Fe carryOnce(Fe a) {
   a.v[0] += 19 * c;
   return a;
 }
+
+Fe carry(const Fe& a) { return carryOnce(carryOnce(a)); }
 
 Fe carryWide(const u128 r[5]) {
   Fe out;

@@ -41,12 +41,9 @@ void finish(uint32_t state[5], const uint8_t* rest, size_t restLength, uint64_t 
 HmacSha1::HmacSha1(std::span<const uint8_t> key) {
   uint8_t block[64] = {};
   if (key.size() > sizeof block) {
-    uint32_t state[5];
-    std::memcpy(state, kSha1Init, sizeof state);
-    const size_t whole = key.size() / 64 * 64;
-    sha1Compress(state, key.data(), whole / 64);
-    finish(state, key.data() + whole, key.size() - whole, key.size(), block);
-    secureWipe(state, sizeof state);
+    Sha1 sha;
+    sha.update(key);
+    sha.final(block);
   } else if (!key.empty()) {
     std::memcpy(block, key.data(), key.size());
   }

@@ -419,14 +419,8 @@ void message::set(message_array_id id, const std::vector<message>& value) {
   packed.wire.resize(total);
   uint8_t* const start = packed.wire.data();
   uint8_t* at = start;
-  for (size_t i = 0; i < value.size(); ++i) {
-    size_t n = bounds[i] == kNotNestable ? kNotNestable : value[i].writeNested(at + 2);
-    if (n == kNotNestable)
-      n = 0;
-    at[0] = uint8_t(n);
-    at[1] = uint8_t(n >> 8);
-    at += 2 + n;
-  }
+  for (size_t i = 0; i < value.size(); ++i)
+    at += value[i].writePackedElement(at, bounds[i]);
   packed.wire.resize(size_t(at - start));
   arraySlot<detail::PackedMessages>(mut(), storedId(id.id())) = std::move(packed);
 }
@@ -442,13 +436,17 @@ void message::append(message_array_id id, const message& value) {
   Bytes& wire = packed.wire;
   const size_t at = wire.size();
   wire.resize(at + 2 + (bound == kNotNestable ? 0 : bound));
-  size_t n = bound == kNotNestable ? kNotNestable : value.writeNested(wire.data() + at + 2);
+  wire.resize(at + value.writePackedElement(wire.data() + at, bound));
+  ++packed.count;
+}
+
+size_t message::writePackedElement(uint8_t* at, size_t bound) const {
+  size_t n = bound == kNotNestable ? kNotNestable : writeNested(at + 2);
   if (n == kNotNestable)
     n = 0;
-  wire[at] = uint8_t(n);
-  wire[at + 1] = uint8_t(n >> 8);
-  wire.resize(at + 2 + n);
-  ++packed.count;
+  at[0] = uint8_t(n);
+  at[1] = uint8_t(n >> 8);
+  return 2 + n;
 }
 
 // ---- removal ------------------------------------------------------------------------------------

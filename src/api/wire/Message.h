@@ -221,6 +221,10 @@ private:
   static constexpr size_t kNotNestable = ~size_t(0);
   size_t nestedBound() const;
   size_t writeNested(uint8_t* out) const;
+  // One element of a packed message array at `at`: two length bytes, then the encoding of at
+  // most `bound` (its nestedBound) bytes; one that cannot be encoded is stored empty. Returns the
+  // bytes written.
+  size_t writePackedElement(uint8_t* at, size_t bound) const;
 
   detail::Body* body_; // null: the shared empty body
 };
