@@ -50,12 +50,24 @@ const std::vector<Accelerator>& loaderAccelerators() {
   return table;
 }
 
-LoaderStart::LoaderStart(Reactor& reactor, std::string appData, LoaderHooks hooks)
-    : reactor_(reactor), appData_(std::move(appData)), hooks_(std::move(hooks)) {}
+LoaderStart::LoaderStart(Reactor& reactor, std::string appData, std::string censusFolder,
+                         LoaderHooks hooks)
+    : reactor_(reactor), appData_(std::move(appData)), censusFolder_(std::move(censusFolder)),
+      hooks_(std::move(hooks)) {}
 
 LoaderStart::~LoaderStart() { reactor_.removeTimer(autoConnect_); }
 
 void LoaderStart::run(const nv::message& parameters, std::time_t now) {
+  if (!censusFolder_.empty()) {
+    auto census = InstanceCensus::open(reactor_, censusFolder_, [this] {
+      if (hooks_.quit)
+        hooks_.quit();
+    });
+    if (census)
+      census_ = std::move(*census);
+    else
+      logf("ERROR: ", census.error().text); // the upgrade then counts no other instance
+  }
   if (!appData_.empty())
     pruneCache(appData_, false, now);
   book_ = std::make_unique<AddressBookStore>(reactor_);

@@ -10,6 +10,7 @@
 #include "api/net/Reactor.h"
 #include "app/AddressBookStore.h"
 #include "app/CommandLine.h"
+#include "app/InstanceCensus.h"
 
 #include <ctime>
 #include <functional>
@@ -68,6 +69,8 @@ struct LoaderHooks {
   std::function<void(const nv::message&)> apply;
   // Connect with the parameters (the auto-connect).
   std::function<void(const nv::message&)> connect;
+  // Another instance asked every loader to quit (before an upgrade).
+  std::function<void()> quit;
 };
 
 inline constexpr uint32_t kAutoConnectDelayMs = 100;
@@ -75,7 +78,8 @@ inline constexpr const char* kSettingsFileName = "settings.cfg.viw";
 
 class LoaderStart {
 public:
-  LoaderStart(Reactor& reactor, std::string appData, LoaderHooks hooks);
+  // `censusFolder`: where the instances meet (censusFolder()); empty for none.
+  LoaderStart(Reactor& reactor, std::string appData, std::string censusFolder, LoaderHooks hooks);
   ~LoaderStart();
   LoaderStart(const LoaderStart&) = delete;
   LoaderStart& operator=(const LoaderStart&) = delete;
@@ -86,12 +90,16 @@ public:
   bool close();
 
   AddressBookStore* addressBook() const { return book_.get(); }
+  // This loader's place in the census of running instances; null without one.
+  InstanceCensus* census() const { return census_.get(); }
   bool autoConnectPending() const { return autoConnect_ != 0; }
 
 private:
   Reactor& reactor_;
   std::string appData_;
+  std::string censusFolder_;
   LoaderHooks hooks_;
+  std::unique_ptr<InstanceCensus> census_;
   std::unique_ptr<AddressBookStore> book_;
   Reactor::TimerId autoConnect_ = 0;
 };
