@@ -6,6 +6,8 @@
 #include "gen/Skin.h"
 #include "util/Log.h"
 
+#include <unistd.h>
+
 namespace kestel {
 
 class ChildSession::CloseWatch final : public EventListener {
@@ -61,8 +63,14 @@ bool ChildSession::adopt() {
     fail("no session was handed over");
     return false;
   }
+  nv::message described = parameters_.get(param::kConnectionState);
+  // The standard descriptors are never the router's socket, whatever the pipe says.
+  if (described.get(nv::u64_id(3)) <= uint64_t(STDERR_FILENO)) {
+    fail("the handed-over connection is not usable");
+    return false;
+  }
   connection_ = createConnection(reactor_);
-  if (!connection_->adopt(parameters_.get(param::kConnectionState))) {
+  if (!connection_->adopt(described)) {
     connection_ = nullptr;
     fail("the handed-over connection is not usable");
     return false;

@@ -136,6 +136,8 @@ Expected<nv::message> childParameters(nv::message parameters, const HandOffSourc
                                        : nv::message();
   if (looper.empty())
     return makeError("the session is not logged in");
+  if (source.connection->pendingOutput() > kMaxHandedOverOutput)
+    return makeError("the connection is still sending; try again");
   nv::message connection = source.connection->describe();
   parameters.set(param::kConnectionState, connection);
   parameters.set(param::kLooperState, looper);
