@@ -45,8 +45,10 @@ nv::message readFromPipe(const Bytes& bytes) {
 }
 
 Bytes framed(uint32_t length, const Bytes& body) {
-  Bytes out = {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24)};
-  out.insert(out.end(), body.begin(), body.end());
+  Bytes out(4 + body.size()); // built at full size: gcc -O2 misreads an insert after 4 bytes
+  for (int i = 0; i < 4; ++i)
+    out[size_t(i)] = uint8_t(length >> (8 * i));
+  std::copy(body.begin(), body.end(), out.begin() + 4);
   return out;
 }
 
