@@ -85,6 +85,8 @@ int runHandedOverSession() {
   }
   std::printf("handed-over session carries on (%s login)\n",
               session->legacy() ? "legacy" : "secure");
+  if (size_t skin = parameters.get(param::kSkinBytes).size())
+    std::printf("skin handed over: %zu bytes\n", skin);
 
   // Something read over the same connection: the router's descriptor index, again.
   MemorySink index;

@@ -172,7 +172,7 @@ TEST(HandOff, KestelCliHandsTheLoggedInSessionToANewProcess) {
     const char* login;
   };
   const std::vector<Row> rows = {
-      {"secure", {"--user", "admin:admin"}, "", "secure"},
+      {"secure", {"--user", "admin:admin", "--skin", "operator"}, "", "secure"},
       {"legacy", {"--user", "admin:admin", "--refuse-secure"}, "--legacy ", "legacy"},
   };
   for (const Row& row : rows) {
@@ -188,6 +188,9 @@ TEST(HandOff, KestelCliHandsTheLoggedInSessionToANewProcess) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("bytes, as handed over"), std::string::npos) << out;
+    EXPECT_EQ(out.find("skin handed over: ") != std::string::npos,
+              row.login == std::string("secure"))
+        << out;
     EXPECT_NE(out.find("IP\n  Addresses\n"), std::string::npos) << out;
     EXPECT_NE(out.find("exit 0"), std::string::npos) << out;
     std::ifstream logFile(home.file("kestel.log"));
