@@ -28,10 +28,12 @@ void initialiseFramework();
 // What this run of the program is.
 struct StartupDecision {
   enum class Kind {
-    Exit,          // end with exitCode (usage, bad argument)
+    Exit,          // end with exitCode: 0 after a request for the usage (logged; a terminal
+                   // user also wants kUsageText on standard output), 1 after a bad argument
     FinishUpgrade, // "\c <path>": the self-upgrade code copies itself to `path`
     Loader,        // show the loader with `parameters`
     Session,       // a session was handed over (parameters hold 1003): start it at once
+                   // (ChildSession) and show the session window, no loader
   };
   Kind kind = Kind::Loader;
   int exitCode = 0;
