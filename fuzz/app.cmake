@@ -1,3 +1,5 @@
 # Descriptor cache: the router's index and checksum records; the gzip sink.
 kestel_fuzz(descriptor_index LIBS kestel_app)
 kestel_fuzz(gzip_sink LIBS kestel_app)
+# Start-up: the session parameters a child reads from the hand-off pipe.
+kestel_fuzz(session_parameters LIBS kestel_app)

@@ -47,7 +47,7 @@ void emptyFolder(const fs::path& folder) {
 bool recentEnough(const fs::path& folder, std::time_t now) {
   for (const char* record : kAgeRecords) {
     fs::path p = folder / record;
-    FILE* f = std::fopen(p.c_str(), "r");
+    FILE* f = std::fopen(p.c_str(), "re");
     if (!f)
       continue;
     struct stat st {};

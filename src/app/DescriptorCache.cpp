@@ -17,7 +17,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Reads the checksum record at `path`; false when it is missing or unreadable.
 bool readChecksumRecord(const std::string& path, uint32_t& value) {
-  FILE* f = std::fopen(path.c_str(), "r");
+  FILE* f = std::fopen(path.c_str(), "re");
   if (!f)
     return false;
   char line[16] = {};
@@ -58,6 +58,19 @@ void DescriptorCache::start() {
   error_.clear();
   indexMissing_ = false;
   fetcher_->fetch(indexBuffer_, indexName(), false, [this] { onIndex(); });
+}
+
+void DescriptorCache::startFromIndex(ByteSpan index) {
+  finished_ = false;
+  error_.clear();
+  indexMissing_ = false;
+  indexBuffer_ = MemorySink();
+  indexBuffer_.write(index.data(), index.size());
+  if (std::string e = parseIndex(index); !e.empty())
+    return fail(e);
+  decide();
+  logf("needs to download ", total_);
+  next();
 }
 
 void DescriptorCache::cancel() {

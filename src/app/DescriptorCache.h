@@ -38,6 +38,9 @@ public:
 
   // Fetches the index, then every changed file.
   void start();
+  // The same from index bytes fetched earlier (by the instance that handed the session over):
+  // logs "needs to download <bytes>", then fetches every changed file.
+  void startFromIndex(ByteSpan index);
   // Cancels the fetcher and drops the current sink.
   void cancel();
 

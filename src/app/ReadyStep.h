@@ -46,6 +46,8 @@ public:
   ConnectStep* connectStep() const { return connect_.get(); }
   RequestPort* port() const { return port_.get(); }
   DescriptorCache* cache() const { return cache_.get(); }
+  // The skin document fetched after the descriptors; empty when the router has none.
+  Bytes skinBytes() const { return skinBuffer_ ? skinBuffer_->bytes() : Bytes(); }
 
 private:
   // Watches the connection after the login on the step's behalf: the connection holds its

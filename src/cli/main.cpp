@@ -5,6 +5,7 @@
 // a warning, and wiped from the argument memory at once. The log goes to the default log file.
 #include "BookCommands.h"
 #include "CacheCommands.h"
+#include "HandOffCommands.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
@@ -12,6 +13,7 @@
 #include "app/ConnectStep.h"
 #include "app/PasswordInput.h"
 #include "app/ReadyStep.h"
+#include "app/Startup.h"
 #include "util/Log.h"
 
 #include <kestel/Version.h>
@@ -31,11 +33,13 @@ using namespace kestel;
 void usage() {
   std::fprintf(stderr,
                "usage: kestel-cli --version\n"
-               "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus] "
-               "<address>[:port] <login>\n"
+               "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus | "
+               "--new-window] <address>[:port] <login>\n"
                "The password comes from --password-file, from %s or from a prompt on the\n"
                "terminal. With --menus the router's descriptor files are brought into the cache\n"
-               "and its menus are printed instead of the login facts. The log is written to %s.\n",
+               "and its menus are printed instead of the login facts; --new-window does the same\n"
+               "in a new process that takes over the logged-in connection. The log is written\n"
+               "to %s.\n",
                kPasswordVariable, defaultLogPath().c_str());
 }
 
@@ -165,6 +169,11 @@ int printRouterMenus(ConnectRequest connect) {
 } // namespace
 
 int main(int argc, char** argv) {
+  initialiseFramework();
+  if (argc == 2 && std::strcmp(argv[1], "-") == 0) {
+    openDefaultLog();
+    return kestel::cli::runHandedOverSession();
+  }
   if (argc >= 2 && std::strcmp(argv[1], "book") == 0)
     return runBookCommand(argc - 2, argv + 2);
   if (argc >= 2 && std::strcmp(argv[1], "settings") == 0)
@@ -180,9 +189,12 @@ int main(int argc, char** argv) {
   std::optional<std::string> passwordArgument;
   const char* passwordFile = nullptr;
   bool menus = false;
+  bool newWindow = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--menus") == 0) {
       menus = true;
+    } else if (std::strcmp(argv[i], "--new-window") == 0) {
+      newWindow = true;
     } else if (std::strcmp(argv[i], "--legacy") == 0) {
       request.legacyMode = true;
     } else if (std::strcmp(argv[i], "--verbose") == 0) {
@@ -217,6 +229,8 @@ int main(int argc, char** argv) {
 
   if (menus)
     return printRouterMenus(std::move(request));
+  if (newWindow)
+    return kestel::cli::openInNewProcess(std::move(request));
 
   PollReactor reactor;
   ReactorScope scope(reactor);

@@ -55,6 +55,13 @@ public:
 constexpr uint8_t kLoginChannels[] = {5, 6};
 
 constexpr size_t kReadStep = 4096;
+
+// The hand-over fields beyond the original four.
+const nv::raw_id kDescribeUnsent{5};
+const nv::raw_id kDescribeHeldInput{6};
+const nv::u32_id kDescribeChannel{7};
+// A partial chunk is shorter than a whole one (2 + 255 bytes).
+constexpr size_t kMaxHeldChunk = 2 + kMaxChunkPayload - 1;
 constexpr int kReadsPerEvent = 16; // bounds one event's work so other descriptors get their turn
 
 } // namespace
@@ -437,12 +444,9 @@ std::vector<std::pair<std::string, std::string>> Connection::textDescription(boo
                                                        {"rport", std::to_string(port_)}};
   if (!release || fd_ < 0)
     return out;
-  // The socket now belongs to the process that adopts it: stop watching it and let it survive
-  // exec, but do not close it.
+  // The socket now belongs to the process that adopts it: stop watching it, but do not close
+  // it. It stays close-on-exec, so no other child of this process inherits it by accident.
   reactor_.unwatch(fd_);
-  int flags = ::fcntl(fd_, F_GETFD);
-  if (flags >= 0)
-    ::fcntl(fd_, F_SETFD, flags & ~FD_CLOEXEC);
   if (connectTimer_)
     reactor_.removeTimer(std::exchange(connectTimer_, 0));
   cancelResolve();
@@ -459,6 +463,11 @@ nv::message Connection::describe() const {
   m.set(nv::u32_id(2), port_);
   m.set(nv::u64_id(3), static_cast<uint64_t>(static_cast<int64_t>(fd_)));
   m.set(nv::bool_id(4), false);
+  if (!output_.empty())
+    m.set(kDescribeUnsent, output_);
+  if (reader_.pending())
+    m.set(kDescribeHeldInput, reader_.held());
+  m.set(kDescribeChannel, uint32_t(reader_.currentChannel()));
   return m;
 }
 
@@ -470,7 +479,11 @@ bool Connection::adopt(const nv::message& description) {
   uint64_t handle = description.get(nv::u64_id(3));
   int type = 0;
   socklen_t len = sizeof type;
-  if (handle > uint64_t(INT32_MAX) ||
+  Bytes unsent = description.get(kDescribeUnsent);
+  Bytes held = description.get(kDescribeHeldInput);
+  uint32_t channel = description.get(kDescribeChannel, kSameChannel);
+  if (handle > uint64_t(INT32_MAX) || held.size() > kMaxHeldChunk || channel > 0xFF ||
+      unsent.size() > kMaxHandedOverOutput ||
       ::getsockopt(int(handle), SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM)
     return false;
   fd_ = static_cast<int>(handle);
@@ -483,6 +496,8 @@ bool Connection::adopt(const nv::message& description) {
   closing_ = false;
   closeAfterFlush_ = false;
   reader_ = ChunkReader();
+  reader_.resume(uint8_t(channel), held);
+  output_ = std::move(unsent);
   resetLoginChannel();
   state_ = State::Up;
   updateWatch();

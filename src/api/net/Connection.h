@@ -18,6 +18,9 @@ namespace kestel {
 
 inline constexpr uint32_t kDefaultRouterPort = 8291;
 inline constexpr uint32_t kConnectTimeoutMs = 10000;
+// The most unsent output a described connection carries to its adopter (it travels inside one
+// message value).
+inline constexpr size_t kMaxHandedOverOutput = 32768;
 
 struct ResolvedAddress {
   int family = 0;

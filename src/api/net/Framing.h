@@ -35,6 +35,14 @@ public:
 
   uint8_t currentChannel() const { return current_; }
   size_t pending() const { return held_.size(); }
+  // The partial chunk still held.
+  const Bytes& held() const { return held_; }
+  // Continues where another reader of the same stream stopped: its current channel and the
+  // partial chunk it held.
+  void resume(uint8_t currentChannel, ByteSpan held) {
+    current_ = currentChannel;
+    held_.assign(held.begin(), held.end());
+  }
 
 private:
   // Frames whole chunks from `in`; returns how many bytes were consumed, or SIZE_MAX when stopped.

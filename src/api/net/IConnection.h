@@ -51,7 +51,10 @@ public:
   // Closing a closed connection does nothing.
   virtual void close(CloseMode mode, const std::string& reason = {}) = 0;
 
-  // Message for adopt(): key 1 address, 2 port, 3 socket descriptor (u64), 4 false (not MAC).
+  // Message for adopt(): key 1 address, 2 port, 3 socket descriptor (u64), 4 false (not MAC),
+  // and what the stream holds in this process that the adopter must carry on with: raw 5 the
+  // bytes queued but not yet sent, raw 6 a partial chunk received, u32 7 the channel the last
+  // chunk named.
   virtual nv::message describe() const = 0;
 
   // The first receiver registered for a channel gets its chunks; chunks of a channel nobody
@@ -68,12 +71,14 @@ public:
   virtual void removeListener(EventListener* listener) = 0;
 
   // ("rfile", descriptor) and ("rport", port) in decimal for another process. With `release`
-  // the connection stops watching the socket and leaves it open (and inheritable across exec)
-  // for the process that adopts it; the object is then inert.
+  // the connection stops watching the socket and leaves it open for the process that adopts
+  // it; the object is then inert. The descriptor stays close-on-exec: whoever starts the
+  // adopting process passes it to that one child, and closes this process's copy afterwards.
   virtual std::vector<std::pair<std::string, std::string>> textDescription(bool release) = 0;
 
   // Takes over an open connection described by describe() and marks it up; false (nothing
-  // changed) when the message names no usable socket or this object is already in use.
+  // changed) when the message names no usable socket, carries more stream state than a
+  // connection can hold, or this object is already in use.
   [[nodiscard]] virtual bool adopt(const nv::message& description) = 0;
 
   virtual bool isUp() const = 0;

@@ -19,6 +19,7 @@ constexpr size_t kHalf = legacy::kNumberLength / 2;
 const nv::u32_id kDescribeAgent{1};
 const nv::raw_id kDescribeSend{2};
 const nv::raw_id kDescribeReceive{3};
+const nv::raw_id kDescribeHeldFrame{4};
 
 // 12 bytes of clock readings: the high-resolution counter, then the millisecond tick.
 std::array<uint8_t, 12> clockSeed() {
@@ -174,6 +175,8 @@ nv::message LegacySession::describe() const {
   auto receive = receive_->save();
   out.set(kDescribeSend, std::vector<uint8_t>(send.begin(), send.end()));
   out.set(kDescribeReceive, std::vector<uint8_t>(receive.begin(), receive.end()));
+  if (!buffer_.empty())
+    out.set(kDescribeHeldFrame, buffer_);
   secureWipe(send.data(), send.size());
   secureWipe(receive.data(), receive.size());
   return out;
@@ -193,6 +196,9 @@ bool LegacySession::adopt(const nv::message& description) {
   agentId_ = description.get(kDescribeAgent, kDirectConnection);
   state_ = State::Established;
   exponent_.reset();
+  queue_.clear();
+  buffer_ = description.get(kDescribeHeldFrame);
+  keepAlive_.sent(); // an idle adopted session is probed like any other
   if (!registered_) {
     connection_->addReceiver(kLegacyChannel, this);
     registered_ = true;

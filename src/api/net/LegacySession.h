@@ -44,9 +44,11 @@ public:
   bool handshakePending() const { return state_ != State::Established; }
 
   // Hand-over: u32 1 = overlay agent id, raw 2 = send state, raw 3 = receive state (each the
-  // permutation followed by i, j and f). Empty while the handshake is pending.
+  // permutation followed by i, j and f), raw 4 = the part of a frame received so far. Empty
+  // while the handshake is pending.
   nv::message describe() const;
   // Takes over a described session; false (nothing changed) unless both states are present.
+  // Starts the idle timer.
   bool adopt(const nv::message& description);
   // Removes the timers, leaves channel 5, drops queued messages and states.
   void stop();

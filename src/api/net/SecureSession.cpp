@@ -14,6 +14,12 @@ constexpr size_t kRememberedVectors = 8192;
 const nv::u32_id kDescribeAgent{1};
 const nv::raw_id kDescribeReceiveKey{2};
 const nv::raw_id kDescribeSendKey{3};
+const nv::raw_id kDescribeSeenVectors{4};
+const nv::raw_id kDescribeHeldFrame{5};
+// The newest vectors handed over with a session (16 bytes each): enough to turn away a replay
+// of the recent traffic while the description stays within one message value.
+constexpr size_t kHandedOverVectors = 2048;
+constexpr size_t kVectorLength = SessionCipher::kVectorLength;
 
 } // namespace
 
@@ -186,6 +192,15 @@ nv::message SecureSession::describe() const {
   out.set(kDescribeAgent, agentId_);
   out.set(kDescribeReceiveKey, std::vector<uint8_t>(receiveKey_.begin(), receiveKey_.end()));
   out.set(kDescribeSendKey, std::vector<uint8_t>(sendKey_.begin(), sendKey_.end()));
+  Bytes vectors;
+  size_t skip =
+      vectorOrder_.size() > kHandedOverVectors ? vectorOrder_.size() - kHandedOverVectors : 0;
+  for (size_t i = skip; i < vectorOrder_.size(); ++i)
+    vectors.insert(vectors.end(), vectorOrder_[i].begin(), vectorOrder_[i].end());
+  if (!vectors.empty())
+    out.set(kDescribeSeenVectors, std::move(vectors));
+  if (!buffer_.empty())
+    out.set(kDescribeHeldFrame, buffer_);
   return out;
 }
 
@@ -194,16 +209,30 @@ bool SecureSession::adopt(const nv::message& description) {
     return false;
   auto receiveKey = description.get(kDescribeReceiveKey);
   auto sendKey = description.get(kDescribeSendKey);
-  bool ok =
-      receiveKey.size() == login::kSessionKeyLength && sendKey.size() == login::kSessionKeyLength;
+  Bytes vectors = description.get(kDescribeSeenVectors);
+  Bytes held = description.get(kDescribeHeldFrame);
+  bool ok = receiveKey.size() == login::kSessionKeyLength &&
+            sendKey.size() == login::kSessionKeyLength && vectors.size() % kVectorLength == 0 &&
+            vectors.size() <= kRememberedVectors * kVectorLength;
   if (ok) {
     agentId_ = description.get(kDescribeAgent, kDirectConnection);
     setKeys(receiveKey, sendKey);
+    seenVectors_.clear();
+    vectorOrder_.clear();
+    for (size_t at = 0; at < vectors.size(); at += kVectorLength) {
+      std::string vector(vectors.begin() + long(at), vectors.begin() + long(at + kVectorLength));
+      if (seenVectors_.insert(vector).second)
+        vectorOrder_.push_back(std::move(vector));
+    }
+    buffer_ = std::move(held);
+    exchange_.reset();
+    pending_.clear();
     if (!registered_) {
       connection_->addReceiver(kSecureChannel, this);
       registered_ = true;
     }
     state_ = State::LoggedIn;
+    keepAlive_.sent(); // an idle adopted session is probed like any other
   }
   secureWipe(receiveKey.data(), receiveKey.size());
   secureWipe(sendKey.data(), sendKey.size());

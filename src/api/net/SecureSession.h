@@ -42,10 +42,12 @@ public:
   void receive(uint8_t channelByte, const uint8_t* data, size_t length) override;
 
   // Hand-over of a logged-in session: u32 1 = overlay agent id, raw 2 = receive key, raw 3 = send
-  // key. Empty when not logged in.
+  // key, raw 4 = the vectors of the newest frames taken (16 bytes each, so a replay of them is
+  // still refused), raw 5 = the part of a frame received so far. Empty when not logged in.
   nv::message describe() const;
   // Takes over a described session; false (nothing changed) unless both keys are present with
-  // 36 bytes each. Registers for channel 6 and is logged in.
+  // 36 bytes each and the vectors are whole. Registers for channel 6, is logged in and starts
+  // the idle timer.
   bool adopt(const nv::message& description);
   // Removes the timers, leaves channel 6, drops queued messages and keys.
   void stop();

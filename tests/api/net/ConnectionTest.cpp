@@ -329,7 +329,8 @@ TEST_F(ConnectionTest, HandOverTextNamesTheSocketAndReleaseLeavesItOpen) {
   EXPECT_EQ(pairs[1], std::make_pair(std::string("rport"), std::to_string(port)));
   int fd = std::stoi(pairs[0].second);
   EXPECT_LE(pairs[0].second.size(), 7u);
-  EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0); // survives exec into the new process
+  // Still close-on-exec: only the child the socket is handed to gets it, never another one.
+  EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
   conn->removeListener(listener.get());
   conn = nullptr;
   EXPECT_EQ(::fcntl(fd, F_GETFD) >= 0, true); // not closed by the released object
@@ -368,6 +369,61 @@ TEST_F(ConnectionTest, AnotherObjectAdoptsTheDescribedSocketAndCarriesOn) {
   EXPECT_FALSE(second->adopt(description)); // already carrying a connection
   ::close(fds[0]);
   ::close(fds[1]);
+}
+
+// The stream state of one process carries on in the adopter: a chunk cut in two by the hand-over
+// arrives whole and on its channel, and output the socket had not taken yet is sent, in order.
+TEST_F(ConnectionTest, AdopterCarriesOnWithAPartialChunkAndUnsentOutput) {
+  int sp[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sp), 0);
+  int small = 4096;
+  ::setsockopt(sp[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  ::setsockopt(sp[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  nv::message start;
+  start.set(nv::u64_id(3), uint64_t(sp[0]));
+  auto first = createConnection(reactor);
+  Collector six;
+  first->addReceiver(6, &six);
+  ASSERT_TRUE(first->adopt(start));
+
+  // One whole chunk, then three bytes of a continuation chunk of four.
+  const uint8_t in[] = {2, 6, 'a', 'b', 4, 0xFF, 'c'};
+  ASSERT_EQ(::write(sp[1], in, sizeof in), ssize_t(sizeof in));
+  ASSERT_TRUE(runUntil(reactor, [&] { return six.bytes.size() == 2; }));
+  Bytes sent;
+  for (uint8_t round = 0; first->pendingOutput() == 0 && round < 200; ++round) {
+    Bytes piece(1000, round);
+    first->send(7, piece.data(), piece.size());
+    appendChunks(sent, 7, piece);
+  }
+  ASSERT_GT(first->pendingOutput(), 0u);
+  ASSERT_LE(first->pendingOutput(), kMaxHandedOverOutput);
+  nv::message description = first->describe();
+  first->textDescription(true);
+  first = nullptr;
+
+  auto second = createConnection(reactor);
+  Collector carried;
+  second->addReceiver(6, &carried);
+  ASSERT_TRUE(second->adopt(description));
+  const uint8_t rest[] = {'d', 'e', 'f'};
+  ASSERT_EQ(::write(sp[1], rest, sizeof rest), ssize_t(sizeof rest));
+  Bytes received(sent.size());
+  size_t got = 0;
+  ASSERT_TRUE(runUntil(reactor, [&] {
+    ssize_t n = ::recv(sp[1], received.data() + got, received.size() - got, MSG_DONTWAIT);
+    got += n > 0 ? size_t(n) : 0;
+    return got == sent.size() && carried.bytes.size() == 4;
+  }));
+  EXPECT_EQ(received, sent);
+  EXPECT_EQ(carried.bytes, (Bytes{'c', 'd', 'e', 'f'}));
+  EXPECT_EQ(carried.rawChannels, (std::vector<uint8_t>{0xFF}));
+
+  nv::message tooMuch = description;
+  tooMuch.set(nv::raw_id(6), Bytes(300, 1));
+  EXPECT_FALSE(createConnection(reactor)->adopt(tooMuch));
+  second->close(CloseMode::Now);
+  ::close(sp[1]);
 }
 
 TEST_F(ConnectionTest, RouterCuttingTheStreamMidwayIsAPeerClose) {

@@ -307,5 +307,31 @@ TEST_F(LegacySessionTest, DescribeAndAdoptCarryTheStreamStates) {
   adopted->stop();
 }
 
+// A frame cut in two by the hand-over is completed by the adopter, whose stream state then
+// still matches the router's for the frame after it.
+TEST_F(LegacySessionTest, AdopterFinishesAHalfReceivedFrame) {
+  handshake();
+  Bytes cut = router.seal(request({0}, 1));
+  Bytes next = router.seal(request({0}, 2));
+  size_t half = cut.size() / 2;
+  ASSERT_GT(half, 12u);
+  connection->deliver(5, ByteSpan(cut.data(), half));
+  nv::message description = session->describe();
+  session->stop();
+  auto other = makeRef<FakeConnection>();
+  SessionHooks hooks;
+  hooks.deliver = [this](const nv::message& m) { delivered.push_back(m); };
+  hooks.probe = [] {};
+  auto adopted = makeRef<LegacySession>(reactor, *other, hooks);
+  ASSERT_TRUE(adopted->adopt(description));
+  other->deliver(5, ByteSpan(cut.data() + half, cut.size() - half));
+  other->deliver(5, next);
+  ASSERT_EQ(2u, delivered.size());
+  EXPECT_EQ(1u, delivered[0].get(kSeq));
+  EXPECT_EQ(2u, delivered[1].get(kSeq));
+  EXPECT_FALSE(other->isClosed());
+  adopted->stop();
+}
+
 } // namespace
 } // namespace kestel

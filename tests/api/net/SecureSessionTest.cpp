@@ -295,5 +295,36 @@ TEST_F(SecureSessionTest, DescribeAndAdoptHandOverTheSession) {
   EXPECT_TRUE(other->receivers.empty());
 }
 
+// A frame cut in two by the hand-over is completed in the adopter, a frame the first process
+// already took is still refused as a replay there, and the adopter probes an idle router.
+TEST_F(SecureSessionTest, AdoptedSessionFinishesAHalfFrameAndRefusesReplays) {
+  login();
+  Bytes seen = frames->seal(request({0}, 1));
+  connection->deliver(6, seen);
+  Bytes cut = frames->seal(request({0}, 2));
+  ASSERT_GT(cut.size(), 20u);
+  size_t half = cut.size() / 2;
+  connection->deliver(6, ByteSpan(cut.data(), half));
+  ASSERT_EQ(1u, delivered.size());
+  nv::message description = session->describe();
+  session->stop();
+
+  auto other = makeRef<FakeConnection>();
+  auto adopted = makeRef<SecureSession>(reactor, *other, hooks);
+  ASSERT_TRUE(adopted->adopt(description));
+  other->deliver(6, ByteSpan(cut.data() + half, cut.size() - half));
+  ASSERT_EQ(2u, delivered.size());
+  EXPECT_EQ(2u, delivered[1].get(kSeq));
+  reactor.advance(kIdleProbeMs);
+  EXPECT_EQ(1, probes); // the adopter's own idle timer
+  other->deliver(6, seen);
+  EXPECT_EQ(2u, delivered.size());
+  EXPECT_EQ("decryption failed", other->closeReason);
+
+  nv::message broken = description;
+  broken.set(nv::raw_id{4}, Bytes(17, 0));
+  EXPECT_FALSE(makeRef<SecureSession>(reactor, *other, hooks)->adopt(broken));
+}
+
 } // namespace
 } // namespace kestel
