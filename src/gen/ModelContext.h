@@ -40,6 +40,7 @@ struct ModelContext {
   std::vector<std::pair<std::string, CMap*>> genericMaps; // in registration order
   std::vector<uint32_t> tracedFields;
   std::string loggedInUser;
+  uint32_t userPolicy = 0; // the policy bits of the login reply
   uint32_t routerTime = 0; // seconds since 1970 from the router's clock
   RouterFacts routerFacts;
   std::map<std::string, ConvertorMaker, std::less<>> convertorMakers; // by slot kind
@@ -65,6 +66,10 @@ private:
   ModelContext* context_;
   ModelContext* previous_;
 };
+
+// The logged-in user's policy bits (0 before the login); the login records them.
+uint32_t userPolicy();
+void setUserPolicy(uint32_t policy);
 
 // Replaces the current context's contents with a fresh context's: every registry above is
 // emptied, the session facts are cleared and the skin is a new empty one.
