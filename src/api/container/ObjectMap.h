@@ -174,9 +174,10 @@ private:
   nv::message fetchRequest(uint32_t mask) const;
   void sendPage(nv::message request, FetchState state);
   void onPage(const nv::message& reply);
-  void requestNextPage(const nv::message& reply, uint32_t getAllId);
-  // True when this fetch saw the reply's position (cookie and page id) before.
-  bool pageRepeats(const nv::message& reply, uint32_t getAllId);
+  // Asks for the page after the reply's: its cookie (copied unchanged) and page id.
+  void requestNextPage(nv::message cookie, uint32_t getAllId);
+  // True when this fetch saw the position (cookie and page id) before.
+  bool pageRepeats(nv::message cookie, uint32_t getAllId);
   void onFetchError(uint32_t code, const std::string& text);
   // Ends the fetch: empties the map and shows `status` in its place.
   void failFetch(std::string status);
