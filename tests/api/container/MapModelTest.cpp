@@ -4,6 +4,7 @@
 // every request is answered and every message delivered, the map must equal the router's store.
 #include "MapTestSupport.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <random>
@@ -15,8 +16,9 @@ constexpr nv::u32_id COOKIE{STD_GETALL_COOKIE};
 
 class FakeRouter {
 public:
-  explicit FakeRouter(FakeSession& session) : session_(session) {}
+  FakeRouter(FakeSession& session, bool ordered) : session_(session), ordered_(ordered) {}
   std::map<uint32_t, Rec> store;
+  std::vector<uint32_t> order; // the router's order of the ids
 
   // Answers the next request the client posted; false when there is none.
   bool serveOne(std::mt19937& rng) {
@@ -41,6 +43,8 @@ public:
       note = change(req.get(STD_ID), req.get(KEY_NAME), req.get(KEY_VALUE));
     else if (cmd == CMD_REMOVEOBJ && !fail && store.count(req.get(STD_ID)))
       note = remove(req.get(STD_ID));
+    else if (cmd == CMD_MOVEOBJ && !fail && movable(req.get(STD_ID), req.get(STD_NEXTID, kNoId)))
+      note = move(req.get(STD_ID), req.get(STD_NEXTID, kNoId));
     else if (cmd != CMD_GETPOLICIES)
       reply = error();
     // The notification may reach the client before or after the reply.
@@ -62,6 +66,12 @@ public:
       return;
     }
     auto it = std::next(store.begin(), rng() % store.size());
+    if (ordered_ && rng() % 3 == 0) {
+      uint32_t next = rng() % 2 ? order[rng() % order.size()] : kNoId;
+      if (movable(it->first, next))
+        queueNote(move(it->first, next));
+      return;
+    }
     queueNote(rng() % 2 ? remove(it->first) : change(it->first, "edited", rng() % 100));
   }
   // Delivers the oldest queued message; false when none is queued.
@@ -82,25 +92,42 @@ private:
     r.set(SYS_ERRNO, ERROR_FAILED);
     return r;
   }
-  // Three objects per page, after the id in the cookie.
+  // Three objects per page, after the object named by the cookie (from the start again when it
+  // is gone).
   nv::message page(const nv::message& req) {
-    uint32_t after = req.has(COOKIE) ? req.get(COOKIE) : 0;
+    auto it = order.begin();
+    if (req.has(COOKIE))
+      if (auto at = std::find(order.begin(), order.end(), req.get(COOKIE)); at != order.end())
+        it = std::next(at);
     std::vector<nv::message> objs;
-    auto it = req.has(COOKIE) ? store.upper_bound(after) : store.begin();
-    for (; it != store.end() && objs.size() < 3; ++it)
-      objs.push_back(element(it->first, it->second.name, it->second.value));
+    for (; it != order.end() && objs.size() < 3; ++it)
+      objs.push_back(element(*it, store[*it].name, store[*it].value));
     nv::message r = withObjects(objs);
-    if (it != store.end())
+    if (it != order.end())
       r.set(COOKIE, objs.back().get(STD_ID));
     else
       r.set(STD_GETALLID, kNoId);
     return r;
   }
+  bool movable(uint32_t id, uint32_t next) const {
+    return ordered_ && store.count(id) && id != next && (next == kNoId || store.count(next));
+  }
+  nv::message move(uint32_t id, uint32_t next) {
+    order.erase(std::find(order.begin(), order.end(), id));
+    order.insert(next == kNoId ? order.end() : std::find(order.begin(), order.end(), next), id);
+    nv::message m = element(id, store[id].name, store[id].value);
+    m.set(STD_NEXTID, next);
+    return withObjects({m});
+  }
   nv::message add(const nv::message& req, nv::message& reply) {
     uint32_t id = nextId_++;
     store[id] = Rec{req.get(KEY_NAME), req.get(KEY_VALUE)};
+    order.push_back(id);
     reply.set(STD_ID, id);
-    return withObjects({element(id, store[id].name, store[id].value)});
+    nv::message m = element(id, store[id].name, store[id].value);
+    if (ordered_)
+      m.set(STD_NEXTID, kNoId);
+    return withObjects({m});
   }
   nv::message change(uint32_t id, const std::string& name, uint32_t value) {
     store[id] = Rec{name, value};
@@ -108,6 +135,7 @@ private:
   }
   nv::message remove(uint32_t id) {
     store.erase(id);
+    order.erase(std::find(order.begin(), order.end(), id));
     nv::message dead;
     dead.set(STD_ID, id);
     dead.set(nv::u32_id(STD_DEAD), 1u);
@@ -128,23 +156,26 @@ private:
   }
 
   FakeSession& session_;
+  bool ordered_;
   size_t served_ = 0;
   uint32_t nextId_ = 1;
   nv::message subscriber_;
   std::deque<nv::message> outbox_;
 };
 
-class MapModelTest : public ContainerTest {};
+class MapModelTest : public ContainerTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_F(MapModelTest, MirrorEqualsTheRouterAtQuiescence) {
+TEST_P(MapModelTest, MirrorEqualsTheRouterAtQuiescence) {
+  bool ordered = GetParam();
   for (uint32_t seed = 1; seed <= 40; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     posted().clear();
-    FakeRouter router(*session);
+    FakeRouter router(*session, ordered);
     ItemFactory items;
     ObjectMapOptions o;
     o.add = o.remove = true;
+    o.ordered = o.move = ordered;
     auto map = makeRef<ObjectMap>(items.factory, Path{24, 7}, o);
     map->open();
     std::vector<Reference<IObject>> mine;
@@ -175,7 +206,10 @@ TEST_F(MapModelTest, MirrorEqualsTheRouterAtQuiescence) {
         router.otherClient(rng);
         break;
       case 4:
-        map->refresh();
+        if (some && ordered && rng() % 2)
+          map->move(some, rng() % 2 ? ids[rng() % ids.size()] : kNoId);
+        else
+          map->refresh();
         break;
       case 5:
         router.serveOne(rng);
@@ -189,16 +223,15 @@ TEST_F(MapModelTest, MirrorEqualsTheRouterAtQuiescence) {
     }
     EXPECT_EQ(map->statusText(), "");
     EXPECT_EQ(map->pendingAdds(), 0u);
-    std::vector<uint32_t> expected;
-    for (const auto& [id, rec] : router.store)
-      expected.push_back(id);
-    ASSERT_EQ(map->ids(), expected);
+    ASSERT_EQ(map->ids(), router.order);
     for (const auto& [id, rec] : router.store) {
       EXPECT_EQ(recOf(map->find(id)).name, rec.name) << id;
       EXPECT_EQ(recOf(map->find(id)).value, rec.value) << id;
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(UnorderedAndOrdered, MapModelTest, ::testing::Bool());
 
 } // namespace
 } // namespace kestel::test
