@@ -41,6 +41,9 @@ ModelScope::~ModelScope() {
   gCurrent = previous_;
 }
 
+uint32_t userPolicy() { return modelContext().userPolicy; }
+void setUserPolicy(uint32_t policy) { modelContext().userPolicy = policy; }
+
 void resetModel() {
   ModelContext fresh;
   std::swap(modelContext(), fresh);
