@@ -1,0 +1,45 @@
+#include "api/container/DescriptorContainers.h"
+
+#include "gen/CType.h"
+
+namespace kestel {
+
+Reference<ObjectHolder> createObjectHolder(CItem& item, HolderRegistration registration) {
+  if (!item.completed())
+    return {};
+  HolderConfig config = item.holderConfig();
+  auto holder = createObjectHolder(item.createObject().get(), config.path, registration);
+  holder->setCommands(config.setGet ? config.getCmd : CMD_GET,
+                      config.setSet ? config.setCmd : CMD_SET);
+  if (config.setRefresh)
+    holder->setRefresh(config.refresh, config.refreshFilter);
+  return holder;
+}
+
+Reference<ObjectAction> createObjectAction(CAction& action) {
+  if (!action.completed())
+    return {};
+  ActionConfig config = action.createAction();
+  auto live = createObjectAction(config.request.get(), config.reply.get(), config.path);
+  live->setPollInterval(config.pollInterval);
+  live->setCommands(config.startCmd, config.pollCmd, config.cancelCmd);
+  return live;
+}
+
+Reference<SetupManager> createSetupManager(CSetup& setup) {
+  if (!setup.completed())
+    return {};
+  CSetup* type = &setup; // types live as long as the model that made them
+  return createSetupManager([type](const nv::message&) { return type->createObject(); },
+                            setup.pathIds());
+}
+
+Reference<ObjectDoit> createObjectDoit(CDoit& doit) {
+  if (!doit.completed())
+    return {};
+  auto live = createObjectDoit(doit.createObject().get(), doit.cmd, doit.pathIds());
+  live->setErrorText(doit.errorPrefix);
+  return live;
+}
+
+} // namespace kestel
