@@ -42,4 +42,22 @@ Reference<ObjectDoit> createObjectDoit(CDoit& doit) {
   return live;
 }
 
+Reference<ObjectQuery> createObjectQuery(CQuery& query) {
+  if (!query.completed())
+    return {};
+  CMap* rows = &query.result(); // types live as long as the model that made them
+  auto factory = createFactory([rows](const nv::message&) { return rows->create(); });
+  QueryResultsOptions results;
+  results.ordered = query.ordered;
+  if (query.getAllCmd != CMD_NONE)
+    results.fetchAllCommand = query.getAllCmd;
+  results.type = rows->title();
+  auto live = makeRef<ObjectQuery>(query.createObject().get(), factory.get(),
+                                   query.status().createObject().get(), query.pathIds(), results,
+                                   query.autoLimit);
+  live->setCommands(query.startCmd, query.cancelCmd);
+  live->setRefresh(query.autoRefresh, query.refreshFilter);
+  return live;
+}
+
 } // namespace kestel

@@ -8,6 +8,7 @@
 #include "api/container/Action.h"
 #include "api/container/Doit.h"
 #include "api/container/Holder.h"
+#include "api/container/Query.h"
 #include "api/container/SetupManager.h"
 
 namespace kestel {
@@ -15,6 +16,7 @@ namespace kestel {
 class CAction;
 class CDoit;
 class CItem;
+class CQuery;
 class CSetup;
 
 // The item's holder: its object, path, refresh interval and filter, and its get and set
@@ -28,5 +30,9 @@ Reference<ObjectAction> createObjectAction(CAction& action);
 Reference<SetupManager> createSetupManager(CSetup& setup);
 // The command with the type's object, command number and error prefix.
 Reference<ObjectDoit> createObjectDoit(CDoit& doit);
+// The query with the type's request object, rows made from its result type (in the router's
+// order when "ordered"), its status type's object, its start and stop ("cancelcmd") commands,
+// fetch-all command, refresh interval and filter; it keeps the "autolimit" value.
+Reference<ObjectQuery> createObjectQuery(CQuery& query);
 
 } // namespace kestel

@@ -113,7 +113,7 @@ TEST_F(DescriptorContainersTest, TypesNotCompletedMakeNothing) {
   EXPECT_FALSE(createObjectDoit(cdoit("D")));
 }
 
-// Every holder, action, wizard and command of the sample router's descriptors becomes live.
+// Every holder, action, query, wizard and command of the sample router's descriptors becomes live.
 TEST_F(DescriptorContainersTest, SampleDescriptorsMakeTheirContainers) {
   for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"}) {
     std::ifstream in(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name, std::ios::binary);
@@ -140,8 +140,10 @@ TEST_F(DescriptorContainersTest, SampleDescriptorsMakeTheirContainers) {
       case TypeKind::Terminal:
         EXPECT_TRUE(createObjectDoit(static_cast<CDoit&>(*type)));
         break;
-      case TypeKind::Map:
       case TypeKind::Query:
+        EXPECT_TRUE(createObjectQuery(static_cast<CQuery&>(*type)));
+        break;
+      case TypeKind::Map:
       case TypeKind::Alias:
       case TypeKind::Plain:
         continue;
@@ -149,7 +151,7 @@ TEST_F(DescriptorContainersTest, SampleDescriptorsMakeTheirContainers) {
       ++made;
     }
   }
-  EXPECT_GE(made, 8u); // five items, an action, a wizard, a command and the terminal opener
+  EXPECT_GE(made, 9u); // five items, an action, a query, a wizard, a command, the terminal opener
 }
 
 } // namespace
