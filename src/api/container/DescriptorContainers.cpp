@@ -30,8 +30,8 @@ Reference<SetupManager> createSetupManager(CSetup& setup) {
   if (!setup.completed())
     return {};
   CSetup* type = &setup; // types live as long as the model that made them
-  return createSetupManager([type](const nv::message&) { return type->createObject(); },
-                            setup.pathIds());
+  auto factory = createFactory([type](const nv::message&) { return type->createObject(); });
+  return createSetupManager(factory.get(), setup.pathIds());
 }
 
 Reference<ObjectDoit> createObjectDoit(CDoit& doit) {

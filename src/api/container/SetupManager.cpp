@@ -6,8 +6,8 @@
 
 namespace kestel {
 
-SetupManager::SetupManager(const ObjectFactory& factory, Path path)
-    : ContainerBase(std::move(path)), object_(factory ? factory(nv::message()) : nullptr),
+SetupManager::SetupManager(IObjectFactory* factory, Path path)
+    : ContainerBase(std::move(path)), object_(factory ? factory->create(nv::message()) : nullptr),
       setForm_{CMD_SETFORM, true, true}, pages_{1}, descriptions_(1), pageMessages_(1) {}
 
 const std::string& SetupManager::descriptionAt(size_t step) const {
@@ -92,9 +92,12 @@ void SetupManager::report(bool end, const std::string& text) {
   listeners_.dispatch(nullptr, [&](ISetupListener& l) { l.stepChanged(*this, end, text); });
 }
 
-Reference<SetupManager> createSetupManager(const SetupManager::ObjectFactory& factory,
-                                           const Path& path) {
+Reference<SetupManager> createSetupManager(IObjectFactory* factory, const Path& path) {
   return makeRef<SetupManager>(factory, path);
+}
+
+Reference<SetupManager> createSetupManager(ObjectFactoryFn factory, const Path& path) {
+  return createSetupManager(createFunctionFactory(factory).get(), path);
 }
 
 } // namespace kestel

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "api/container/ContainerBase.h"
+#include "api/container/GenericMap.h"
 #include "api/object/Object.h"
 #include "api/wire/Message.h"
 #include "util/Base.h"
@@ -36,10 +37,8 @@ public:
 
 class SetupManager final : public IBase, public ContainerBase {
 public:
-  // Makes the setup object from an empty message.
-  using ObjectFactory = std::function<Reference<IObject>(const nv::message&)>;
-
-  SetupManager(const ObjectFactory& factory, Path path);
+  // `factory` makes the setup object from an empty message (none: the wizard sends empty pages).
+  SetupManager(IObjectFactory* factory, Path path);
 
   // Forgets every page and the request in flight, goes to step 0 (page 1) and reports it.
   void reset();
@@ -86,7 +85,8 @@ private:
 
 // A setup manager whose object `factory` makes, talking to `path` (ending at the first
 // 0xFFFFFFFF). The wizard starts at step 0 on page 1.
-Reference<SetupManager> createSetupManager(const SetupManager::ObjectFactory& factory,
-                                           const Path& path);
+Reference<SetupManager> createSetupManager(IObjectFactory* factory, const Path& path);
+// The same with the descriptor model's factory function.
+Reference<SetupManager> createSetupManager(ObjectFactoryFn factory, const Path& path);
 
 } // namespace kestel

@@ -29,9 +29,11 @@ protected:
     answer(last(CMD_SETFORM), reply);
   }
 
-  Reference<SetupManager> setup = createSetupManager(
-      [](const nv::message&) { return Reference<IObject>(recObject(0, "wizard")); },
-      {12, 3, kNoId});
+  Reference<SetupManager> setup =
+      createSetupManager(createFactory([](const nv::message&) {
+                           return Reference<IObject>(recObject(0, "wizard"));
+                         }).get(),
+                         {12, 3, kNoId});
   Reference<SetupLog> log = makeRef<SetupLog>();
 };
 
@@ -181,6 +183,19 @@ TEST_F(SetupManagerTest, AnswerToAPageLeftMeanwhileIsDropped) {
   EXPECT_EQ(setup->pageAt(0), 1u);
   setup->next(true); // nothing visited after a reset: asks the router for page 1
   EXPECT_EQ(last(CMD_SETFORM).get(STD_PAGENO), 1u);
+}
+
+// The descriptor model's factory functions hand over a new object as a plain pointer.
+void* makeWizardObject(const nv::message&) { return new RecObject(); }
+
+TEST_F(SetupManagerTest, FactoryFunctionMakesTheObjectOnce) {
+  auto wizard = createSetupManager(&makeWizardObject, {12, kNoId});
+  ASSERT_NE(wizard->object(), nullptr);
+  IObject* first = wizard->object();
+  wizard->reset();
+  wizard->next(false);
+  EXPECT_EQ(wizard->object(), first);
+  EXPECT_EQ(last(CMD_SETFORM).get(SYS_TO), U32s{12});
 }
 
 } // namespace
