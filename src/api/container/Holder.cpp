@@ -110,7 +110,8 @@ void ObjectHolder::commit(IChangeListener* completion) {
   nv::message msg;
   if (object_ && object_->getPacker())
     object_->getPacker()->pack(msg, object_.get());
-  address(msg, kHolderDefaultFilter | filter_);
+  if (requestExtender()) // a write carries the object's members, no read filter
+    requestExtender()->extend(msg);
   auto pending = request(set_.command, std::move(msg),
                          [this, done](const nv::message& reply) { onWritten(reply, done.get()); });
   if (!pending)

@@ -43,6 +43,7 @@ TEST_F(HolderTest, GetAndSetRoundTrip) {
   EXPECT_EQ(set.get(SYS_TO), (U32s{4, 1}));
   EXPECT_EQ(set.get(kText), "router-2");
   EXPECT_EQ(set.get(kValue), 17u);
+  EXPECT_FALSE(set.has(STD_FILTER));
   EXPECT_TRUE(done->results.empty());
   answer(set);
   EXPECT_EQ(done->results, std::vector<ChangeResult>{ChangeResult::Succeeded});
