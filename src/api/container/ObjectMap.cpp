@@ -139,21 +139,17 @@ void ObjectMap::refresh(uint32_t mask) {
   previousId_ = kNoId;
   seenPages_.clear();
   emptyPages_ = 0;
-  sendPage(fetchRequest(m));
+  sendPage(fetchRequest(m), FetchState::Running);
 }
 
-void ObjectMap::sendPage(nv::message request) {
+void ObjectMap::sendPage(nv::message request, FetchState state) {
   uint32_t command = ContainerBase::commands()[Op::FetchAll].command;
-  bool first = fetch_ != FetchState::Paging;
   fetchReply_ =
       ContainerBase::request(command, std::move(request), [this](const nv::message& reply) {
         fetchReply_ = nullptr;
         onPage(reply);
       });
-  if (!fetchReply_)
-    fetch_ = FetchState::Idle;
-  else
-    fetch_ = first ? FetchState::Running : FetchState::Paging;
+  fetch_ = fetchReply_ ? state : FetchState::Idle;
 }
 
 void ObjectMap::onPage(const nv::message& reply) {
@@ -198,7 +194,7 @@ void ObjectMap::requestNextPage(const nv::message& reply, uint32_t getAllId) {
   address(next, fetchMask_);
   if (getAllId < 0xFFFFFFFF)
     next.set(STD_GETALLID, getAllId);
-  sendPage(std::move(next));
+  sendPage(std::move(next), FetchState::Paging);
 }
 
 bool ObjectMap::pageRepeats(const nv::message& reply, uint32_t getAllId) {

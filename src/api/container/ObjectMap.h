@@ -157,7 +157,7 @@ private:
 
   // Fetch.
   nv::message fetchRequest(uint32_t mask) const;
-  void sendPage(nv::message request);
+  void sendPage(nv::message request, FetchState state);
   void onPage(const nv::message& reply);
   void requestNextPage(const nv::message& reply, uint32_t getAllId);
   // True when this fetch saw the reply's position (cookie and page id) before.
