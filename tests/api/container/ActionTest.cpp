@@ -5,6 +5,8 @@
 namespace kestel::test {
 namespace {
 
+using namespace runs;
+
 using U32s = std::vector<uint32_t>;
 
 struct ActionLog final : IActionListener {
@@ -12,7 +14,7 @@ struct ActionLog final : IActionListener {
     log.push_back(running ? "running" : "stopped");
   }
   void statusChanged(ObjectAction&, IObject* status) override {
-    log.push_back("status " + std::to_string(static_cast<RecObject*>(status)->rec().value));
+    log.push_back("status " + std::to_string(static_cast<RunObject*>(status)->rec().value));
   }
   std::vector<std::string> log;
 };
@@ -39,8 +41,8 @@ protected:
     return m;
   }
 
-  Reference<RecObject> params = recObject(3, "ping", WithId::Yes);
-  Reference<RecObject> status = recObject();
+  Reference<RunObject> params = runObject(3, "ping", WithId::Yes);
+  Reference<RunObject> status = runObject();
   Reference<ObjectAction> action = createObjectAction(params.get(), status.get(), {7, 2, kNoId});
   Reference<ActionLog> log = makeRef<ActionLog>();
   Reference<ChangeRecorder> done = makeRef<ChangeRecorder>();
@@ -78,7 +80,7 @@ TEST_F(ActionTest, StartReplyWithoutIdKeepsTheOldOneAndGivenIdOverridesTheParame
   EXPECT_EQ(last(CMD_START).get(STD_ID), 77u);
 
   action->stop();
-  auto bare = createObjectAction(recObject().get(), status.get(), {7, kNoId});
+  auto bare = createObjectAction(runObject().get(), status.get(), {7, kNoId});
   bare->start();
   EXPECT_EQ(bare->actionId(), kNoId);
   answer(last(CMD_START));

@@ -10,6 +10,8 @@
 namespace kestel::test {
 namespace {
 
+using namespace runs;
+
 using U32s = std::vector<uint32_t>;
 
 // Slot ids "s1" and "u2" of the documents below.

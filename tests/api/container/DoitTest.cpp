@@ -5,12 +5,14 @@
 namespace kestel::test {
 namespace {
 
+using namespace runs;
+
 using U32s = std::vector<uint32_t>;
 constexpr uint32_t kReboot = 0xFE0020;
 
 class DoitTest : public ContainerTest {
 protected:
-  Reference<RecObject> object = recObject(1, "now");
+  Reference<RunObject> object = runObject(1, "now");
   Reference<ObjectDoit> doit = createObjectDoit(object.get(), kReboot, {13, kNoId});
 };
 

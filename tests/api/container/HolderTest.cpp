@@ -5,6 +5,8 @@
 namespace kestel::test {
 namespace {
 
+using namespace runs;
+
 using U32s = std::vector<uint32_t>;
 
 struct HolderLog final : IHolderListener {
@@ -16,9 +18,9 @@ class HolderTest : public ContainerTest {
 protected:
   HolderTest() { holder->addListener(log.get()); }
 
-  RecObject& held() { return *object; }
+  RunObject& held() { return *object; }
 
-  Reference<RecObject> object = recObject(0, "identity");
+  Reference<RunObject> object = runObject(0, "identity");
   Reference<ObjectHolder> holder =
       createObjectHolder(object.get(), {4, 1, kNoId}, HolderRegistration::Register);
   Reference<HolderLog> log = makeRef<HolderLog>();
@@ -114,9 +116,9 @@ TEST_F(HolderTest, HoldersAreFoundByPathWhileTheyLive) {
   EXPECT_EQ(getObjectHolder({4, 1, kNoId}), holder.get());
   EXPECT_EQ(getObjectHolder({4, 1}), holder.get());
   EXPECT_EQ(getObjectHolder({4}), nullptr);
-  auto quiet = createObjectHolder(recObject().get(), {9, kNoId}, HolderRegistration::DoNotRegister);
+  auto quiet = createObjectHolder(runObject().get(), {9, kNoId}, HolderRegistration::DoNotRegister);
   EXPECT_EQ(getObjectHolder({9}), nullptr);
-  auto second = createObjectHolder(recObject().get(), {4, 1}, HolderRegistration::Register);
+  auto second = createObjectHolder(runObject().get(), {4, 1}, HolderRegistration::Register);
   EXPECT_EQ(getObjectHolder({4, 1}), holder.get()); // the path keeps its first holder
   second = nullptr;
   EXPECT_EQ(getObjectHolder({4, 1}), holder.get());

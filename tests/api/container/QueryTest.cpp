@@ -8,6 +8,8 @@
 namespace kestel::test {
 namespace {
 
+using namespace runs;
+
 using U32s = std::vector<uint32_t>;
 constexpr uint32_t kStop = CMD_CANCEL;
 
@@ -39,11 +41,11 @@ protected:
     return m;
   }
 
-  Reference<RecObject> request = recObject(3, "10.0.0.0/8", WithId::Yes);
+  Reference<RunObject> request = runObject(3, "10.0.0.0/8", WithId::Yes);
   Reference<IObjectFactory> factory =
-      createFactory([](const nv::message&) { return Reference<IObject>(recObject()); });
+      createFactory([](const nv::message&) { return Reference<IObject>(runObject()); });
   Reference<ObjectQuery> query =
-      createObjectQuery(request.get(), factory.get(), recObject().get(), {20, 4, kNoId}, false, 7);
+      createObjectQuery(request.get(), factory.get(), runObject().get(), {20, 4, kNoId}, false, 7);
   Reference<QueryLog> log = makeRef<QueryLog>();
 };
 
@@ -97,7 +99,7 @@ TEST_F(QueryTest, WithoutStartCommandEveryResultsRequestCarriesTheRequestKeys) {
   answer(fetch, rows({4}));
   IObject* row = query->results()->find(4);
   ASSERT_NE(row, nullptr);
-  EXPECT_EQ(static_cast<RecObject*>(row)->rec().value, 40u);
+  EXPECT_EQ(static_cast<RunObject*>(row)->rec().value, 40u);
   query->results()->refetch(row); // the map's own STD_ID is not replaced by the request's
   nv::message refetch = last(CMD_GETOBJ);
   EXPECT_EQ(refetch.get(STD_ID), 4u);

@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
-namespace kestel::test {
+namespace kestel::test::runs {
 
 inline constexpr nv::u32_id kValue{0x10001};
 inline constexpr nv::string_id kText{0x10002};
 
-struct Rec {
+struct RunRec {
   uint32_t value = 0;
   std::string text;
   uint32_t id = NO_ID;
@@ -26,25 +26,25 @@ struct Rec {
 
 enum class WithId { No, Yes };
 
-// A packer for Rec: value and text, and STD_ID when asked.
-inline Reference<IPacker> recPacker(WithId withId = WithId::No) {
+// A packer for RunRec: value and text, and STD_ID when asked.
+inline Reference<IPacker> runPacker(WithId withId = WithId::No) {
   auto packer = createPacker();
-  packer->add(createNumber(memberOf(&Rec::value), kValue), kValue.key);
-  packer->add(createText(memberOf(&Rec::text), kText), kText.key);
+  packer->add(createNumber(memberOf(&RunRec::value), kValue), kValue.key);
+  packer->add(createText(memberOf(&RunRec::text), kText), kText.key);
   if (withId == WithId::Yes)
-    packer->add(createNumber(memberOf(&Rec::id), STD_ID), STD_ID.key);
+    packer->add(createNumber(memberOf(&RunRec::id), STD_ID), STD_ID.key);
   return packer;
 }
 
-class RecObject final : public RecordObject<Rec> {
+class RunObject final : public RecordObject<RunRec> {
 public:
-  explicit RecObject(WithId withId = WithId::No) : RecordObject<Rec>(recPacker(withId)) {}
+  explicit RunObject(WithId withId = WithId::No) : RecordObject<RunRec>(runPacker(withId)) {}
   std::string toString() const override { return rec().text; }
 };
 
-inline Reference<RecObject> recObject(uint32_t value = 0, std::string text = {},
+inline Reference<RunObject> runObject(uint32_t value = 0, std::string text = {},
                                       WithId withId = WithId::No) {
-  auto o = makeRef<RecObject>(withId);
+  auto o = makeRef<RunObject>(withId);
   o->rec().value = value;
   o->rec().text = std::move(text);
   return o;
@@ -65,4 +65,4 @@ inline nv::message withValue(uint32_t value) {
   return m;
 }
 
-} // namespace kestel::test
+} // namespace kestel::test::runs

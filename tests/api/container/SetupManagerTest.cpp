@@ -5,6 +5,8 @@
 namespace kestel::test {
 namespace {
 
+using namespace runs;
+
 using U32s = std::vector<uint32_t>;
 using Report = std::pair<bool, std::string>;
 
@@ -19,7 +21,7 @@ class SetupManagerTest : public ContainerTest {
 protected:
   SetupManagerTest() { setup->addListener(log.get()); }
 
-  RecObject& object() { return *static_cast<RecObject*>(setup->object()); }
+  RunObject& object() { return *static_cast<RunObject*>(setup->object()); }
   // The router's answer to the last page request: the next page, its number and description.
   void nextPage(uint32_t value, uint32_t pageNo, const std::string& descr) {
     nv::message reply;
@@ -31,7 +33,7 @@ protected:
 
   Reference<SetupManager> setup =
       createSetupManager(createFactory([](const nv::message&) {
-                           return Reference<IObject>(recObject(0, "wizard"));
+                           return Reference<IObject>(runObject(0, "wizard"));
                          }).get(),
                          {12, 3, kNoId});
   Reference<SetupLog> log = makeRef<SetupLog>();
@@ -186,7 +188,7 @@ TEST_F(SetupManagerTest, AnswerToAPageLeftMeanwhileIsDropped) {
 }
 
 // The descriptor model's factory functions hand over a new object as a plain pointer.
-void* makeWizardObject(const nv::message&) { return new RecObject(); }
+void* makeWizardObject(const nv::message&) { return new RunObject(); }
 
 TEST_F(SetupManagerTest, FactoryFunctionMakesTheObjectOnce) {
   auto wizard = createSetupManager(&makeWizardObject, {12, kNoId});
