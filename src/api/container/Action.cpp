@@ -85,10 +85,8 @@ void ObjectAction::start(IChangeListener* completion) {
   if (!running_ || stopping_) // a listener stopped it again
     return tellChange(done.get(), parameters_.get(), ChangeResult::Failed);
   uint64_t run = run_;
-  startReply_ =
-      request(start_.command, std::move(msg),
-              [this, run, done](const nv::message& reply) { onStartReply(run, reply, done); });
-  if (startReply_)
+  if (request(start_.command, std::move(msg),
+              [this, run, done](const nv::message& reply) { onStartReply(run, reply, done); }))
     return;
   finish(); // no router connection
   tellChange(done.get(), parameters_.get(), ChangeResult::Failed);
@@ -98,13 +96,15 @@ void ObjectAction::onStartReply(uint64_t run, const nv::message& reply,
                                 Reference<IChangeListener> done) {
   Reference<ObjectAction> keep(this);
   bool current = run == run_ && running_ && !stopping_;
-  if (run == run_)
-    startReply_ = nullptr;
   bool failed = isError(reply);
   tellChange(done.get(), parameters_.get(),
              failed ? ChangeResult::Failed : ChangeResult::Succeeded);
-  if (!current) // stopped or started again meanwhile: the reply only answers its caller
+  if (!current) { // stopped or started again meanwhile: the reply only answers its caller
+    uint32_t id = reply.get(STD_ID, kNoId);
+    if (!failed && id != kNoId && id != cancelledId_)
+      cancelOrphan(id); // the router started a run nobody polls: end it there too
     return;
+  }
   if (failed) {
     showError("Couldn't start", reply);
     if (run == run_ && running_)
@@ -181,6 +181,7 @@ void ObjectAction::stop(IChangeListener* completion) {
                 });
     if (pending) {
       cancelSent = true;
+      cancelledId_ = actionId_;
       stopping_ = true;
       currentStop_ = waiters;
     }
@@ -207,6 +208,14 @@ void ObjectAction::onCancelReply(uint64_t run, const nv::message& reply, Complet
     showError("Couldn't stop", reply);
   // A refused cancel ends the action here, but the router may still run it: the caller is told.
   waiters.tellAll(parameters_.get(), failed ? ChangeResult::Failed : ChangeResult::Succeeded);
+}
+
+void ObjectAction::cancelOrphan(uint32_t id) {
+  if (!cancel_.exists())
+    return;
+  nv::message msg;
+  msg.set(STD_ID, id);
+  request(cancel_.command, std::move(msg), [](const nv::message&) {});
 }
 
 void ObjectAction::quiet() {

@@ -6,7 +6,8 @@
 // Lifecycle: idle -> running (start; the start reply sends the first poll) -> polling (every
 // poll reply without STD_FINISHED arms a one-shot timer of the poll interval that sends the next
 // poll) -> idle (STD_FINISHED, an error, or stop). A stop with a cancel command passes through
-// stopping until the cancel reply. Replies that belong to an earlier run are ignored.
+// stopping until the cancel reply. Replies that belong to an earlier run are ignored, except
+// that a run the router started after it was stopped or replaced here is cancelled there too.
 #pragma once
 
 #include "api/container/ContainerBase.h"
@@ -70,6 +71,8 @@ private:
 
   void onStartReply(uint64_t run, const nv::message& reply, Reference<IChangeListener> done);
   void sendPoll();
+  // Cancels a run the router started after it was stopped or replaced here.
+  void cancelOrphan(uint32_t id);
   void onPollReply(uint64_t run, const nv::message& reply);
   void onCancelReply(uint64_t run, const nv::message& reply, CompletionList& waiters,
                      bool showOnError);
@@ -89,7 +92,9 @@ private:
   bool stopping_ = false;
   bool timerArmed_ = false;
   uint64_t run_ = 0; // counts starts: replies of older runs are recognised and dropped
-  Reference<PendingReply> startReply_, pollReply_;
+  Reference<PendingReply> pollReply_;
+  // The action id the last cancel was sent for (kNoId: none or unknown).
+  uint32_t cancelledId_ = kNoId;
   Reference<PollTimer> timer_;
   // The completion listeners of the stop in progress (shared with its cancel reply).
   std::shared_ptr<CompletionList> currentStop_;

@@ -207,6 +207,40 @@ TEST_F(ActionTest, RestartWhileRunningIgnoresTheOldRunsReplies) {
   EXPECT_EQ(last(CMD_POLL).get(STD_ID), 43u);
 }
 
+TEST_F(ActionTest, RunTheRouterStartsAfterTheStopIsCancelledThere) {
+  action->start(done.get());
+  nv::message start = last(CMD_START);
+  action->stop(); // no id known yet: the cancel goes without one
+  EXPECT_FALSE(last(CMD_CANCEL).has(STD_ID));
+  answer(last(CMD_CANCEL));
+  EXPECT_FALSE(action->running());
+  answer(start, idReply(42)); // the router did start it
+  EXPECT_EQ(done->results, std::vector<ChangeResult>{ChangeResult::Succeeded});
+  ASSERT_EQ(countOf(CMD_CANCEL), 2u);
+  EXPECT_EQ(last(CMD_CANCEL).get(STD_ID), 42u);
+  EXPECT_EQ(countOf(CMD_POLL), 0u);
+  EXPECT_FALSE(action->running());
+
+  // A run replaced before its start was answered is cancelled as well.
+  action->start();
+  nv::message replaced = last(CMD_START);
+  action->start();
+  answer(replaced, idReply(51));
+  ASSERT_EQ(countOf(CMD_CANCEL), 4u); // the restart's own cancel, then the one for 51
+  EXPECT_EQ(last(CMD_CANCEL).get(STD_ID), 51u);
+  EXPECT_TRUE(action->running()); // the new run goes on
+
+  // One whose cancel already named its id is not cancelled twice.
+  action->useActionId(50);
+  action->start();
+  nv::message given = last(CMD_START);
+  action->stop();
+  EXPECT_EQ(last(CMD_CANCEL).get(STD_ID), 50u);
+  size_t cancels = countOf(CMD_CANCEL);
+  answer(given, idReply(50));
+  EXPECT_EQ(countOf(CMD_CANCEL), cancels);
+}
+
 TEST_F(ActionTest, WithoutConnectionOrStartCommandNothingRuns) {
   setRouterConnection(nullptr);
   action->start(done.get());
