@@ -97,6 +97,8 @@ void ObjectAction::onStartReply(uint64_t run, const nv::message& reply,
   Reference<ObjectAction> keep(this);
   bool current = run == run_ && running_ && !stopping_;
   bool failed = isError(reply);
+  if (current && !failed) // before the caller hears of it, so that it sees the router's id
+    actionId_ = reply.get(STD_ID, actionId_);
   tellChange(done.get(), parameters_.get(),
              failed ? ChangeResult::Failed : ChangeResult::Succeeded);
   if (!current) { // stopped or started again meanwhile: the reply only answers its caller
@@ -111,8 +113,7 @@ void ObjectAction::onStartReply(uint64_t run, const nv::message& reply,
       finish();
     return;
   }
-  actionId_ = reply.get(STD_ID, actionId_);
-  if (run == run_ && running_ && !stopping_)
+  if (run == run_ && running_ && !stopping_) // the caller may have stopped or restarted it
     sendPoll();
 }
 

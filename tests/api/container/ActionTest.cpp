@@ -241,6 +241,27 @@ TEST_F(ActionTest, RunTheRouterStartsAfterTheStopIsCancelledThere) {
   EXPECT_EQ(countOf(CMD_CANCEL), cancels);
 }
 
+// A caller that stops the action as soon as the router accepts the start.
+struct StopOnDone final : IChangeListener {
+  void changeDone(IObject*, ChangeResult) override {
+    seenId = action->actionId();
+    action->stop();
+  }
+  ObjectAction* action = nullptr;
+  uint32_t seenId = kNoId;
+};
+
+TEST_F(ActionTest, CallerStoppingOnTheStartReplyGetsNoPoll) {
+  action->setCommands(CMD_START, CMD_POLL, kNoId);
+  auto stopper = makeRef<StopOnDone>();
+  stopper->action = action.get();
+  action->start(stopper.get());
+  answer(last(CMD_START), idReply(42));
+  EXPECT_EQ(stopper->seenId, 42u); // the router's id is known when the caller hears
+  EXPECT_FALSE(action->running());
+  EXPECT_EQ(countOf(CMD_POLL), 0u);
+}
+
 TEST_F(ActionTest, WithoutConnectionOrStartCommandNothingRuns) {
   setRouterConnection(nullptr);
   action->start(done.get());
