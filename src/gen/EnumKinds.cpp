@@ -63,9 +63,10 @@ void ComputedEnum::removeListener(IEnumListener* l) {
 
 void ComputedEnum::notify(IEnumEvent::EventType type, uint32_t value, bool flag) {
   Reference<IEnumEvent> event = createEnumEvent(type, value, flag);
-  std::vector<IEnumListener*> listeners = listeners_; // a listener may remove itself
+  std::vector<IEnumListener*> listeners = listeners_; // a listener may remove itself or others
   for (IEnumListener* l : listeners)
-    l->enumChanged(*event);
+    if (std::find(listeners_.begin(), listeners_.end(), l) != listeners_.end())
+      l->enumChanged(*event); // skipped once removed: it may be gone already
 }
 
 // ---- DefaultEnum

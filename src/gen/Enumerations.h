@@ -1,8 +1,10 @@
 // Enumerations built from descriptor "values" nodes or from code: static tables (names by
 // position, value/name pairs), the default-pair and filter wrappers, and the computed kinds
-// (dynamic, remapenum, slotenum, queryenum, offsetenum) whose entries the containers supply at
-// run time through ComputedEnum. Reading fails with "node without type", "unknown enum <kind>"
-// or "bad static map"; the message is also logged.
+// (dynamic, remapenum, slotenum, queryenum, offsetenum) whose entries come at run time: from the
+// session's object maps and queries through the model's enumeration source (IEnumSource, which
+// the containers work implements), or from the slots of the object at hand (bindObject). Reading
+// fails with "node without type", "unknown enum <kind>" or "bad static map"; the message is also
+// logged.
 #pragma once
 
 #include "gen/Enum.h"
@@ -37,12 +39,48 @@ public:
 using EnumRef = Reference<IEnum>;
 using EnumPairs = std::vector<std::pair<uint32_t, std::string>>;
 
+class ComputedEnum;
+
+// Where computed enumerations over router objects get their entries. The containers work
+// implements it over the session's live object maps and queries and installs it in the model
+// context; without one those enumerations stay empty.
+class IEnumSource {
+public:
+  virtual ~IEnumSource() = default;
+  // Starts keeping `e` filled (through setEntry, removeEntry, replaceEntries): Dynamic and Remap
+  // from the object map of e.path, Query from the reply of e.command sent to e.path.
+  virtual void attach(ComputedEnum& e) = 0;
+  // Stops filling `e`; an enumeration it does not fill is ignored.
+  virtual void detach(ComputedEnum& e) = 0;
+};
+
+// The model's enumeration source (null: none).
+void setEnumSource(IEnumSource* source);
+IEnumSource* enumSource();
+
 // An enumeration whose entries are supplied at run time; kinds add their configuration.
 class ComputedEnum : public IEnum {
 public:
   enum class Kind { Dynamic, Remap, Slot, Query, Offset };
   explicit ComputedEnum(Kind kind) : kind_(kind) {}
+  // Leaves the source that fills it.
+  ~ComputedEnum() override;
   Kind kind() const { return kind_; }
+
+  // Dynamic, Remap and Query: asks the model's enumeration source to fill the entries, once until
+  // stop(). False when there is no source or the kind is filled from an object instead.
+  bool start();
+  void stop();
+  bool started() const { return source_ != nullptr; }
+  // Slot and Offset: replaces the entries with what the object's slots give (Slot: the u32 list
+  // or number of `valuesSlot` paired with the string list of `namesSlot`, the decimal value for a
+  // missing name; Offset: the inner enumeration's entries with the u32 of `valuesSlot` added to
+  // each value). Other kinds, and slots the object's type lacks or holds in another storage
+  // type, give no entries.
+  void bindObject(const ObjectView& object);
+  // Makes the entries equal `entries` (in that order), telling listeners of each difference; the
+  // last event carries `flag`.
+  void replaceEntries(const EnumPairs& entries, bool flag = true);
 
   size_t count() const override { return entries_.size(); }
   uint32_t valueAt(size_t index) const override;
@@ -75,6 +113,7 @@ private:
   Kind kind_;
   EnumPairs entries_;
   std::vector<IEnumListener*> listeners_;
+  IEnumSource* source_ = nullptr; // the source filling it, while started
 };
 
 // Code-side configurations (the descriptor forms of the same kinds).

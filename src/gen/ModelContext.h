@@ -1,7 +1,8 @@
 // The descriptor model's state in one object: services, object providers, types and slots made
 // in code and not yet taken, generic maps, traced fields, what the session tells the model (the
 // logged-in user, the router clock, the router's facts), convertor makers, the view factory and
-// custom views, the object directory of "object" predicates and the active skin. The model's free
+// custom views, the object directory of "object" predicates, the source of the computed
+// enumerations and the active skin. The model's free
 // functions (services(), cmap(), sstring(), setLoggedInUser(), activeSkin(), …) work on the
 // current context: the process's default one, or the one the innermost ModelScope installed.
 // Used from the interface thread only; what stays process-wide is listed in docs/process-state.md.
@@ -24,6 +25,7 @@ class CType;
 class CMap;
 class IObjectProvider;
 class IObjectDirectory;
+class IEnumSource;
 class Skin;
 
 struct ModelContext {
@@ -47,7 +49,8 @@ struct ModelContext {
   ViewFactory viewFactory;
   std::map<const Slot*, IView*> views; // custom views; the caller keeps each view
   IObjectDirectory* objectDirectory = nullptr;
-  std::unique_ptr<Skin> skin; // never null
+  IEnumSource* enumSource = nullptr; // fills the computed enumerations over router objects
+  std::unique_ptr<Skin> skin;        // never null
 };
 
 // The current context.

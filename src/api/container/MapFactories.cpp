@@ -103,6 +103,11 @@ Reference<FilteredMap> createFilteredMap(IGenericMap* source,
                               Reference<IObjectFactory>(factory), addRemove);
 }
 
+Reference<IObjectFactory> createTypeFactory(CType& type) {
+  CType* t = &type;
+  return createFactory([t](const nv::message&) { return t->createObject(); });
+}
+
 Reference<ObjectMap> createContainer(CMap& map) {
   if (!map.completed() || map.pathIds().empty())
     return {};
@@ -118,9 +123,7 @@ Reference<ObjectMap> createContainer(CMap& map) {
   o.refetchAfterCommit = map.refetchOnChange;
   if (map.getAllCmd != CMD_NONE)
     o.fetchAllCommand = map.getAllCmd;
-  // The type outlives its maps: the descriptor model keeps it for the whole session.
-  CMap* type = &map;
-  auto factory = createFactory([type](const nv::message&) { return type->create(); });
+  auto factory = createTypeFactory(map);
   Path path = map.pathIds();
   auto live = makeRef<ObjectMap>(std::move(factory), path, std::move(o));
   live->setMaxObjects(map.maxObjs);

@@ -13,6 +13,7 @@
 namespace kestel {
 
 class CMap;
+class CType;
 
 // Unordered object maps: factory, handler path, add/remove allowed, required policy mask.
 Reference<ObjectMap> createObjectMap(ObjectFactoryFn fn, const unsigned int* path, bool addRemove,
@@ -41,6 +42,10 @@ Reference<ContainerMap> createOrderedContainerMap(ObjectFactoryFn fn, const unsi
 Reference<FilteredMap> createFilteredMap(IGenericMap* source,
                                          std::shared_ptr<const Predicate> predicate,
                                          IObjectFactory* factory, bool addRemove);
+
+// A factory making new objects of a completed descriptor type (null objects before completion).
+// The type must outlive the factory: the descriptor model keeps its types for the session.
+Reference<IObjectFactory> createTypeFactory(CType& type);
 
 // The live map of a completed map descriptor: its path, order, add/remove and move flags, write
 // policy, maximum objects and the text shown when the router refuses for too many, refresh

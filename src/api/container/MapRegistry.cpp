@@ -1,8 +1,7 @@
 #include "api/container/MapRegistry.h"
 
-#include "gen/CType.h"
+#include "api/container/LiveSources.h"
 #include "gen/ModelContext.h"
-#include "gen/Predicate.h"
 
 #include <algorithm>
 #include <map>
@@ -23,32 +22,16 @@ Path trimmed(Path path) {
   return path;
 }
 
-// "object" predicates see the registered maps through this.
-class MapDirectory final : public IObjectDirectory {
-public:
-  bool findObject(const std::vector<uint32_t>& path, uint32_t id, ObjectView& out) override {
-    IGenericMap* map = getObjectMap(path);
-    IObject* object = map ? map->find(id) : nullptr;
-    if (!object)
-      return false;
-    out = ObjectView{object->getCType(), object->record().data()};
-    return true;
-  }
-};
-
-MapDirectory& directory() {
-  static MapDirectory d;
-  return d;
-}
-
 } // namespace
 
 void registerObjectMap(const Path& path, IGenericMap* map) {
   if (!map)
     return;
-  registry()[trimmed(path)] = map;
-  if (!modelContext().objectDirectory)
-    setObjectDirectory(&directory());
+  Path p = trimmed(path);
+  registry()[p] = map;
+  if (!modelContext().objectDirectory && !modelContext().enumSource)
+    installLiveSources();
+  liveMapRegistered(p);
 }
 
 void unregisterObjectMap(const IGenericMap* map) {

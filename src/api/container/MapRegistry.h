@@ -1,7 +1,7 @@
 // Maps by handler path: getObjectMap finds the map a descriptor made for a path, and "object"
-// predicates look objects up through the same registry (the registry installs itself as the
-// model's object directory when the first map registers). A later map for the same path takes
-// the place of the earlier one; a map leaves the registry when it goes.
+// predicates and computed enumerations look objects up through the same registry (LiveSources;
+// installed in the model context when the first map registers, unless something else is). A later
+// map for the same path takes the place of the earlier one; a map leaves the registry when it goes.
 #pragma once
 
 #include "api/container/GenericMap.h"

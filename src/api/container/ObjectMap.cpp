@@ -9,6 +9,8 @@
 #include "api/wire/Vocabulary.h"
 #include "gen/ModelContext.h"
 
+#include <algorithm>
+
 namespace kestel {
 
 namespace {
@@ -22,17 +24,13 @@ constexpr nv::bool_id KEY_POLICY_FLAG{2};
 
 bool isCookie(uint32_t fieldId) { return (fieldId & nv::kKeyMask) == STD_GETALL_COOKIE; }
 
-bool hasCookie(const nv::message& reply) {
-  for (uint32_t id : reply.keys())
-    if (isCookie(id))
-      return true;
-  return false;
-}
-
-// The reply's cookie field(s), whatever their kind, and nothing else.
+// The reply's cookie field(s), whatever their kind, and nothing else; empty without a cookie.
 nv::message cookieOf(const nv::message& reply) {
+  std::vector<uint32_t> keys = reply.keys();
+  if (std::none_of(keys.begin(), keys.end(), isCookie))
+    return {};
   nv::message cookie = reply;
-  for (uint32_t id : reply.keys())
+  for (uint32_t id : keys)
     if (!isCookie(id))
       cookie.removeField(id);
   return cookie;
@@ -171,24 +169,24 @@ void ObjectMap::onPage(const nv::message& reply) {
   Batch batch(handled_ + reply.count(STD_OBJS) >= kQuietBatch);
   reply.forEach(STD_OBJS, [&](const nv::message& element) { applyElement(element, batch); });
   uint32_t getAllId = reply.get(STD_GETALLID, kNoId);
-  bool last = getAllId >= 0xFFFFFFFE && !hasCookie(reply);
+  nv::message cookie = cookieOf(reply);
+  bool last = getAllId >= 0xFFFFFFFE && cookie.empty();
   bool endless = false;
   if (!last) {
     emptyPages_ = handled_ == before ? emptyPages_ + 1 : 0;
     endless = emptyPages_ > kMaxEmptyPages;
   }
-  bool loops = !last && !endless && pageRepeats(reply, getAllId);
+  bool loops = !last && !endless && pageRepeats(cookie, getAllId);
   if (last)
     finishFetch(batch);
   else if (endless || loops)
     return failFetch(endless ? kEndlessPagesText : kPageLoopText);
   else
-    requestNextPage(reply, getAllId);
+    requestNextPage(std::move(cookie), getAllId);
   flush(batch, tellState);
 }
 
-void ObjectMap::requestNextPage(const nv::message& reply, uint32_t getAllId) {
-  nv::message next = cookieOf(reply);
+void ObjectMap::requestNextPage(nv::message next, uint32_t getAllId) {
   if (!query_.empty())
     next.set(STD_QUERY, query_);
   address(next, fetchMask_);
@@ -197,8 +195,7 @@ void ObjectMap::requestNextPage(const nv::message& reply, uint32_t getAllId) {
   sendPage(std::move(next), FetchState::Paging);
 }
 
-bool ObjectMap::pageRepeats(const nv::message& reply, uint32_t getAllId) {
-  nv::message position = cookieOf(reply);
+bool ObjectMap::pageRepeats(nv::message position, uint32_t getAllId) {
   position.set(STD_GETALLID, getAllId);
   std::vector<uint8_t> bytes;
   if (!position.flatten(bytes))

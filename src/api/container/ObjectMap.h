@@ -97,20 +97,35 @@ public:
   // Starts a fetch with `mask` (0: the default mask); a running fetch is cancelled and its mask
   // joins the new one.
   void refresh(uint32_t mask = 0);
-  // Subscribes once; see the notification handling in the source.
+  // Subscribes once (on a handler of the map's own): unless the explicit-fetch flag is set, asks
+  // for the defaults (maps that can add) and then the policy table; a map driven by its refresh
+  // timer alone does not subscribe. The request carries the notify credit (1000) as
+  // SYS_ORIGINATOR and, unless both a refresh policy and explicit fetch are set, asks the router
+  // to deliver the current objects through the subscription. With explicit fetch or a refresh
+  // policy a fetch starts at once. Notifications then update, add (or hold while adds are
+  // outstanding), hide and remove objects; the credit is returned below 500.
   void subscribe();
+  // Sends CMD_UNSUBSCRIBE with the subscribe request's keys; nothing when not subscribed or when
+  // the map is driven by its refresh timer alone.
   void unsubscribe();
 
   // --- editing ---
   // A new object made from the defaults, not yet in the map; null when the factory makes none.
   Reference<IObject> createNew();
-  // Adds an object without id (once, however often it is committed before the reply), or
-  // changes one with id. The listener learns the outcome.
+  // Adds an object without id (one CMD_ADDOBJ however often it is committed before the reply;
+  // every listener is told), or changes one with id (CMD_SETOBJ; success at once when the map
+  // has no change command). The listener learns the outcome; an add the map cannot send fails.
+  // A refused edit shows "Couldn't add <name>" / "Couldn't change <name>" with the router's
+  // error and fetches everything again.
   void commit(IObject* object, IChangeListener* done = nullptr);
+  // CMD_REMOVEOBJ for an object with id; "unknown id" counts as removed. Without id or remove
+  // command the listener is told of failure and nothing is sent.
   void remove(IObject* object, IChangeListener* done = nullptr);
-  // Ordered maps: moves the object before `nextId` (kNoId: to the end).
+  // Ordered maps: moves the object before `nextId` (kNoId: to the end). Without id or move
+  // command the listener is told of failure; a move before itself succeeds at once.
   void move(IObject* object, uint32_t nextId, IChangeListener* done = nullptr);
-  // Fetches the object again with `mask` ORed with the default mask.
+  // Fetches the object again with `mask` ORed with the default mask; "unknown id" removes it,
+  // other errors change nothing.
   void refetch(IObject* object, uint32_t mask = 0);
 
   // --- configuration ---
@@ -159,9 +174,10 @@ private:
   nv::message fetchRequest(uint32_t mask) const;
   void sendPage(nv::message request, FetchState state);
   void onPage(const nv::message& reply);
-  void requestNextPage(const nv::message& reply, uint32_t getAllId);
-  // True when this fetch saw the reply's position (cookie and page id) before.
-  bool pageRepeats(const nv::message& reply, uint32_t getAllId);
+  // Asks for the page after the reply's: its cookie (copied unchanged) and page id.
+  void requestNextPage(nv::message cookie, uint32_t getAllId);
+  // True when this fetch saw the position (cookie and page id) before.
+  bool pageRepeats(nv::message cookie, uint32_t getAllId);
   void onFetchError(uint32_t code, const std::string& text);
   // Ends the fetch: empties the map and shows `status` in its place.
   void failFetch(std::string status);
