@@ -1,5 +1,6 @@
 #include "api/container/DescriptorContainers.h"
 
+#include "api/container/MapFactories.h"
 #include "gen/CType.h"
 
 namespace kestel {
@@ -29,9 +30,7 @@ Reference<ObjectAction> createObjectAction(CAction& action) {
 Reference<SetupManager> createSetupManager(CSetup& setup) {
   if (!setup.completed())
     return {};
-  CSetup* type = &setup; // types live as long as the model that made them
-  auto factory = createFactory([type](const nv::message&) { return type->createObject(); });
-  return createSetupManager(factory.get(), setup.pathIds());
+  return createSetupManager(createTypeFactory(setup).get(), setup.pathIds());
 }
 
 Reference<ObjectDoit> createObjectDoit(CDoit& doit) {
@@ -45,13 +44,13 @@ Reference<ObjectDoit> createObjectDoit(CDoit& doit) {
 Reference<ObjectQuery> createObjectQuery(CQuery& query) {
   if (!query.completed())
     return {};
-  CMap* rows = &query.result(); // types live as long as the model that made them
-  auto factory = createFactory([rows](const nv::message&) { return rows->create(); });
+  CMap& rows = query.result();
+  auto factory = createTypeFactory(rows);
   QueryResultsOptions results;
   results.ordered = query.ordered;
   if (query.getAllCmd != CMD_NONE)
     results.fetchAllCommand = query.getAllCmd;
-  results.type = rows->title();
+  results.type = rows.title();
   auto live = makeRef<ObjectQuery>(query.createObject().get(), factory.get(),
                                    query.status().createObject().get(), query.pathIds(), results,
                                    query.autoLimit);
