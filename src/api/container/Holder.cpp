@@ -51,8 +51,11 @@ ObjectHolder::ObjectHolder(IObject* object, Path path)
 }
 
 ObjectHolder::~ObjectHolder() {
-  if (registered_)
-    registry().erase(this->path());
+  if (registered_) {
+    auto it = registry().find(this->path());
+    if (it != registry().end() && it->second == this) // a later holder may have taken the path
+      registry().erase(it);
+  }
   timer_->detach();
   stopTimer();
   if (object_ && object_->getOwner() == this)
@@ -149,8 +152,10 @@ std::string ObjectHolder::getType() const {
 Reference<ObjectHolder> createObjectHolder(IObject* object, const Path& path,
                                            HolderRegistration registration) {
   auto holder = makeRef<ObjectHolder>(object, path);
-  if (registration == HolderRegistration::Register)
-    holder->registered_ = registry().emplace(holder->path(), holder.get()).second;
+  if (registration == HolderRegistration::Register) {
+    registry()[holder->path()] = holder.get();
+    holder->registered_ = true;
+  }
   return holder;
 }
 

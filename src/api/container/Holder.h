@@ -79,7 +79,7 @@ private:
 };
 
 // A holder for `object` at `path` (ending at the first 0xFFFFFFFF), registered for that path
-// unless asked not to; a path that has a holder already keeps it.
+// unless asked not to; it takes the place of a holder registered there before.
 Reference<ObjectHolder> createObjectHolder(IObject* object, const Path& path,
                                            HolderRegistration registration);
 // The holder registered for the path; null when none (a holder is registered while it lives).

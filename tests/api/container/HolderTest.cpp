@@ -119,12 +119,12 @@ TEST_F(HolderTest, HoldersAreFoundByPathWhileTheyLive) {
   auto quiet = createObjectHolder(runObject().get(), {9, kNoId}, HolderRegistration::DoNotRegister);
   EXPECT_EQ(getObjectHolder({9}), nullptr);
   auto second = createObjectHolder(runObject().get(), {4, 1}, HolderRegistration::Register);
-  EXPECT_EQ(getObjectHolder({4, 1}), holder.get()); // the path keeps its first holder
-  second = nullptr;
-  EXPECT_EQ(getObjectHolder({4, 1}), holder.get());
+  EXPECT_EQ(getObjectHolder({4, 1}), second.get()); // the later holder takes the path
   holder->refresh();
   nv::message get = last(CMD_GET);
-  holder = nullptr;
+  holder = nullptr; // the earlier one going leaves the later one registered
+  EXPECT_EQ(getObjectHolder({4, 1}), second.get());
+  second = nullptr;
   EXPECT_EQ(getObjectHolder({4, 1}), nullptr);
   EXPECT_EQ(object->getOwner(), nullptr);
   answer(get, withValue(8)); // a holder that is gone hears nothing
