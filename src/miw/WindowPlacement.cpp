@@ -80,6 +80,8 @@ Rect centredRect(Size preferred, const Rect& area) {
 }
 
 Rect fitIntoRect(const Rect& r, const Rect& area, Size minimum) {
+  if (area.width() <= 0 || area.height() <= 0)
+    return r; // a desktop not laid out yet: nothing to fit into
   int width = std::max(std::min(r.width(), area.width()), minimum.width);
   int height = std::max(std::min(r.height(), area.height()), minimum.height);
   int left = std::max(std::min(r.left, area.right - width), area.left);
@@ -92,6 +94,8 @@ Rect cascadeRect(Rect r, const std::vector<Point>& taken, int step, const Rect& 
     if (std::find(taken.begin(), taken.end(), r.topLeft()) == taken.end())
       break;
     r = r.movedBy(step, step);
+    if (area.width() <= 0 || area.height() <= 0)
+      continue;
     if (r.right > area.right)
       r = r.movedBy(area.left - r.left, 0);
     if (r.bottom > area.bottom)

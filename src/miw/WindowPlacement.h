@@ -73,7 +73,8 @@ std::vector<uint32_t> unpackIdList(const std::optional<std::string>& value);
 // The preferred size centred in `area`; an offset that would be negative becomes 0.
 Rect centredRect(Size preferred, const Rect& area);
 // `r` moved (and, when larger than `area`, shrunk, though never below `minimum`) so that it lies
-// inside `area` as far as its size allows.
+// inside `area` as far as its size allows. An area without width or height (a desktop not laid
+// out yet) leaves `r` as it is.
 Rect fitIntoRect(const Rect& r, const Rect& area, Size minimum = {});
 // Moves `r` right and down by `step` while one of `taken` (top-left corners of other windows of
 // the same type) equals its top-left corner, at most once per taken corner; an axis whose far
