@@ -132,7 +132,7 @@ QWidget* DemoWindow::makeViewsForm() {
                   4));
   add(new MultiView(tr("DNS servers"),
                     cell(std::vector<uint32_t>{ipv4(198, 18, 0, 53), ipv4(198, 19, 1, 53)}),
-                    ipv4Convertor(ZeroAddress::Invalid), true, true));
+                    ipv4Convertor(ZeroAddress::Invalid), true, true, true));
   add(new OptionalView(new TextView(tr("Rate limit"), cell(uint32_t(2000000)),
                                     bitRateConvertor(NumberWidth::Bits32)),
                        cell(true), tr("per second")));

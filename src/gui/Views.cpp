@@ -192,9 +192,10 @@ void SetView::apply() {
 // ----- list of values
 
 MultiView::MultiView(const QString& label, IValueCell& list, Reference<IConvertor> element,
-                     bool editable, bool atLeastOne, QWidget* parent)
+                     bool editable, bool atLeastOne, bool addressElements, QWidget* parent)
     : ValueView(label, parent), list_(list), element_(std::move(element)), editable_(editable),
-      atLeastOne_(atLeastOne), rowsLayout_(new QVBoxLayout(this)), empty_(makeEmptyBox(this)) {
+      atLeastOne_(atLeastOne), addressElements_(addressElements),
+      rowsLayout_(new QVBoxLayout(this)), empty_(makeEmptyBox(this)) {
   rowsLayout_->setContentsMargins(0, 0, 0, 0);
   rowsLayout_->setSpacing(2);
   rowsLayout_->addWidget(empty_);
@@ -220,7 +221,7 @@ void MultiView::addRowWidget(size_t at, FieldValue element) {
   row.cell = std::make_unique<LocalCell>(std::move(element));
   row.frame = new QWidget(this);
   QHBoxLayout* line = tightRow(row.frame);
-  row.view = new TextView(label(), *row.cell, element_, false, row.frame);
+  row.view = new TextView(label(), *row.cell, element_, addressElements_, row.frame);
   connect(row.view, &ValueView::changed, this, &ValueView::changed);
   line->addWidget(row.view, 1);
   row.add = row.remove = nullptr;
@@ -426,7 +427,7 @@ ValueView* createValueView(const Slot& slot, const SkinEntry* skin, bool windowR
     if (!convertor) // a kind whose text form has no convertor yet is shown, not edited
       return new ReadOnlyView(label, value, convertor, values);
     if (choice.kind == ViewKind::Multi)
-      view = new MultiView(label, value, convertor, true, false);
+      view = new MultiView(label, value, convertor, true, false, slot.kind() == "multiipaddr");
     else
       view = new TextView(label, value, convertor, slot.kind() == "ipaddr");
     break;

@@ -119,12 +119,13 @@ private:
 
 // A column of element editors over a u32 or text list. With editing allowed each row has "Add
 // new value" (inserts a row after it) and "Remove value"; with no rows, clicking the empty box
-// or pressing Insert on it adds the first. `atLeastOne` makes an empty list an input error.
+// or pressing Insert on it adds the first. `atLeastOne` makes an empty list an input error;
+// `addressElements` words element errors as address errors.
 class MultiView final : public ValueView {
   Q_OBJECT
 public:
   MultiView(const QString& label, IValueCell& list, Reference<IConvertor> element, bool editable,
-            bool atLeastOne, QWidget* parent = nullptr);
+            bool atLeastOne, bool addressElements = false, QWidget* parent = nullptr);
   void update() override;
   bool validate(InputError& error) override;
   void apply() override;
@@ -156,6 +157,7 @@ private:
   Reference<IConvertor> element_;
   bool editable_;
   bool atLeastOne_;
+  bool addressElements_;
   FieldValue kind_; // an empty list of the cell's kind, for new elements
   QVBoxLayout* rowsLayout_;
   QWidget* empty_;
