@@ -116,7 +116,10 @@ QWidget* DemoWindow::makeViewsForm() {
   };
   auto* form = new QWidget;
   form->setObjectName("demo_views");
-  auto* layout = new QFormLayout(form);
+  auto* column = new QVBoxLayout(form);
+  auto* layout = new QFormLayout;
+  column->addLayout(layout);
+  column->addStretch(1);
   auto add = [&](ValueView* v) {
     views_.push_back(v);
     layout->addRow(v->label() + ":", v);
@@ -177,12 +180,13 @@ QWidget* DemoWindow::makeIconsPane() {
     grid->addWidget(greyed, (shown / 16) * 2 + 1, shown % 16);
     ++shown;
   }
+  grid->setRowStretch(grid->rowCount(), 1);
   if (shown == 0) {
     auto* none = new QLabel(tr("No icon sheets: the router's sheets are missing or were refused "
                                "(see the log)."),
                             pane);
     none->setWordWrap(true);
-    grid->addWidget(none, 0, 0);
+    grid->addWidget(none, 0, 0, Qt::AlignTop);
   }
   return pane;
 }

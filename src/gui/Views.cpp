@@ -36,6 +36,8 @@ QLabel* makeEmptyBox(QWidget* parent) {
   box->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   box->setFocusPolicy(Qt::StrongFocus);
   box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 12);
+  box->setFixedHeight(QLineEdit().sizeHint().height()); // as high as the editor it stands for
+  box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   return box;
 }
 
@@ -55,7 +57,10 @@ QHBoxLayout* tightRow(QWidget* owner) {
 
 } // namespace
 
-ValueView::ValueView(const QString& label, QWidget* parent) : QWidget(parent), label_(label) {}
+ValueView::ValueView(const QString& label, QWidget* parent) : QWidget(parent), label_(label) {
+  // As wide as the form allows, as high as the content: extra height goes below the form.
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
 
 // ----- text
 
