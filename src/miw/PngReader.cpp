@@ -2,6 +2,7 @@
 
 #include "util/Log.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -70,9 +71,8 @@ private:
   Bytes rows_;
 };
 
-uint8_t paeth(int a, int b, int c) {
-  int p = a + b - c;
-  int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+inline uint8_t paeth(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
   if (pa <= pb && pa <= pc)
     return static_cast<uint8_t>(a);
   return static_cast<uint8_t>(pb <= pc ? b : c);
@@ -93,23 +93,26 @@ bool defilter(const Bytes& rows, uint32_t width, uint32_t height, Bytes& out) {
     case 0:
       std::memcpy(row, in, stride);
       break;
-    case 1:
-      for (size_t i = 0; i < stride; ++i)
-        row[i] = static_cast<uint8_t>(in[i] + (i >= 4 ? row[i - 4] : 0));
+    case 1: // Sub: the first pixel has nothing to its left
+      std::memcpy(row, in, std::min<size_t>(4, stride));
+      for (size_t i = 4; i < stride; ++i)
+        row[i] = static_cast<uint8_t>(in[i] + row[i - 4]);
       break;
     case 2:
       for (size_t i = 0; i < stride; ++i)
         row[i] = static_cast<uint8_t>(in[i] + up[i]);
       break;
     case 3:
-      for (size_t i = 0; i < stride; ++i)
-        row[i] = static_cast<uint8_t>(in[i] + (((i >= 4 ? row[i - 4] : 0) + up[i]) >> 1));
+      for (size_t i = 0; i < 4 && i < stride; ++i)
+        row[i] = static_cast<uint8_t>(in[i] + (up[i] >> 1));
+      for (size_t i = 4; i < stride; ++i)
+        row[i] = static_cast<uint8_t>(in[i] + ((unsigned(row[i - 4]) + up[i]) >> 1));
       break;
     case 4:
-      for (size_t i = 0; i < stride; ++i) {
-        int a = i >= 4 ? row[i - 4] : 0, c = i >= 4 ? up[i - 4] : 0;
-        row[i] = static_cast<uint8_t>(in[i] + paeth(a, up[i], c));
-      }
+      for (size_t i = 0; i < 4 && i < stride; ++i)
+        row[i] = static_cast<uint8_t>(in[i] + up[i]); // Paeth of (0, up, 0) is up
+      for (size_t i = 4; i < stride; ++i)
+        row[i] = static_cast<uint8_t>(in[i] + paeth(row[i - 4], up[i], up[i - 4]));
       break;
     default:
       return false;
