@@ -2,6 +2,7 @@
 
 #include "gui/Art.h"
 #include "gui/Toolkit.h"
+#include "miw/ConvertorList.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -431,9 +432,13 @@ ValueView* createValueView(const Slot& slot, const SkinEntry* skin, bool windowR
   case ViewKind::Text:
     if (!convertor) // a kind whose text form has no convertor yet is shown, not edited
       return new ReadOnlyView(label, value, convertor, values);
-    if (choice.kind == ViewKind::Multi)
-      view = new MultiView(label, value, convertor, true, false, slot.kind() == "multiipaddr");
-    else
+    if (choice.kind == ViewKind::Multi) {
+      auto* list = static_cast<IListConvertor*>(convertor->cast(kListConvertorInterface));
+      if (!list) // a list kind shown on one line only
+        return new ReadOnlyView(label, value, convertor, values);
+      view =
+          new MultiView(label, value, list->element(), true, false, slot.kind() == "multiipaddr");
+    } else
       view = new TextView(label, value, convertor, slot.kind() == "ipaddr");
     break;
   }

@@ -8,10 +8,26 @@
 #include "util/Log.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 
 #include <cstring>
 #include <iostream>
+
+namespace {
+
+// Quits the program after the first paint of the window it watches.
+class FirstPaint final : public QObject {
+public:
+  using QObject::QObject;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
+    return false;
+  }
+};
+
+} // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -54,7 +70,9 @@ int main(int argc, char** argv) {
         std::cout << path.toStdString() << "\n";
       QApplication::quit();
     });
-  } else if (quitWhenShown) // start-up measurement: leave once the first window is on screen
-    QTimer::singleShot(0, &app, [] { QApplication::quit(); });
+  } else if (quitWhenShown) { // start-up measurement: leave once the window has been painted
+    auto* painted = new FirstPaint(&window);
+    window.installEventFilter(painted);
+  }
   return QApplication::exec();
 }

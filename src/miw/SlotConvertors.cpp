@@ -2,6 +2,7 @@
 
 #include "gen/Slot.h"
 #include "miw/ConvertorAddress.h"
+#include "miw/ConvertorList.h"
 #include "miw/ConvertorNumber.h"
 #include "miw/ConvertorTime.h"
 
@@ -133,8 +134,15 @@ const std::map<std::string_view, Maker>& makers() {
       {"ipaddr", [](const Slot& s) { return ipv4Convertor(zeroRule(s)); }},
       {"kbytes", fixed([] { return bytesConvertor(ByteUnit::KBytes); })},
       {"macaddr", [](const Slot& s) { return macConvertor(MacForm::Full, zeroRule(s)); }},
+      {"multiipaddr",
+       [](const Slot& s) {
+         return elementListConvertor(ipv4Convertor(zeroRule(s)), ListElements::Numbers);
+       }},
       {"multilinestring", text},
       {"multinumber", numberList},
+      {"multistring", fixed([] {
+         return elementListConvertor(textConvertor(0, 0xFFFFFFFF), ListElements::Texts);
+       })},
       {"netmask", fixed([] { return ipv4Convertor(ZeroAddress::Valid); })},
       {"number", unsignedNumber},
       {"numberlist", numberList},

@@ -232,6 +232,19 @@ private slots:
       QCOMPARE(shown->label(), QString("Remark"));
       QVERIFY(text.get() == FieldValue(std::string("kept")));
     }
+    {
+      SlotFromText s("{type:'multiipaddr',name:'gw'}");
+      QVERIFY(s.slot);
+      LocalCell list(std::vector<uint32_t>{0x0100000A});
+      std::unique_ptr<ValueView> rows(
+          createValueView(*s.slot, nullptr, false, false, list, nullptr, nullptr));
+      auto* multi = qobject_cast<MultiView*>(rows.get());
+      QVERIFY(multi);
+      QCOMPARE(multi->row(0)->editor()->text(), QString("10.0.0.1"));
+      std::unique_ptr<ValueView> shown(
+          createValueView(*s.slot, nullptr, true, false, list, nullptr, nullptr));
+      QCOMPARE(qobject_cast<ReadOnlyView*>(shown.get())->text(), QString("10.0.0.1"));
+    }
   }
 };
 
