@@ -3,6 +3,7 @@
 // whose text is lossless, the formatted value must read back to the same value.
 #include "gen/Enumerations.h"
 #include "miw/ConvertorAddress.h"
+#include "miw/ConvertorList.h"
 #include "miw/ConvertorNumber.h"
 #include "miw/ConvertorTime.h"
 #include "miw/Version.h"
@@ -77,6 +78,8 @@ std::vector<Kind> makeKinds() {
              return false;
          return true;
        }},
+      {elementListConvertor(ipv4Convertor(ZeroAddress::Invalid), ListElements::Numbers),
+       Text::Lossless, holds<std::vector<uint32_t>>()},
       {bitRateConvertor(NumberWidth::Bits32), Text::Lossy, holds<uint32_t>()},
       {bitRateConvertor(NumberWidth::Bits64), Text::Lossy, holds<uint64_t>()},
       {unitConvertor(NumberWidth::Bits32), Text::Lossless, holds<uint32_t>()},
