@@ -163,8 +163,12 @@ SetView::SetView(const QString& label, IValueCell& value, IValueCell& mask, Refe
   grid->setContentsMargins(0, 0, 0, 0);
   columns = std::max(columns, 1);
   for (size_t i = 0; i < bits_->count(); ++i) {
+    if (bits_->valueAt(i) >= 32)
+      continue;
     auto* box = new QCheckBox(qs(bits_->nameAt(i)), this);
-    grid->addWidget(box, int(i) / columns, int(i) % columns);
+    const int at = int(boxes_.size());
+    grid->addWidget(box, at / columns, at % columns);
+    masks_.push_back(1u << bits_->valueAt(i));
     connect(box, &QCheckBox::toggled, this, [this] { emit changed(); });
     boxes_.push_back(box);
   }
@@ -178,7 +182,7 @@ void SetView::update() {
   const uint32_t bits = std::holds_alternative<uint32_t>(v) ? std::get<uint32_t>(v) : 0;
   for (size_t i = 0; i < boxes_.size(); ++i) {
     QSignalBlocker quiet(boxes_[i]);
-    boxes_[i]->setChecked((bits & bits_->valueAt(i)) != 0);
+    boxes_[i]->setChecked((bits & masks_[i]) != 0);
   }
 }
 
@@ -187,7 +191,7 @@ void SetView::apply() {
   uint32_t bits = std::holds_alternative<uint32_t>(v) ? std::get<uint32_t>(v) : 0;
   uint32_t mask = std::holds_alternative<uint32_t>(m) ? std::get<uint32_t>(m) : 0;
   for (size_t i = 0; i < boxes_.size(); ++i) {
-    const uint32_t bit = bits_->valueAt(i);
+    const uint32_t bit = masks_[i];
     bits = boxes_[i]->isChecked() ? bits | bit : bits & ~bit;
     mask |= bit;
   }

@@ -98,8 +98,9 @@ private:
   QComboBox* combo_;
 };
 
-// One check box per enumeration entry (each entry's value is a bit mask) in `columns` columns.
-// Applying sets the value's bits from the boxes and adds every shown bit to the mask.
+// One check box per enumeration entry (entry value n is bit n; entries from 32 on are not shown)
+// in `columns` columns. Applying sets the value's bits from the boxes and adds every shown bit to
+// the mask.
 class SetView final : public ValueView {
   Q_OBJECT
 public:
@@ -115,6 +116,7 @@ private:
   IValueCell& mask_;
   Reference<IEnum> bits_;
   std::vector<QCheckBox*> boxes_;
+  std::vector<uint32_t> masks_; // the bit of each box
 };
 
 // A column of element editors over a u32 or text list. With editing allowed each row has "Add

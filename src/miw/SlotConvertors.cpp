@@ -4,6 +4,7 @@
 #include "miw/ConvertorAddress.h"
 #include "miw/ConvertorList.h"
 #include "miw/ConvertorNumber.h"
+#include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
 
 #include <functional>
@@ -155,6 +156,12 @@ const std::map<std::string_view, Maker>& makers() {
       {"password", text},
       {"script", text},
       {"secret", text},
+      {"set",
+       [](const Slot& s) {
+         return setConvertor(s.enumeration().get(), s.fields()[0].store() == Store::U32List
+                                                        ? SetWords::Array
+                                                        : SetWords::One);
+       }},
       {"string", text},
       {"stringarray", text},
       {"timezone", fixed(timeZoneConvertor)},

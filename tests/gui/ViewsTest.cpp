@@ -25,7 +25,7 @@ namespace kestel::gui {
 namespace {
 
 const MapEntry kProtocols[] = {{17, "udp"}, {6, "tcp"}, {1, "icmp"}, {0, nullptr}};
-const MapEntry kDays[] = {{1, "sun"}, {2, "mon"}, {4, "tue"}, {0, nullptr}};
+const MapEntry kDays[] = {{0, "sun"}, {1, "mon"}, {2, "tue"}, {40, "beyond a word"}, {0, nullptr}};
 
 void retype(QLineEdit* edit, const QString& text) {
   edit->setFocus();

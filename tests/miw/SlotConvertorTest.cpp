@@ -166,8 +166,7 @@ TEST_F(SlotConvertorTest, SampleValueSlotsReadBackWhatTheyShow) {
                                             "network6",
                                             "numberrangelist",
                                             "object",
-                                            "raw",
-                                            "set"}));
+                                            "raw"}));
 }
 
 } // namespace
