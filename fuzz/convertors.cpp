@@ -5,6 +5,7 @@
 #include "miw/ConvertorAddress.h"
 #include "miw/ConvertorList.h"
 #include "miw/ConvertorNumber.h"
+#include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
 #include "miw/Version.h"
 
@@ -80,6 +81,8 @@ std::vector<Kind> makeKinds() {
        }},
       {elementListConvertor(ipv4Convertor(ZeroAddress::Invalid), ListElements::Numbers),
        Text::Lossless, holds<std::vector<uint32_t>>()},
+      {setConvertor(names.get(), SetWords::One), Text::Lossless, holds<uint32_t>()},
+      {setConvertor(names.get(), SetWords::Array), Text::Lossless, holds<std::vector<uint32_t>>()},
       {bitRateConvertor(NumberWidth::Bits32), Text::Lossy, holds<uint32_t>()},
       {bitRateConvertor(NumberWidth::Bits64), Text::Lossy, holds<uint64_t>()},
       {unitConvertor(NumberWidth::Bits32), Text::Lossless, holds<uint32_t>()},
