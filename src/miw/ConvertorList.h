@@ -21,4 +21,9 @@ public:
 // read back from the joined form: such a list formats, but only a row editor can change it.
 Reference<IConvertor> elementListConvertor(Reference<IConvertor> element, ListElements kind);
 
+// Number ranges kept in one u32 array as (low, high) pairs: "7" for a pair with equal ends,
+// "1..5" otherwise, joined with ","; reading refuses a range whose low end is above its high end
+// or that leaves [min, max]. A stray last word (an odd array) is not shown.
+Reference<IConvertor> rangeListConvertor(uint32_t min, uint32_t max);
+
 } // namespace kestel

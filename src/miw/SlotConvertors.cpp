@@ -148,6 +148,11 @@ const std::map<std::string_view, Maker>& makers() {
       {"number", unsignedNumber},
       {"numberlist", numberList},
       {"numberrange", [](const Slot& s) { return range(s, Signedness::Unsigned); }},
+      {"numberrangelist",
+       [](const Slot& s) {
+         return rangeListConvertor(static_cast<uint32_t>(optionNumber(s, "min", 0)),
+                                   static_cast<uint32_t>(optionNumber(s, "max", 0xFFFFFFFF)));
+       }},
       {"numbertable", numberList},
       {"numbar", unsignedNumber},
       {"numflag", unsignedNumber},

@@ -45,5 +45,37 @@ TEST(ListConvertor, ReadsAndWritesElementsThroughTheirConvertor) {
   EXPECT_EQ(list->element()->format(a), "198.18.0.53");
 }
 
+TEST(RangeListConvertor, PairsOfEndsBothWays) {
+  Reference<IConvertor> tables = rangeListConvertor(0, 255);
+  const struct {
+    const char* text;
+    bool ok;
+    std::vector<uint32_t> value;
+    const char* shown;
+  } cases[] = {
+      {"0..255", true, {0, 255}, "0..255"},
+      {" 7 , 10..12", true, {7, 7, 10, 12}, "7,10..12"},
+      {"", true, {}, ""},
+      {"12..10", false, {}, ""},
+      {"0..256", false, {}, ""},
+      {"1..", false, {}, ""},
+      {"1,", false, {}, ""},
+      {"x", false, {}, ""},
+      {"99999999999", false, {}, ""},
+  };
+  for (const auto& c : cases) {
+    Expected<FieldValue> v = tables->parse(c.text);
+    ASSERT_EQ(v.ok(), c.ok) << c.text;
+    if (!c.ok) {
+      EXPECT_EQ(v.error().text, "list of ranges in [0;255]");
+      continue;
+    }
+    EXPECT_EQ(v.value(), FieldValue(c.value)) << c.text;
+    EXPECT_EQ(tables->format(v.value()), c.shown) << c.text;
+  }
+  EXPECT_EQ(tables->format(std::vector<uint32_t>{1, 2, 9}), "1..2") << "a stray word";
+  EXPECT_EQ(rangeListConvertor(0, 0xFFFFFFFF)->describe(), "list of ranges");
+}
+
 } // namespace
 } // namespace kestel
