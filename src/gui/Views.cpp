@@ -139,8 +139,10 @@ void EnumView::update() {
     combo_->addItem(qs(name), QVariant::fromValue(value));
   const FieldValue v = cell_.get();
   const uint32_t* number = std::get_if<uint32_t>(&v);
-  if (!number)
+  if (!number) { // not a number: nothing chosen, so applying leaves the value alone
+    combo_->setCurrentIndex(-1);
     return;
+  }
   int at = combo_->findData(QVariant::fromValue(*number));
   if (at < 0) { // a value the enumeration does not name: shown as its number, kept as it is
     combo_->addItem(QString::number(*number), QVariant::fromValue(*number));

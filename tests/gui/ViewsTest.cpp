@@ -201,6 +201,31 @@ private slots:
     QVERIFY(value.get() == FieldValue(uint32_t(50)));
   }
 
+  void valuesOfTheWrongKindNeitherCrashNorChange() {
+    const FieldValue odd = std::string("not a number");
+    LocalCell a(odd), b(odd), c(odd), d(odd), mask(odd), given(odd);
+    TextView text("T", a, ipv4Convertor(ZeroAddress::Valid));
+    EnumView choice("E", b, createEnum(kProtocols), false);
+    SetView set("S", c, mask, createEnum(kDays), 2);
+    MultiView rows("M", d, ipv4Convertor(ZeroAddress::Valid), true, false);
+    OptionalView optional(new TextView("O", a, ipv4Convertor(ZeroAddress::Valid)), given, {});
+    ReadOnlyView shown("R", a, ipv4Convertor(ZeroAddress::Valid), createEnum(kProtocols));
+    QCOMPARE(text.editor()->text(), QString());
+    QCOMPARE(choice.combo()->currentIndex(), -1);
+    QVERIFY(!optional.isGiven());
+    QCOMPARE(shown.text(), QString());
+    rows.insertRow(0); // not a list: nothing to add to
+    QCOMPARE(rows.rowCount(), size_t(0));
+    InputError error;
+    for (ValueView* v : std::initializer_list<ValueView*>{&choice, &set, &rows, &optional}) {
+      if (v->validate(error))
+        v->apply();
+    }
+    QVERIFY(b.get() == odd);
+    QVERIFY(d.get() == odd);
+    QVERIFY(a.get() == odd);
+  }
+
   void slotsGetTheirViewKind() {
     LocalCell cell(uint32_t(1));
     {
