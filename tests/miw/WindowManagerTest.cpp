@@ -4,6 +4,7 @@
 #include "miw/WindowManager.h"
 
 #include "support/ModelFixture.h"
+#include "support/TempFolder.h"
 #include "util/Log.h"
 
 #include <gtest/gtest.h>
@@ -273,6 +274,46 @@ TEST_F(WindowManagerTest, MissingObjectsTimeOutAndLateOnesAreDropped) {
   EXPECT_TRUE(log.contains("object arrived too late"));
   EXPECT_EQ(desktop.stack.size(), 1u);
   EXPECT_EQ(desktop.visibleChanges, (std::vector<bool>{false, true}));
+}
+
+TEST_F(WindowManagerTest, OpenWindowsAndPlacementsSurviveTheSessionFile) {
+  HeldProvider provider;
+  Reference<FakeProducer> a = producer("a", 1), b = producer("b", 2);
+  wm->openWindow(a.get(), nullptr)->setBounds({5, 6, 305, 206});
+  IManagedWindow* closed = wm->openWindow(b.get(), nullptr);
+  closed->setBounds({50, 60, 350, 260});
+  closed->destroy(); // b's kind keeps a placement record
+  StringMap session;
+  wm->save(session);
+  settings.registerSettings(session, 0);
+  test::TempFolder dir;
+  const std::string file = dir.path() + "/router.viw";
+  ASSERT_TRUE(settings.saveSettings(file));
+
+  wm->shutdown();
+  desktop.stack.clear();
+  desktop.owned.clear();
+  SettingsRegistry reloaded;
+  ASSERT_TRUE(reloaded.loadSettings(file));
+  StringMap* readBack = nullptr;
+  for (uint32_t id = 0; id < 16 && !readBack; ++id)
+    if (StringMap* m = reloaded.getSettings(id, nullptr, 0); m && m->has("open"))
+      readBack = m;
+  ASSERT_TRUE(readBack);
+  WindowManager again(reloaded, desktop);
+  desktop.manager = &again;
+  again.registerProvider("table", &provider);
+  again.init(*readBack);
+  ASSERT_EQ(provider.asked.size(), 1u);
+  EXPECT_EQ(provider.asked[0].subtype, "a");
+  EXPECT_EQ(provider.asked[0].id, 1u);
+  provider.asked[0].consumer(producer("a", 1));
+  ASSERT_EQ(desktop.stack.size(), 1u);
+  EXPECT_EQ(desktop.stack[0]->bounds(), (Rect{5, 6, 305, 206}));
+  IManagedWindow* reopened = again.openWindow(producer("b", 2).get(), nullptr);
+  EXPECT_EQ(reopened->bounds(), (Rect{50, 60, 350, 260})) << "the kind's placement came back";
+  again.shutdown();
+  desktop.manager = nullptr;
 }
 
 TEST_F(WindowManagerTest, AfterShutdownClosingWindowsLeavesPlacementsAlone) {
