@@ -35,18 +35,19 @@ void QtReactor::watch(int fd, unsigned int events, IoCallback callback) {
   Watch& w = watches_[fd];
   w.events = events;
   w.callback = std::make_shared<IoCallback>(std::move(callback));
-  // Hang-up and error are reported whether asked for or not; they wake the read notifier.
-  if (!w.read) {
-    w.read = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(w.read, &QSocketNotifier::activated, this, [this, fd] { activated(fd); });
-  }
-  w.read->setEnabled(true);
-  if ((events & IoWrite) && !w.write) {
-    w.write = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-    connect(w.write, &QSocketNotifier::activated, this, [this, fd] { activated(fd); });
-  }
-  if (w.write)
-    w.write->setEnabled((events & IoWrite) != 0);
+  // Hang-up and error wake whichever notifier is enabled (a descriptor in error is both readable
+  // and writable), so they are reported whether asked for or not. A notifier is enabled only for
+  // a direction that was asked for: an unread but unwanted direction must not spin the loop.
+  auto enable = [&](QSocketNotifier*& n, QSocketNotifier::Type type, bool on) {
+    if (on && !n) {
+      n = new QSocketNotifier(fd, type, this);
+      connect(n, &QSocketNotifier::activated, this, [this, fd] { activated(fd); });
+    }
+    if (n)
+      n->setEnabled(on);
+  };
+  enable(w.read, QSocketNotifier::Read, (events & IoRead) != 0);
+  enable(w.write, QSocketNotifier::Write, (events & IoWrite) != 0);
 }
 
 void QtReactor::unwatch(int fd) {

@@ -83,6 +83,30 @@ private slots:
     ::close(pair[1]);
   }
 
+  void anUnwantedDirectionDoesNotWakeTheWatcher() {
+    // A connection waiting to write (as while connecting) must not be woken by unread input.
+    int fds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
+    char block[4096] = {};
+    while (::write(fds[0], block, sizeof block) > 0) {
+    }                                               // fds[0] can no longer write
+    QCOMPARE(::write(fds[1], "in", 2), ssize_t(2)); // but it can read
+    QtReactor reactor;
+    std::vector<unsigned> seen;
+    reactor.watch(fds[0], IoWrite, [&](unsigned e) {
+      seen.push_back(e);
+      reactor.unwatch(fds[0]);
+    });
+    QTest::qWait(30);
+    QVERIFY(seen.empty());
+    while (::read(fds[1], block, sizeof block) > 0) {
+    } // room again
+    QTRY_COMPARE(seen.size(), size_t(1));
+    QCOMPARE(seen[0], unsigned(IoWrite));
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+
   void postsFromAnotherThreadRunOnTheLoop() {
     QtReactor reactor;
     QThread* ranOn = nullptr;
