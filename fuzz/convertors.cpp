@@ -3,7 +3,9 @@
 // whose text is lossless, the formatted value must read back to the same value.
 #include "gen/Enumerations.h"
 #include "miw/ConvertorAddress.h"
+#include "miw/ConvertorList.h"
 #include "miw/ConvertorNumber.h"
+#include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
 #include "miw/Version.h"
 
@@ -77,6 +79,20 @@ std::vector<Kind> makeKinds() {
              return false;
          return true;
        }},
+      {elementListConvertor(ipv4Convertor(ZeroAddress::Invalid), ListElements::Numbers),
+       Text::Lossless, holds<std::vector<uint32_t>>()},
+      {setConvertor(names.get(), SetWords::One), Text::Lossless, holds<uint32_t>()},
+      {rangeListConvertor(10, 4000), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<uint32_t>>(&v);
+         if (!l || l->size() % 2)
+           return false;
+         for (size_t i = 0; i < l->size(); i += 2)
+           if ((*l)[i] < 10 || (*l)[i] > (*l)[i + 1] || (*l)[i + 1] > 4000)
+             return false;
+         return true;
+       }},
+      {setConvertor(names.get(), SetWords::Array), Text::Lossless, holds<std::vector<uint32_t>>()},
       {bitRateConvertor(NumberWidth::Bits32), Text::Lossy, holds<uint32_t>()},
       {bitRateConvertor(NumberWidth::Bits64), Text::Lossy, holds<uint64_t>()},
       {unitConvertor(NumberWidth::Bits32), Text::Lossless, holds<uint32_t>()},

@@ -2,7 +2,9 @@
 
 #include "gen/Slot.h"
 #include "miw/ConvertorAddress.h"
+#include "miw/ConvertorList.h"
 #include "miw/ConvertorNumber.h"
+#include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
 
 #include <functional>
@@ -133,12 +135,24 @@ const std::map<std::string_view, Maker>& makers() {
       {"ipaddr", [](const Slot& s) { return ipv4Convertor(zeroRule(s)); }},
       {"kbytes", fixed([] { return bytesConvertor(ByteUnit::KBytes); })},
       {"macaddr", [](const Slot& s) { return macConvertor(MacForm::Full, zeroRule(s)); }},
+      {"multiipaddr",
+       [](const Slot& s) {
+         return elementListConvertor(ipv4Convertor(zeroRule(s)), ListElements::Numbers);
+       }},
       {"multilinestring", text},
       {"multinumber", numberList},
+      {"multistring", fixed([] {
+         return elementListConvertor(textConvertor(0, 0xFFFFFFFF), ListElements::Texts);
+       })},
       {"netmask", fixed([] { return ipv4Convertor(ZeroAddress::Valid); })},
       {"number", unsignedNumber},
       {"numberlist", numberList},
       {"numberrange", [](const Slot& s) { return range(s, Signedness::Unsigned); }},
+      {"numberrangelist",
+       [](const Slot& s) {
+         return rangeListConvertor(static_cast<uint32_t>(optionNumber(s, "min", 0)),
+                                   static_cast<uint32_t>(optionNumber(s, "max", 0xFFFFFFFF)));
+       }},
       {"numbertable", numberList},
       {"numbar", unsignedNumber},
       {"numflag", unsignedNumber},
@@ -147,6 +161,12 @@ const std::map<std::string_view, Maker>& makers() {
       {"password", text},
       {"script", text},
       {"secret", text},
+      {"set",
+       [](const Slot& s) {
+         return setConvertor(s.enumeration().get(), s.fields()[0].store() == Store::U32List
+                                                        ? SetWords::Array
+                                                        : SetWords::One);
+       }},
       {"string", text},
       {"stringarray", text},
       {"timezone", fixed(timeZoneConvertor)},

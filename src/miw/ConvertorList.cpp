@@ -1,0 +1,154 @@
+#include "miw/ConvertorList.h"
+
+namespace kestel {
+namespace {
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && s.front() == ' ')
+    s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ')
+    s.remove_suffix(1);
+  return s;
+}
+
+class ListConvertor final : public IListConvertor {
+public:
+  ListConvertor(Reference<IConvertor> element, ListElements kind)
+      : element_(std::move(element)), kind_(kind) {}
+
+  IBase* cast(unsigned int id) override { return id == kListConvertorInterface ? this : nullptr; }
+  Reference<IConvertor> element() const override { return element_; }
+
+  std::string format(const FieldValue& value) const override {
+    std::string out;
+    auto add = [&](const FieldValue& e) {
+      if (!out.empty())
+        out += ',';
+      out += element_->format(e);
+    };
+    if (const auto* v = std::get_if<std::vector<uint32_t>>(&value);
+        v && kind_ == ListElements::Numbers)
+      for (uint32_t e : *v)
+        add(e);
+    if (const auto* v = std::get_if<std::vector<std::string>>(&value);
+        v && kind_ == ListElements::Texts)
+      for (const std::string& e : *v)
+        add(e);
+    return out;
+  }
+
+  Expected<FieldValue> parse(std::string_view text) const override {
+    std::vector<uint32_t> numbers;
+    std::vector<std::string> texts;
+    if (!trimmed(text).empty()) {
+      for (;;) {
+        size_t comma = text.find(',');
+        Expected<FieldValue> e = element_->parse(trimmed(text.substr(0, comma)));
+        if (!e)
+          return Error{describe()};
+        if (kind_ == ListElements::Numbers) {
+          const uint32_t* n = std::get_if<uint32_t>(&e.value());
+          if (!n)
+            return Error{describe()};
+          numbers.push_back(*n);
+        } else {
+          const std::string* t = std::get_if<std::string>(&e.value());
+          if (!t)
+            return Error{describe()};
+          texts.push_back(*t);
+        }
+        if (comma == std::string_view::npos)
+          break;
+        text.remove_prefix(comma + 1);
+      }
+    }
+    if (kind_ == ListElements::Numbers)
+      return FieldValue(std::move(numbers));
+    return FieldValue(std::move(texts));
+  }
+
+  std::string describe() const override { return "list of " + element_->describe(); }
+
+private:
+  Reference<IConvertor> element_;
+  ListElements kind_;
+};
+
+class RangeListConvertor final : public IConvertor {
+public:
+  RangeListConvertor(uint32_t min, uint32_t max) : min_(min), max_(max) {}
+
+  std::string format(const FieldValue& value) const override {
+    const auto* v = std::get_if<std::vector<uint32_t>>(&value);
+    std::string out;
+    for (size_t i = 0; v && i + 1 < v->size(); i += 2) {
+      if (!out.empty())
+        out += ',';
+      out += std::to_string((*v)[i]);
+      if ((*v)[i + 1] != (*v)[i])
+        out += ".." + std::to_string((*v)[i + 1]);
+    }
+    return out;
+  }
+
+  Expected<FieldValue> parse(std::string_view text) const override {
+    std::vector<uint32_t> out;
+    text = trimmed(text);
+    while (!text.empty()) {
+      const size_t comma = text.find(',');
+      std::string_view part = trimmed(text.substr(0, comma));
+      const size_t dots = part.find("..");
+      uint32_t low = 0, high = 0;
+      if (!number(part.substr(0, dots), low) ||
+          !number(dots == std::string_view::npos ? part : part.substr(dots + 2), high) ||
+          low > high || low < min_ || high > max_)
+        return Error{describe()};
+      out.push_back(low);
+      out.push_back(high);
+      if (comma == std::string_view::npos)
+        break;
+      text.remove_prefix(comma + 1);
+      if (trimmed(text).empty())
+        return Error{describe()};
+    }
+    return FieldValue(std::move(out));
+  }
+
+  std::string describe() const override {
+    if (min_ == 0 && max_ == 0xFFFFFFFF)
+      return "list of ranges";
+    return "list of ranges in [" + std::to_string(min_) + ";" + std::to_string(max_) + "]";
+  }
+
+private:
+  // A whole decimal u32.
+  static bool number(std::string_view s, uint32_t& out) {
+    s = trimmed(s);
+    if (s.empty() || s.size() > 10)
+      return false;
+    uint64_t v = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9')
+        return false;
+      v = v * 10 + uint64_t(c - '0');
+    }
+    if (v > 0xFFFFFFFF)
+      return false;
+    out = uint32_t(v);
+    return true;
+  }
+
+  uint32_t min_, max_;
+};
+
+} // namespace
+
+Reference<IConvertor> rangeListConvertor(uint32_t min, uint32_t max) {
+  return Reference<IConvertor>(new RangeListConvertor(min, max));
+}
+
+Reference<IConvertor> elementListConvertor(Reference<IConvertor> element, ListElements kind) {
+  return Reference<IConvertor>(new ListConvertor(std::move(element), kind));
+}
+
+} // namespace kestel

@@ -1,0 +1,29 @@
+// Lists of values shown on one line: the elements formatted by an element convertor and joined
+// with ","; reading splits at "," (blanks around an element are dropped) and reads each element
+// with the element convertor. The multi-value kinds use it for tables and read-only forms; their
+// editors edit one element per row with the element convertor (element()).
+#pragma once
+
+#include "miw/Convertor.h"
+
+namespace kestel {
+
+inline constexpr unsigned int kListConvertorInterface = 3001;
+
+enum class ListElements { Numbers, Texts }; // u32 lists or text lists
+
+class IListConvertor : public IConvertor {
+public:
+  virtual Reference<IConvertor> element() const = 0;
+};
+
+// Described as "list of " and the element's words. An element text that contains "," cannot be
+// read back from the joined form: such a list formats, but only a row editor can change it.
+Reference<IConvertor> elementListConvertor(Reference<IConvertor> element, ListElements kind);
+
+// Number ranges kept in one u32 array as (low, high) pairs: "7" for a pair with equal ends,
+// "1..5" otherwise, joined with ","; reading refuses a range whose low end is above its high end
+// or that leaves [min, max]. A stray last word (an odd array) is not shown.
+Reference<IConvertor> rangeListConvertor(uint32_t min, uint32_t max);
+
+} // namespace kestel
