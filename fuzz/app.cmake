@@ -1,3 +1,6 @@
 # Descriptor cache: the router's index and checksum records; the gzip sink.
 kestel_fuzz(descriptor_index LIBS kestel_app)
 kestel_fuzz(gzip_sink LIBS kestel_app)
+
+# Neighbour discovery: the datagram parser and the neighbour built from it.
+kestel_fuzz(discovery_packet LIBS kestel_app)

@@ -11,6 +11,7 @@ packages=(
   zlib1g-dev
   # tests and oracles
   libgtest-dev libgmock-dev libssl-dev nlohmann-json3-dev gzip libvterm-dev
+  iproute2 # network namespaces for the discovery and link-layer tests
   # benchmarks and their peers
   libbenchmark-dev libprotobuf-dev protobuf-compiler rapidjson-dev libre2-dev
 )

@@ -2,6 +2,7 @@
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
+#include "sim/DiscoveryResponder.h"
 #include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -27,6 +28,7 @@ void usage() {
                kDefaultLoginTimeoutS);
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::announceOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -48,10 +50,13 @@ int main(int argc, char** argv) {
   sim::RouterLogin login;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
   sim::FileServiceOptions fileOptions;
+  sim::AnnounceOptions announce;
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyAnnounceOption(announce, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -96,6 +101,15 @@ int main(int argc, char** argv) {
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());
     return 1;
+  }
+  std::unique_ptr<sim::DiscoveryResponder> responder;
+  if (!announce.address.empty()) {
+    auto started = sim::DiscoveryResponder::start(reactor, announce, login.facts().version);
+    if (!started) {
+      std::fprintf(stderr, "nimbalux-sim: %s\n", started.error().text.c_str());
+      return 1;
+    }
+    responder = std::move(*started);
   }
   std::printf("%u\n", unsigned(*bound));
   std::fflush(stdout);

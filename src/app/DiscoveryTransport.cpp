@@ -1,13 +1,13 @@
 #include "app/DiscoveryTransport.h"
 
 #include "api/net/DiscoveryPacket.h"
+#include "api/net/Interfaces.h"
 #include "util/Log.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -192,17 +192,9 @@ std::unique_ptr<DiscoveryTransport> createUdpDiscoveryTransport(Reactor& reactor
 
 std::vector<uint32_t> ipv4BroadcastAddresses() {
   std::vector<uint32_t> out;
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) == 0) {
-    for (ifaddrs* i = list; i; i = i->ifa_next) {
-      if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_netmask)
-        continue;
-      uint32_t address = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
-      uint32_t mask = reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr;
-      out.push_back(address | ~mask);
-    }
-    ::freeifaddrs(list);
-  }
+  for (const NetInterface& n : listInterfaces())
+    for (const InterfaceAddress& a : n.ipv4)
+      out.push_back(a.broadcast);
   if (out.empty())
     out.push_back(INADDR_BROADCAST);
   return out;

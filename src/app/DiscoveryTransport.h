@@ -40,8 +40,8 @@ public:
 // The real sockets on `reactor`, which must outlive the transport.
 std::unique_ptr<DiscoveryTransport> createUdpDiscoveryTransport(Reactor& reactor);
 
-// The broadcast address of each IPv4 address of the machine (the address with its host bits
-// set), in network byte order; 255.255.255.255 alone when there is none.
+// The broadcast address of each IPv4 address of the machine's interfaces that are up (the address
+// with its host bits set), in network byte order; 255.255.255.255 alone when there is none.
 std::vector<uint32_t> ipv4BroadcastAddresses();
 
 } // namespace kestel

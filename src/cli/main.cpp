@@ -5,6 +5,7 @@
 // a warning, and wiped from the argument memory at once. The log goes to the default log file.
 #include "BookCommands.h"
 #include "CacheCommands.h"
+#include "NeighborCommands.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
@@ -169,6 +170,8 @@ int main(int argc, char** argv) {
     return runBookCommand(argc - 2, argv + 2);
   if (argc >= 2 && std::strcmp(argv[1], "settings") == 0)
     return runSettingsCommand(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "neighbors") == 0)
+    return runNeighborsCommand(argc - 2, argv + 2);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("kestel-cli %s\n", kKestelVersion);
     return 0;
