@@ -49,12 +49,19 @@ in_ns() {
   ip netns exec "$ns" "$@"
 }
 
+# Link-local addresses are usable at once instead of after duplicate detection: the namespaces
+# are private, so no other host can hold the same address.
+no_dad() {
+  in_ns "$1" sysctl -qw net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.accept_dad=0
+}
+
 cmd_up() {
   local tag=$1 n=$2
   [[ "$tag" =~ ^[a-z0-9-]{1,20}$ ]] || die "bad tag '$tag'"
   [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -le 200 ] || die "bad count '$n'"
   local client="$tag-c"
   ip netns add "$client"
+  no_dad "$client"
   in_ns "$client" ip link set lo up
   in_ns "$client" ip link add br0 type bridge
   in_ns "$client" ip addr add 198.18.0.1/24 dev br0
@@ -64,6 +71,7 @@ cmd_up() {
   for ((i = 1; i <= n; i++)); do
     local router="$tag-s$i"
     ip netns add "$router"
+    no_dad "$router"
     in_ns "$router" ip link set lo up
     # Both ends are made inside the client namespace and one is moved: no link ever exists in
     # the caller's namespace.
