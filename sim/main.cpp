@@ -4,6 +4,7 @@
 #include "api/net/ReactorScope.h"
 #include "sim/DiscoveryResponder.h"
 #include "sim/FileService.h"
+#include "sim/MacResponder.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
@@ -29,6 +30,7 @@ void usage() {
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::announceOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::macOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -51,12 +53,15 @@ int main(int argc, char** argv) {
   login.install(server); // channels 5 and 6; an --echo of either replaces it
   sim::FileServiceOptions fileOptions;
   sim::AnnounceOptions announce;
+  sim::MacOptions macOptions;
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
     if (used == 0)
       used = sim::applyAnnounceOption(announce, argc, argv, i);
+    if (used == 0)
+      used = sim::applyMacOption(macOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -110,6 +115,15 @@ int main(int argc, char** argv) {
       return 1;
     }
     responder = std::move(*started);
+  }
+  std::unique_ptr<sim::MacResponder> macResponder;
+  if (!macOptions.interface.empty()) {
+    auto started = sim::MacResponder::start(reactor, server, macOptions);
+    if (!started) {
+      std::fprintf(stderr, "nimbalux-sim: %s\n", started.error().text.c_str());
+      return 1;
+    }
+    macResponder = std::move(*started);
   }
   std::printf("%u\n", unsigned(*bound));
   std::fflush(stdout);

@@ -10,6 +10,7 @@
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
 #include "app/CacheFolders.h"
+#include "app/ConnectAddress.h"
 #include "app/ConnectStep.h"
 #include "app/PasswordInput.h"
 #include "app/ReadyStep.h"
@@ -30,54 +31,16 @@ namespace {
 using namespace kestel;
 
 void usage() {
-  std::fprintf(stderr,
-               "usage: kestel-cli --version\n"
-               "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus] "
-               "<address>[:port] <login>\n"
-               "The password comes from --password-file, from %s or from a prompt on the\n"
-               "terminal. With --menus the router's descriptor files are brought into the cache\n"
-               "and its menus are printed instead of the login facts. The log is written to %s.\n",
-               kPasswordVariable, defaultLogPath().c_str());
-}
-
-struct Target {
-  std::string host;
-  uint32_t port = 0;
-};
-
-// host, host:port, [v6] or [v6]:port; nullopt for anything else.
-std::optional<Target> parseAddress(const std::string& text) {
-  Target t;
-  std::string rest;
-  if (!text.empty() && text[0] == '[') {
-    size_t close = text.find(']');
-    if (close == std::string::npos)
-      return std::nullopt;
-    t.host = text.substr(1, close - 1);
-    rest = text.substr(close + 1);
-    if (!rest.empty() && rest[0] != ':')
-      return std::nullopt;
-  } else {
-    size_t colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos)
-      return std::nullopt; // IPv6 without brackets
-    t.host = text.substr(0, colon);
-    if (colon != std::string::npos)
-      rest = text.substr(colon);
-  }
-  if (!rest.empty()) {
-    std::string digits = rest.substr(1);
-    if (digits.empty() || digits.size() > 5 ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
-      return std::nullopt;
-    unsigned long port = std::stoul(digits);
-    if (port < 1 || port > 65535)
-      return std::nullopt;
-    t.port = uint32_t(port);
-  }
-  if (t.host.empty())
-    return std::nullopt;
-  return t;
+  std::fprintf(
+      stderr,
+      "usage: kestel-cli --version\n"
+      "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus] "
+      "<address>[:port] <login>\n"
+      "       (a MAC address as <address> reaches the router over the MAC-layer transport)\n"
+      "The password comes from --password-file, from %s or from a prompt on the\n"
+      "terminal. With --menus the router's descriptor files are brought into the cache\n"
+      "and its menus are printed instead of the login facts. The log is written to %s.\n",
+      kPasswordVariable, defaultLogPath().c_str());
 }
 
 // The password from the first source there is: the argument (warned about and wiped), the
@@ -204,9 +167,9 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
-  auto target = parseAddress(positional[0]);
+  auto target = parseConnectAddress(positional[0]);
   if (!target) {
-    std::fprintf(stderr, "invalid address - %s\n", positional[0].c_str());
+    std::fprintf(stderr, "%s\n", target.error().text.c_str());
     return 2;
   }
   auto password = obtainPassword(std::move(passwordArgument), passwordFile);
@@ -215,6 +178,7 @@ int main(int argc, char** argv) {
   openDefaultLog();
   request.address = target->host;
   request.port = target->port;
+  request.transport = target->transport;
   request.login = positional[1];
   request.password = std::move(*password);
 
