@@ -5,6 +5,7 @@
 #pragma once
 
 #include "support/Programs.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
