@@ -4,6 +4,7 @@
 #include "api/net/ReactorScope.h"
 #include "sim/DiscoveryResponder.h"
 #include "sim/FileService.h"
+#include "sim/HoplinkAgent.h"
 #include "sim/MacResponder.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -31,6 +32,7 @@ void usage() {
   std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::announceOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::macOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::hoplinkOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
   sim::FileServiceOptions fileOptions;
   sim::AnnounceOptions announce;
   sim::MacOptions macOptions;
+  sim::HoplinkOptions hoplinkOptions;
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
@@ -62,6 +65,8 @@ int main(int argc, char** argv) {
       used = sim::applyAnnounceOption(announce, argc, argv, i);
     if (used == 0)
       used = sim::applyMacOption(macOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyHoplinkOption(hoplinkOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -102,6 +107,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   files.install(login, server);
+  std::unique_ptr<sim::HoplinkAgent> agent;
+  if (!hoplinkOptions.interface.empty()) {
+    agent = std::make_unique<sim::HoplinkAgent>(reactor, hoplinkOptions);
+    agent->install(login);
+  }
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

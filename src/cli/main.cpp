@@ -5,6 +5,7 @@
 // a warning, and wiped from the argument memory at once. The log goes to the default log file.
 #include "BookCommands.h"
 #include "CacheCommands.h"
+#include "HoplinkCommand.h"
 #include "NeighborCommands.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
@@ -146,9 +147,12 @@ int main(int argc, char** argv) {
   std::optional<std::string> passwordArgument;
   const char* passwordFile = nullptr;
   bool menus = false;
+  const char* hoplinkAgent = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--menus") == 0) {
       menus = true;
+    } else if (std::strcmp(argv[i], "--hoplink") == 0 && i + 1 < argc) {
+      hoplinkAgent = argv[++i];
     } else if (std::strcmp(argv[i], "--legacy") == 0) {
       request.legacyMode = true;
     } else if (std::strcmp(argv[i], "--verbose") == 0) {
@@ -167,7 +171,7 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
-  auto target = parseConnectAddress(positional[0]);
+  auto target = parseConnectAddress(hoplinkAgent ? hoplinkAgent : positional[0]);
   if (!target) {
     std::fprintf(stderr, "%s\n", target.error().text.c_str());
     return 2;
@@ -182,6 +186,19 @@ int main(int argc, char** argv) {
   request.login = positional[1];
   request.password = std::move(*password);
 
+  if (hoplinkAgent && menus) {
+    std::fprintf(stderr, "kestel-cli: --menus does not go through a Hoplink agent yet\n");
+    return 2;
+  }
+  if (hoplinkAgent) {
+    ConnectOutcome reached = loginThroughAgent(std::move(request), positional[0]);
+    if (reached.kind != ConnectOutcome::LoggedIn) {
+      std::fprintf(stderr, "%s\n", reached.text.c_str());
+      return 1;
+    }
+    printFacts(reached);
+    return 0;
+  }
   if (menus)
     return printRouterMenus(std::move(request));
 

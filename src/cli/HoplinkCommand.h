@@ -1,0 +1,15 @@
+// kestel-cli's log-in through a Hoplink agent ("--hoplink <agent>"): logs in to the agent with
+// the same password and the login name marked for an agent step, attaches to its overlay, and
+// reaches the target router by its MAC address through it, as the loader's two-step connect
+// does.
+#pragma once
+
+#include "app/ConnectStep.h"
+
+namespace kestel {
+
+// `agent` names the agent and carries the login and password for both routers; the outcome is
+// that of the target's login, or the first failure with its text.
+ConnectOutcome loginThroughAgent(ConnectRequest agent, const std::string& targetMac);
+
+} // namespace kestel
