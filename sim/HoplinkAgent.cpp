@@ -1,10 +1,16 @@
 #include "sim/HoplinkAgent.h"
 
+#include "api/net/DiscoveryPacket.h"
 #include "api/net/Interfaces.h"
 #include "api/net/LoginHandler.h"
 #include "api/net/MacConnection.h"
 #include "api/net/SecureSession.h"
 #include "api/wire/Vocabulary.h"
+
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace kestel::sim {
 
@@ -20,6 +26,11 @@ constexpr nv::string_id kPassword{8};
 constexpr nv::bool_id kEnabled{1};
 // The return path of the agent's own login request to a target.
 constexpr uint32_t kAgentSelf = 0x7FFFFFFF;
+const std::vector<uint32_t> kNeighbourHandler{127, 3};
+constexpr uint32_t kNeighbourStart = 1;
+constexpr uint32_t kNeighbourListId = 1;
+constexpr size_t kMaxNeighbours = 1024;
+constexpr size_t kReadsPerSignal = 64;
 
 nv::message replyTo(const nv::message& request, nv::message reply) {
   reply.set(SYS_TO, request.get(SYS_FROM));
@@ -161,6 +172,99 @@ private:
   bool ready_ = false;
 };
 
+// The routers that answer discovery on the agent's interface: a socket on the discovery port
+// of that interface only, a request at each ask(), the answers kept by MAC address.
+class HoplinkAgent::NeighbourScan {
+public:
+  NeighbourScan(Reactor& reactor, std::string interface)
+      : reactor_(reactor), interface_(std::move(interface)) {}
+  ~NeighbourScan() {
+    if (fd_ >= 0) {
+      reactor_.unwatch(fd_);
+      ::close(fd_);
+    }
+  }
+
+  void ask() {
+    if (fd_ < 0 && !open())
+      return;
+    sockaddr_in all{};
+    all.sin_family = AF_INET;
+    all.sin_port = htons(kDiscoveryPort);
+    all.sin_addr.s_addr = INADDR_BROADCAST;
+    Bytes request = discoveryRequest();
+    ::sendto(fd_, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&all), sizeof all);
+  }
+
+  std::vector<nv::message> records() const {
+    std::vector<nv::message> out;
+    for (const auto& [mac, record] : heard_)
+      out.push_back(record);
+    return out;
+  }
+
+private:
+  bool open() {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int on = 1;
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(kDiscoveryPort);
+    if (fd_ < 0 || ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+        ::setsockopt(fd_, SOL_SOCKET, SO_BINDTODEVICE, interface_.c_str(),
+                     socklen_t(interface_.size())) != 0 ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+      if (fd_ >= 0)
+        ::close(fd_);
+      fd_ = -1;
+      return false;
+    }
+    ifreq request{};
+    std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", interface_.c_str());
+    if (::ioctl(fd_, SIOCGIFMTU, &request) == 0)
+      mtu_ = uint32_t(request.ifr_mtu);
+    reactor_.watch(fd_, IoRead, [this](unsigned int) { read(); });
+    return true;
+  }
+
+  void read() {
+    for (size_t i = 0; i < kReadsPerSignal; ++i) {
+      Bytes d(kDiscoveryMaxDatagram);
+      ssize_t n = ::recv(fd_, d.data(), d.size(), 0);
+      if (n < 0)
+        return;
+      d.resize(size_t(n));
+      auto packet = parseDiscoveryPacket(d);
+      if (!packet || !packet->field(kDiscoveryMac) || packet->field(kDiscoveryMac)->size() != 6)
+        continue;
+      const Bytes& mac = *packet->field(kDiscoveryMac);
+      if (heard_.size() >= kMaxNeighbours && !heard_.count(mac))
+        continue;
+      auto text = [&](DiscoveryField f) {
+        const auto& v = packet->field(f);
+        return v ? std::string(v->begin(), v->end()) : std::string();
+      };
+      nv::message r;
+      r.set(nv::raw_id(1), mac);
+      r.set(nv::u32_id(2), 1u);
+      r.set(nv::u32_id(3), 1u);
+      r.set(nv::string_id(4), interface_);
+      r.set(nv::u32_id(5), mtu_);
+      r.set(nv::string_id(6), text(kDiscoveryIdentity));
+      r.set(nv::string_id(7), text(kDiscoveryVersion));
+      r.set(nv::string_id(8), text(kDiscoveryBoard));
+      r.set(nv::bool_id(9), true);
+      heard_[mac] = r;
+    }
+  }
+
+  Reactor& reactor_;
+  std::string interface_;
+  int fd_ = -1;
+  uint32_t mtu_ = 1500;
+  std::map<Bytes, nv::message> heard_;
+};
+
 int applyHoplinkOption(HoplinkOptions& options, int argc, char** argv, int i) {
   std::string arg = argv[i];
   if (arg == "--hoplink-disabled" || arg == "--hoplink-old") {
@@ -191,6 +295,7 @@ HoplinkAgent::~HoplinkAgent() {
 
 void HoplinkAgent::install(RouterLogin& login) {
   login.addHandler(kAttachHandler, [this](const RouterRequest& r) { return attach(r); });
+  login.addHandler(kNeighbourHandler, [this](const RouterRequest& r) { return neighbours(r); });
   login.setOverlayHandler(
       [this](const RouterRequest& r, OverlaySend send) { onOverlay(r, std::move(send)); });
 }
@@ -208,6 +313,26 @@ std::optional<nv::message> HoplinkAgent::attach(const RouterRequest& request) {
                          : options_.attach == HoplinkOptions::Attach::Old ? ERROR_NOTALLOWED
                                                                           : ERROR_FAILED);
   }
+  return reply;
+}
+
+std::optional<nv::message> HoplinkAgent::neighbours(const RouterRequest& request) {
+  uint32_t cmd = request.message.get(SYS_CMD);
+  nv::message reply;
+  if (!scan_)
+    scan_ = std::make_unique<NeighbourScan>(reactor_, options_.interface);
+  if (cmd == kNeighbourStart) {
+    scan_->ask();
+    reply.set(STD_ID, kNeighbourListId);
+    return reply;
+  }
+  if (cmd != CMD_GETALL || request.message.get(STD_ID) != kNeighbourListId) {
+    reply.set(SYS_STATUS, STATUS_ERROR);
+    reply.set(SYS_ERRNO, cmd != CMD_GETALL ? ERROR_NOTIMP : ERROR_UNKNOWNID);
+    return reply;
+  }
+  reply.set(STD_OBJS, scan_->records());
+  scan_->ask(); // the next fetch sees who answered since
   return reply;
 }
 

@@ -4,7 +4,8 @@
 // from then on relays the client's messages addressed [2, id, ...] to it and its messages back.
 // Off unless --hoplink names the interface; --hoplink-disabled and --hoplink-old make the
 // attach answer as an agent with the overlay off, or as an older agent that wants the
-// capability query first.
+// capability query first. The agent's neighbour list (command 1 to (127, 3), then CMD_GETALL)
+// holds the routers that answer discovery on that interface, asked afresh at every fetch.
 #pragma once
 
 #include "api/net/Reactor.h"
@@ -40,16 +41,19 @@ public:
 
 private:
   class Target;
+  class NeighbourScan;
   void onOverlay(const RouterRequest& request, OverlaySend send);
   void connectTarget(const nv::message& request, OverlaySend send);
   void relay(const nv::message& request, OverlaySend send);
   std::optional<nv::message> attach(const RouterRequest& request);
+  std::optional<nv::message> neighbours(const RouterRequest& request);
   void drop(uint32_t id);
 
   Reactor& reactor_;
   HoplinkOptions options_;
   uint32_t nextId_ = 1;
   std::map<uint32_t, Reference<Target>> targets_;
+  std::unique_ptr<NeighbourScan> scan_;
 };
 
 } // namespace kestel::sim

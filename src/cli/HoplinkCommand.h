@@ -12,4 +12,9 @@ namespace kestel {
 // that of the target's login, or the first failure with its text.
 ConnectOutcome loginThroughAgent(ConnectRequest agent, const std::string& targetMac);
 
+// Logs in to the agent and attaches as above, then follows the agent's neighbour list for
+// `seconds` and prints it with the loader's "Hoplink Neighbors" columns (as JSON objects with
+// `json`). Returns the exit code; failures are printed on stderr.
+int printHoplinkNeighbours(ConnectRequest agent, unsigned seconds, bool json);
+
 } // namespace kestel

@@ -148,9 +148,12 @@ int main(int argc, char** argv) {
   const char* passwordFile = nullptr;
   bool menus = false;
   const char* hoplinkAgent = nullptr;
+  bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--menus") == 0) {
       menus = true;
+    } else if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
     } else if (std::strcmp(argv[i], "--hoplink") == 0 && i + 1 < argc) {
       hoplinkAgent = argv[++i];
     } else if (std::strcmp(argv[i], "--legacy") == 0) {
@@ -190,6 +193,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestel-cli: --menus does not go through a Hoplink agent yet\n");
     return 2;
   }
+  if (hoplinkAgent && positional[0] == "neighbors")
+    return printHoplinkNeighbours(std::move(request), 3, json);
   if (hoplinkAgent) {
     ConnectOutcome reached = loginThroughAgent(std::move(request), positional[0]);
     if (reached.kind != ConnectOutcome::LoggedIn) {

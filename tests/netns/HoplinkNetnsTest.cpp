@@ -2,6 +2,8 @@
 // and the agent reaches a second simulator, which has no IP address, by its MAC address.
 #include "netns/NetnsSupport.h"
 
+#include <cctype>
+
 namespace kestel::test {
 namespace {
 
@@ -53,6 +55,29 @@ TEST_F(HoplinkNetns, TheTargetsOwnPasswordCheckReachesTheClient) {
                   " --hoplink " + routerAddress(1) + ":" + agent.firstLine + " " + mac + " admin");
   EXPECT_NE(out.find("wrong username or password"), std::string::npos) << out;
   EXPECT_NE(out.find("exit 1"), std::string::npos) << out;
+}
+
+TEST_F(HoplinkNetns, TheAgentListsTheRoutersOnItsLink) {
+  up(2);
+  if (IsSkipped())
+    return;
+  NsProcess target(ns(2), {KESTEL_SIM_PATH, "--port", "0", "--host", routerAddress(2), "--announce",
+                           routerAddress(2), "--identity", "far"});
+  NsProcess agent(ns(1), {KESTEL_SIM_PATH, "--port", "0", "--host", routerAddress(1), "--hoplink",
+                          "eth0", "--user", "admin:secret"});
+  ASSERT_FALSE(target.firstLine.empty());
+  ASSERT_FALSE(agent.firstLine.empty());
+  std::string mac = inNs(2, "cat /sys/class/net/eth0/address");
+  for (char& c : mac)
+    c = char(std::toupper(static_cast<unsigned char>(c)));
+  mac = mac.substr(0, mac.find('\n'));
+  TempFolder home;
+  std::string out = inNs(0, "env KESTEL_HOME=" + home.path() + " KESTEL_PASSWORD=secret " +
+                                KESTEL_CLI_PATH + " --json --hoplink " + routerAddress(1) + ":" +
+                                agent.firstLine + " neighbors admin");
+  EXPECT_NE(out.find("\"Address\": \"" + mac + "\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Identity\": \"far\""), std::string::npos) << out;
+  EXPECT_NE(out.find("exit 0"), std::string::npos) << out;
 }
 
 } // namespace
