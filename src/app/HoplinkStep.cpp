@@ -125,9 +125,7 @@ void HoplinkStep::onCapabilityReply(const nv::message& reply) {
   attached();
 }
 
-void HoplinkStep::attached() {
-  finish(HoplinkOutcome{true, {}, 0xFFFFFFFF, {}});
-}
+void HoplinkStep::attached() { finish(HoplinkOutcome{true, {}, 0xFFFFFFFF, {}}); }
 
 void HoplinkStep::onConnectReply(const nv::message& reply) {
   unsigned int code = 0;
