@@ -223,7 +223,12 @@ public:
   void close() override { log_.events.push_back("close"); }
   int descriptor() const override { return 42; }
   int release() override { return 42; }
-  bool adopt(int, Receive, Failure) override { return false; }
+  bool adopt(int fd, Receive onReceive, Failure) override {
+    if (fd != 42)
+      return false;
+    log_.receive = std::move(onReceive);
+    return true;
+  }
 
 private:
   LinkLog& log_;
@@ -326,6 +331,46 @@ TEST_F(MacConnectionTest, ABadAddressClosesAtOnce) {
   connection->connect("02:00:00:00:99", 0);
   ASSERT_EQ(listener->connection.size(), 1u);
   EXPECT_EQ(listener->connection[0].second, "bad router address");
+}
+
+TEST_F(MacConnectionTest, HandsOverAndResumesTheStreamWhereItWas) {
+  connection->connect("02:00:00:00:00:99", 0);
+  fromRouter(MacPacketType::Ack, 0);
+  fromRouter(MacPacketType::Data, 0, Bytes{3, 6, 'a', 'b', 'c'});
+  connection->send(6, Bytes(10, 'z').data(), 10);
+  reactor.advance(1);
+  fromRouter(MacPacketType::Ack, 12);
+  nv::message description = connection->describe();
+  EXPECT_EQ(description.get(nv::raw_id(5)), Bytes(kRouter.begin(), kRouter.end()));
+  EXPECT_EQ(description.get(nv::raw_id(6)), (Bytes{2, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(description.get(nv::u32_id(7)), 12u);
+
+  auto pairs = connection->textDescription(true);
+  EXPECT_EQ(pairs[1], (std::pair<std::string, std::string>{"srcaddr", "02:00:00:00:00:01"}));
+  EXPECT_TRUE(connection->isClosed());
+  size_t sentBefore = link.packets.size();
+  connection->send(6, Bytes(3, 'x').data(), 3);
+  reactor.advance(1000);
+  EXPECT_EQ(link.packets.size(), sentBefore) << "a released connection sends nothing";
+
+  MacConnectionOptions o;
+  o.interfaces = [] { return std::vector<NetInterface>{iface("a", 1, 255)}; };
+  o.link = std::make_unique<FakeLink>(link, reactor);
+  auto adopted = createMacConnection(reactor, std::move(o));
+  Collector more;
+  adopted->addReceiver(6, &more);
+  nv::message wrongSocket = description;
+  wrongSocket.set(nv::u64_id(3), uint64_t(7));
+  EXPECT_FALSE(adopted->adopt(wrongSocket));
+  ASSERT_TRUE(adopted->adopt(description));
+  EXPECT_TRUE(adopted->isUp());
+  fromRouter(MacPacketType::Data, 5, Bytes{1, 6, 'd'}); // the stream goes on at offset 5
+  EXPECT_EQ(more.bytes, (Bytes{'d'}));
+  adopted->send(6, Bytes(2, 'y').data(), 2);
+  reactor.advance(1);
+  EXPECT_EQ(link.packets.back().number, 12u) << "new data continues at the send offset";
+  adopted->removeReceiver(6, &more);
+  adopted->close(CloseMode::Now);
 }
 
 } // namespace
