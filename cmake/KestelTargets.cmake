@@ -35,6 +35,7 @@ function(kestel_test name folder)
   target_compile_definitions(${name}_tests PRIVATE
     KESTEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KESTEL_TESTVECTORS_DIR="${KESTEL_TESTVECTORS_DIR}")
   gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${name}
+    SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -3,3 +3,6 @@ kestel_fuzz(descriptor_index LIBS kestel_app)
 kestel_fuzz(gzip_sink LIBS kestel_app)
 # Start-up: the session parameters a child reads from the hand-off pipe.
 kestel_fuzz(session_parameters LIBS kestel_app)
+
+# Neighbour discovery: the datagram parser and the neighbour built from it.
+kestel_fuzz(discovery_packet LIBS kestel_app)

@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev fonts-dejavu-core
   # tests and oracles
   libgtest-dev libgmock-dev libssl-dev nlohmann-json3-dev gzip libvterm-dev libpng-dev
+  iproute2 # network namespaces for the discovery and link-layer tests
   # benchmarks and their peers
   libbenchmark-dev libprotobuf-dev protobuf-compiler rapidjson-dev libre2-dev
 )

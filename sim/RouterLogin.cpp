@@ -55,6 +55,16 @@ public:
   }
   // The connection closes once the reply being made is sent.
   void endAfterReply() { endAfterReply_ = true; }
+  // Sends to this session for as long as it lasts; false once it is gone.
+  OverlaySend sender() {
+    return [alive = std::weak_ptr<Session*>(self_)](const nv::message& m) {
+      auto session = alive.lock();
+      if (!session)
+        return false;
+      (*session)->sendMessage(m);
+      return true;
+    };
+  }
   bool endingAfterReply() const { return endAfterReply_; }
 
 protected:
@@ -76,6 +86,7 @@ private:
   const SimUser* user_ = nullptr;
   unsigned failures_ = 0;
   bool endAfterReply_ = false;
+  std::shared_ptr<Session*> self_ = std::make_shared<Session*>(this);
 };
 
 class RouterLogin::SecureLogin final : public Session {
@@ -462,6 +473,8 @@ void RouterLogin::ensureDefaultUser() {
     addUser("admin", "");
 }
 
+void RouterLogin::setOverlayHandler(OverlayHandler handler) { overlay_ = std::move(handler); }
+
 void RouterLogin::addHandler(std::vector<uint32_t> path, RouterHandler handler) {
   handlers_[std::move(path)] = std::move(handler);
 }
@@ -551,6 +564,9 @@ void RouterLogin::handle(Session& session, const nv::message& request) {
     }
   } else if (to == kLoginHandler && cmd == kLoginCommand) {
     reply = loginReply(*session.user());
+  } else if (overlay_ && !to.empty() && to[0] == 2) {
+    overlay_(RouterRequest{request, *session.user(), session.legacy()}, session.sender());
+    return;
   } else if (auto it = handlers_.find(to); it != handlers_.end()) {
     reply = it->second(RouterRequest{request, *session.user(), session.legacy()});
   } else if (request.get(SYS_REPLYEXP)) {

@@ -61,6 +61,12 @@ struct RouterRequest {
 // A router handler answers with a reply body (SYS_ fields are filled in), or nothing.
 using RouterHandler = std::function<std::optional<nv::message>(const RouterRequest&)>;
 
+// Sends a message to a client's session; false once the session is gone.
+using OverlaySend = std::function<bool(const nv::message&)>;
+// Takes the messages of logged-in clients whose SYS_TO begins with 2 (the overlay: the agent
+// and the routers behind it); it answers, now or later, through `send`.
+using OverlayHandler = std::function<void(const RouterRequest&, OverlaySend send)>;
+
 class RouterLogin {
 public:
   RouterLogin() = default;
@@ -82,6 +88,8 @@ public:
   LoginLimits& limits() { return limits_; }
   SimRouterFacts& facts() { return facts_; }
 
+  // Serves every path that begins with 2 (see OverlayHandler); none by default.
+  void setOverlayHandler(OverlayHandler handler);
   // Serves `path` (SYS_TO as the client addressed it) for logged-in clients.
   void addHandler(std::vector<uint32_t> path, RouterHandler handler);
 
@@ -132,6 +140,7 @@ private:
   LoginFaults faults_;
   SimRouterFacts facts_;
   std::map<std::vector<uint32_t>, RouterHandler> handlers_;
+  OverlayHandler overlay_;
   std::map<uint64_t, std::weak_ptr<ConnectionClaim>> claims_;
   unsigned logins_ = 0;
   bool changePassword_ = false;

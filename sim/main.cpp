@@ -2,7 +2,10 @@
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
+#include "sim/DiscoveryResponder.h"
 #include "sim/FileService.h"
+#include "sim/HoplinkAgent.h"
+#include "sim/MacResponder.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
@@ -27,6 +30,9 @@ void usage() {
                kDefaultLoginTimeoutS);
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::announceOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::macOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::hoplinkOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -48,10 +54,19 @@ int main(int argc, char** argv) {
   sim::RouterLogin login;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
   sim::FileServiceOptions fileOptions;
+  sim::AnnounceOptions announce;
+  sim::MacOptions macOptions;
+  sim::HoplinkOptions hoplinkOptions;
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyAnnounceOption(announce, argc, argv, i);
+    if (used == 0)
+      used = sim::applyMacOption(macOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyHoplinkOption(hoplinkOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -92,10 +107,33 @@ int main(int argc, char** argv) {
     return 1;
   }
   files.install(login, server);
+  std::unique_ptr<sim::HoplinkAgent> agent;
+  if (!hoplinkOptions.interface.empty()) {
+    agent = std::make_unique<sim::HoplinkAgent>(reactor, hoplinkOptions);
+    agent->install(login);
+  }
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());
     return 1;
+  }
+  std::unique_ptr<sim::DiscoveryResponder> responder;
+  if (!announce.address.empty()) {
+    auto started = sim::DiscoveryResponder::start(reactor, announce, login.facts().version);
+    if (!started) {
+      std::fprintf(stderr, "nimbalux-sim: %s\n", started.error().text.c_str());
+      return 1;
+    }
+    responder = std::move(*started);
+  }
+  std::unique_ptr<sim::MacResponder> macResponder;
+  if (!macOptions.interface.empty()) {
+    auto started = sim::MacResponder::start(reactor, server, macOptions);
+    if (!started) {
+      std::fprintf(stderr, "nimbalux-sim: %s\n", started.error().text.c_str());
+      return 1;
+    }
+    macResponder = std::move(*started);
   }
   std::printf("%u\n", unsigned(*bound));
   std::fflush(stdout);

@@ -1,5 +1,6 @@
 #include "app/ConnectStep.h"
 
+#include "api/net/MacConnection.h"
 #include "api/wire/Vocabulary.h"
 #include "util/Log.h"
 
@@ -29,7 +30,10 @@ ConnectStep::~ConnectStep() {
 }
 
 void ConnectStep::start(ConnectionOptions options) {
-  connection_ = createConnection(reactor_, std::move(options));
+  if (request_.transport == ConnectAddress::Transport::Mac)
+    connection_ = createMacConnection(reactor_);
+  else
+    connection_ = createConnection(reactor_, std::move(options));
   connection_->addListener(this);
   connection_->connect(request_.address, request_.port);
 }

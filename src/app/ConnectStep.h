@@ -10,6 +10,7 @@
 #include "api/net/LoginHandler.h"
 #include "api/net/SecureSession.h"
 #include "api/wire/Message.h"
+#include "app/ConnectAddress.h"
 
 #include <functional>
 #include <string>
@@ -24,6 +25,8 @@ struct ConnectRequest {
   bool legacyMode = false;  // the user allows the legacy login
   bool legacyFirst = false; // go straight to the legacy login (a router known to lack the secure
                             // one); needs legacyMode
+  // Mac: `address` is the router's MAC address, reached over the MAC-layer transport.
+  ConnectAddress::Transport transport = ConnectAddress::Transport::Tcp;
 };
 
 struct ConnectOutcome {
@@ -50,7 +53,7 @@ public:
   ConnectStep(Reactor& reactor, ConnectRequest request, Done done);
   ~ConnectStep() override;
 
-  // Starts connecting; ConnectionOptions let tests inject the look-up.
+  // Starts connecting; ConnectionOptions let tests inject the look-up of a TCP connection.
   void start(ConnectionOptions options = {});
   // Drops everything: the sessions and the connection (closed).
   void cancel();
@@ -63,7 +66,7 @@ public:
   // Sends a message through the current session (queued until the login is over).
   void post(const nv::message& message);
 
-  Connection* connection() const { return connection_.get(); }
+  IConnection* connection() const { return connection_.get(); }
   SecureSession* secureSession() const { return secure_.get(); }
   LegacySession* legacySession() const { return legacy_.get(); }
 
@@ -84,7 +87,7 @@ private:
   ConnectRequest request_;
   Done done_;
   std::function<void(const nv::message&)> deliver_;
-  Reference<Connection> connection_;
+  Reference<IConnection> connection_;
   Reference<SecureSession> secure_;
   Reference<LegacySession> legacy_;
   uint32_t requestId_ = 0;

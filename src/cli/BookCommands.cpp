@@ -1,4 +1,5 @@
 #include "BookCommands.h"
+#include "JsonText.h"
 
 #include "api/net/Events.h"
 #include "api/net/PollReactor.h"
@@ -34,23 +35,6 @@ int usage() {
                        "       (every book command takes --master-password-file M)\n"
                        "       kestel-cli settings dump <file.viw>\n");
   return 2;
-}
-
-std::string json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
 }
 
 class Replies final : public EventListener {
@@ -190,9 +174,9 @@ void printList(const std::vector<nv::message>& all, bool asJson) {
     const auto& e = all[i];
     std::printf("%s\n {\"address\": %s, \"login\": %s, \"group\": %s, \"note\": %s, "
                 "\"session\": %s, \"secure\": %s, \"keepPassword\": %s, \"hasPassword\": %s}",
-                i ? "," : "", json(e.get(entry::kAddress)).c_str(),
-                json(e.get(entry::kLogin)).c_str(), json(e.get(entry::kGroup)).c_str(),
-                json(e.get(entry::kNote)).c_str(), json(e.get(entry::kSession)).c_str(),
+                i ? "," : "", jsonString(e.get(entry::kAddress)).c_str(),
+                jsonString(e.get(entry::kLogin)).c_str(), jsonString(e.get(entry::kGroup)).c_str(),
+                jsonString(e.get(entry::kNote)).c_str(), jsonString(e.get(entry::kSession)).c_str(),
                 e.get(entry::kSecure) ? "true" : "false",
                 e.get(entry::kKeepPassword) ? "true" : "false",
                 e.get(entry::kPassword).empty() ? "false" : "true");
@@ -294,15 +278,15 @@ int runSettingsCommand(int argc, char** argv) {
         std::snprintf(b, sizeof b, "%02x", c);
         hex += b;
       }
-      std::printf("%s%s: {\"hex\": \"%s\", \"text\": %s}", first ? "" : ", ", json(key).c_str(),
-                  hex.c_str(), json(value).c_str());
+      std::printf("%s%s: {\"hex\": \"%s\", \"text\": %s}", first ? "" : ", ",
+                  jsonString(key).c_str(), hex.c_str(), jsonString(value).c_str());
       first = false;
     }
     std::printf("}}");
   }
   std::printf("\n ],\n \"log\": [");
   for (size_t i = 0; i < log.lines().size(); ++i)
-    std::printf("%s%s", i ? ", " : "", json(log.lines()[i]).c_str());
+    std::printf("%s%s", i ? ", " : "", jsonString(log.lines()[i]).c_str());
   std::printf("]}\n");
   return 0;
 }

@@ -6,10 +6,13 @@
 #include "BookCommands.h"
 #include "CacheCommands.h"
 #include "HandOffCommands.h"
+#include "HoplinkCommand.h"
+#include "NeighborCommands.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
 #include "app/CacheFolders.h"
+#include "app/ConnectAddress.h"
 #include "app/ConnectStep.h"
 #include "app/PasswordInput.h"
 #include "app/ReadyStep.h"
@@ -31,56 +34,18 @@ namespace {
 using namespace kestel;
 
 void usage() {
-  std::fprintf(stderr,
-               "usage: kestel-cli --version\n"
-               "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus | "
-               "--new-window] <address>[:port] <login>\n"
-               "The password comes from --password-file, from %s or from a prompt on the\n"
-               "terminal. With --menus the router's descriptor files are brought into the cache\n"
-               "and its menus are printed instead of the login facts; --new-window does the same\n"
-               "in a new process that takes over the logged-in connection. The log is written\n"
-               "to %s.\n",
-               kPasswordVariable, defaultLogPath().c_str());
-}
-
-struct Target {
-  std::string host;
-  uint32_t port = 0;
-};
-
-// host, host:port, [v6] or [v6]:port; nullopt for anything else.
-std::optional<Target> parseAddress(const std::string& text) {
-  Target t;
-  std::string rest;
-  if (!text.empty() && text[0] == '[') {
-    size_t close = text.find(']');
-    if (close == std::string::npos)
-      return std::nullopt;
-    t.host = text.substr(1, close - 1);
-    rest = text.substr(close + 1);
-    if (!rest.empty() && rest[0] != ':')
-      return std::nullopt;
-  } else {
-    size_t colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos)
-      return std::nullopt; // IPv6 without brackets
-    t.host = text.substr(0, colon);
-    if (colon != std::string::npos)
-      rest = text.substr(colon);
-  }
-  if (!rest.empty()) {
-    std::string digits = rest.substr(1);
-    if (digits.empty() || digits.size() > 5 ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
-      return std::nullopt;
-    unsigned long port = std::stoul(digits);
-    if (port < 1 || port > 65535)
-      return std::nullopt;
-    t.port = uint32_t(port);
-  }
-  if (t.host.empty())
-    return std::nullopt;
-  return t;
+  std::fprintf(
+      stderr,
+      "usage: kestel-cli --version\n"
+      "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus | "
+      "--new-window] <address>[:port] <login>\n"
+      "       (a MAC address as <address> reaches the router over the MAC-layer transport)\n"
+      "The password comes from --password-file, from %s or from a prompt on the\n"
+      "terminal. With --menus the router's descriptor files are brought into the cache\n"
+      "and its menus are printed instead of the login facts; --new-window does the same\n"
+      "in a new process that takes over the logged-in connection. The log is written\n"
+      "to %s.\n",
+      kPasswordVariable, defaultLogPath().c_str());
 }
 
 // The password from the first source there is: the argument (warned about and wiped), the
@@ -178,6 +143,8 @@ int main(int argc, char** argv) {
     return runBookCommand(argc - 2, argv + 2);
   if (argc >= 2 && std::strcmp(argv[1], "settings") == 0)
     return runSettingsCommand(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "neighbors") == 0)
+    return runNeighborsCommand(argc - 2, argv + 2);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("kestel-cli %s\n", kKestelVersion);
     return 0;
@@ -189,12 +156,18 @@ int main(int argc, char** argv) {
   std::optional<std::string> passwordArgument;
   const char* passwordFile = nullptr;
   bool menus = false;
+  const char* hoplinkAgent = nullptr;
+  bool json = false;
   bool newWindow = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--menus") == 0) {
       menus = true;
     } else if (std::strcmp(argv[i], "--new-window") == 0) {
       newWindow = true;
+    } else if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (std::strcmp(argv[i], "--hoplink") == 0 && i + 1 < argc) {
+      hoplinkAgent = argv[++i];
     } else if (std::strcmp(argv[i], "--legacy") == 0) {
       request.legacyMode = true;
     } else if (std::strcmp(argv[i], "--verbose") == 0) {
@@ -213,9 +186,9 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
-  auto target = parseAddress(positional[0]);
+  auto target = parseConnectAddress(hoplinkAgent ? hoplinkAgent : positional[0]);
   if (!target) {
-    std::fprintf(stderr, "invalid address - %s\n", positional[0].c_str());
+    std::fprintf(stderr, "%s\n", target.error().text.c_str());
     return 2;
   }
   auto password = obtainPassword(std::move(passwordArgument), passwordFile);
@@ -224,9 +197,26 @@ int main(int argc, char** argv) {
   openDefaultLog();
   request.address = target->host;
   request.port = target->port;
+  request.transport = target->transport;
   request.login = positional[1];
   request.password = std::move(*password);
 
+  if (hoplinkAgent && (menus || newWindow)) {
+    std::fprintf(stderr,
+                 "kestel-cli: --menus and --new-window do not go through a Hoplink agent yet\n");
+    return 2;
+  }
+  if (hoplinkAgent && positional[0] == "neighbors")
+    return printHoplinkNeighbours(std::move(request), 3, json);
+  if (hoplinkAgent) {
+    ConnectOutcome reached = loginThroughAgent(std::move(request), positional[0]);
+    if (reached.kind != ConnectOutcome::LoggedIn) {
+      std::fprintf(stderr, "%s\n", reached.text.c_str());
+      return 1;
+    }
+    printFacts(reached);
+    return 0;
+  }
   if (menus)
     return printRouterMenus(std::move(request));
   if (newWindow)
