@@ -46,7 +46,12 @@ int openInNewProcess(ConnectRequest connect) {
   parameters.set(param::kNewProcess, true);
   ConnectStep* logged = step->connectStep();
   HandOffSource source;
-  source.connection = logged->connection();
+  source.connection = dynamic_cast<Connection*>(logged->connection());
+  if (!source.connection) {
+    std::fprintf(stderr, "only a TCP connection can be handed to a new process\n");
+    step->cancel();
+    return 1;
+  }
   source.secure = logged->secureSession();
   source.legacy = logged->legacySession();
   source.indexBytes = result->cache->indexBytes();

@@ -76,7 +76,7 @@ public:
   }
   HandOffSource source() {
     HandOffSource s;
-    s.connection = step->connection();
+    s.connection = dynamic_cast<Connection*>(step->connection());
     s.secure = step->secureSession();
     s.legacy = step->legacySession();
     return s;
