@@ -26,11 +26,11 @@ nv::message errorReply(uint32_t code, const std::string& text) {
 
 MenuHandler::MenuHandler(Reactor& reactor, MenuStore& store, const MenuOptions& options)
     : reactor_(reactor), store_(store), options_(options) {
-  store_.addObserver(
-      [this, alive = std::weak_ptr<bool>(alive_)](MenuStore::Id id, MenuStore::Change change) {
-        if (!alive.expired())
-          onChange(id, change);
-      });
+  store_.addObserver([this, alive = std::weak_ptr<bool>(alive_)](
+                         MenuStore::Id id, MenuStore::Change change, size_t position) {
+    if (!alive.expired())
+      onChange(id, change, position);
+  });
 }
 
 MenuHandler::~MenuHandler() {
@@ -246,13 +246,22 @@ void MenuHandler::grant(const RouterRequest& request) {
   schedulePump();
 }
 
-void MenuHandler::onChange(MenuStore::Id id, MenuStore::Change change) {
+void MenuHandler::onChange(MenuStore::Id id, MenuStore::Change change, size_t position) {
   if (subscriptions_.empty())
     return;
   for (auto& s : subscriptions_) {
-    if (change == MenuStore::Change::Moved)
+    if (change == MenuStore::Change::Moved) {
       s->refreshWanted = true; // a notification cannot say where an object now stands
-    else if (s->queued.insert(id).second)
+      continue;
+    }
+    // The delivery of the current objects goes by position: keep it on the same object.
+    if (s->delivering && position < s->initialNext) {
+      if (change == MenuStore::Change::Removed)
+        --s->initialNext;
+      else if (change == MenuStore::Change::Added)
+        ++s->initialNext;
+    }
+    if (s->queued.insert(id).second)
       s->pending.push_back(id);
   }
   schedulePump();

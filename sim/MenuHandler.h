@@ -79,7 +79,7 @@ private:
   nv::message subscribe(const RouterRequest& request);
   void unsubscribe(const RouterRequest& request);
   void grant(const RouterRequest& request);
-  void onChange(MenuStore::Id id, MenuStore::Change change);
+  void onChange(MenuStore::Id id, MenuStore::Change change, size_t position);
   void schedulePump();
   void pump();
   // Sends one notification to `s`; false when it has nothing to send or no credit left.

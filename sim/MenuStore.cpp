@@ -182,9 +182,9 @@ MenuStore::Id MenuStore::append(const nv::message& values) {
   return id;
 }
 
-void MenuStore::tell(Id id, Change change) {
+void MenuStore::tell(Id id, Change change, size_t position) {
   for (const Observer& observer : observers_)
-    observer(id, change);
+    observer(id, change, position);
 }
 
 EditResult MenuStore::check(const nv::message& object, Id self) const {
@@ -209,7 +209,7 @@ EditResult MenuStore::add(const nv::message& values) {
   if (!refused.ok())
     return refused;
   Id id = append(object);
-  tell(id, Change::Added);
+  tell(id, Change::Added, order_.size() - 1);
   return {0, {}, id};
 }
 
@@ -223,7 +223,7 @@ EditResult MenuStore::change(Id id, const nv::message& values) {
   if (!refused.ok())
     return refused;
   store(id, object);
-  tell(id, Change::Changed);
+  tell(id, Change::Changed, 0);
   return {0, {}, id};
 }
 
@@ -233,7 +233,7 @@ EditResult MenuStore::remove(Id id) {
     return {ERROR_UNKNOWNID, {}};
   order_.erase(order_.begin() + long(*at));
   drop(id);
-  tell(id, Change::Removed);
+  tell(id, Change::Removed, *at);
   return {0, {}, id};
 }
 
@@ -247,9 +247,9 @@ EditResult MenuStore::move(Id id, Id before) {
     return {0, {}, id};
   order_.erase(order_.begin() + long(*from));
   auto to = before == kNone ? order_.end() : std::find(order_.begin(), order_.end(), before);
-  order_.insert(to, id);
+  size_t position = size_t(order_.insert(to, id) - order_.begin());
   sortedById_ = sortedById_ && std::is_sorted(order_.begin(), order_.end());
-  tell(id, Change::Moved);
+  tell(id, Change::Moved, position);
   return {0, {}, id};
 }
 

@@ -81,9 +81,10 @@ public:
   Id append(const nv::message& values);
   void reserve(size_t objects, size_t bytes);
 
-  // Told about every change (after it is made).
+  // Told about every change (after it is made), with the position the object now has (Added,
+  // Moved) or had (Removed); 0 for Changed.
   enum class Change { Added, Changed, Removed, Moved };
-  using Observer = std::function<void(Id, Change)>;
+  using Observer = std::function<void(Id, Change, size_t position)>;
   void addObserver(Observer observer) { observers_.push_back(std::move(observer)); }
 
   // Bytes held by the arena, and the part of them that earlier versions still occupy.
@@ -100,7 +101,7 @@ private:
   void store(Id id, const nv::message& object);
   void drop(Id id);
   void compact();
-  void tell(Id id, Change change);
+  void tell(Id id, Change change, size_t position);
 
   MenuSpec spec_;
   Bytes arena_;
