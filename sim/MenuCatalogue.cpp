@@ -71,6 +71,25 @@ std::optional<nv::message> MenuCatalogue::reboot(const RouterRequest& request) {
   return nv::message();
 }
 
+std::vector<MenuCatalogue::Route> MenuCatalogue::routes() {
+  std::vector<Route> out;
+  for (auto& [name, menu] : menus_) {
+    MenuHandler* handler = menu.handler.get();
+    out.push_back({menu.definition.spec.path,
+                   [handler](const RouterRequest& r) { return handler->handle(r); }, true});
+  }
+  for (auto& [name, item] : items_) {
+    ItemHandler* handler = item.get();
+    out.push_back(
+        {handler->spec().path, [handler](const RouterRequest& r) { return handler->handle(r); }});
+  }
+  out.push_back({kPingPath, [this](const RouterRequest& r) { return ping_.handle(r); }});
+  out.push_back({kTrafficPath, [this](const RouterRequest& r) { return traffic_.handle(r); }});
+  out.push_back({kSetupPath, [this](const RouterRequest& r) { return setup_.handle(r); }});
+  out.push_back({kRebootPath, [this](const RouterRequest& r) { return reboot(r); }});
+  return out;
+}
+
 bool MenuCatalogue::install(RouterLogin& login, std::string& error) {
   if (options_.fill || options_.churn > 0) {
     auto it = menus_.find(options_.table);
@@ -87,21 +106,11 @@ bool MenuCatalogue::install(RouterLogin& login, std::string& error) {
     }
     user->policy = policy;
   }
-  for (auto& [name, menu] : menus_) {
-    MenuHandler* handler = menu.handler.get();
-    auto serve = [handler](const RouterRequest& r) { return handler->handle(r); };
-    login.addHandler(menu.definition.spec.path, serve);
-    login.addPrefixHandler(menu.definition.spec.path, serve); // with a sub-handler appended
+  for (Route& route : routes()) {
+    if (route.withSubHandler)
+      login.addPrefixHandler(route.path, route.handler);
+    login.addHandler(std::move(route.path), std::move(route.handler));
   }
-  for (auto& [name, item] : items_) {
-    ItemHandler* handler = item.get();
-    login.addHandler(handler->spec().path,
-                     [handler](const RouterRequest& r) { return handler->handle(r); });
-  }
-  login.addHandler(kPingPath, [this](const RouterRequest& r) { return ping_.handle(r); });
-  login.addHandler(kTrafficPath, [this](const RouterRequest& r) { return traffic_.handle(r); });
-  login.addHandler(kSetupPath, [this](const RouterRequest& r) { return setup_.handle(r); });
-  login.addHandler(kRebootPath, [this](const RouterRequest& r) { return reboot(r); });
   return true;
 }
 

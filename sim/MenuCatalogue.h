@@ -46,6 +46,15 @@ public:
   // the reason in `error`) when an option names an unknown menu or user.
   bool install(RouterLogin& login, std::string& error);
 
+  // Every path served, with its handler; `withSubHandler` paths also serve longer paths that
+  // begin with them (a map's sub-handler appended).
+  struct Route {
+    std::vector<uint32_t> path;
+    RouterHandler handler;
+    bool withSubHandler = false;
+  };
+  std::vector<Route> routes();
+
   MenuStore* store(const std::string& name);
   MenuHandler* handler(const std::string& name);
   ItemHandler* item(const std::string& name);

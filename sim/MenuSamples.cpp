@@ -39,7 +39,7 @@ constexpr u32_id type{0x2}, mtu{0x3}, l2mtu{0x4}, master{0x7}, lastup{0x10}, sla
 constexpr raw_id mac{0x5};
 constexpr bool_id running{0x6}, disabled{0x1}, autoneg{0x21};
 constexpr u64_id txrate{0x8}, rxrate{0x9}, txbytes{0xA}, txpackets{0xB}, linkdowns{0xE}, drops{0xF};
-constexpr u32_id speed{0x20}, advertise{0x22}, arp{0x24}, poe{0x25};
+constexpr u32_id speed{0x20}, arp{0x24};
 constexpr u32_id vid{0x30}, vlanIface{0x31};
 constexpr u32_array_id ports{0x40};
 constexpr u32_id prio{0x42}, ageing{0x43};
@@ -158,7 +158,7 @@ MenuDefinition addresses() {
 namespace route {
 constexpr u32_id dst{0x1}, gwaddr{0x3}, distance{0x6}, scope{0x7}, bgpas{0x9};
 constexpr string_id gwiface{0x5};
-constexpr u32_array_id ecmp{0x8}, tables{0x10}, marks{0x11};
+constexpr u32_array_id ecmp{0x8};
 } // namespace route
 
 nv::message routeRow(uint32_t n) {
@@ -207,7 +207,7 @@ MenuDefinition routes() {
 // ---- DHCP leases (21, 3)
 namespace lease {
 constexpr u32_id address{0x1}, expires{0x5}, lastseen{0x6}, server{0x7}, status{0xA};
-constexpr raw_id mac{0x2}, clientid{0x3};
+constexpr raw_id mac{0x2};
 constexpr string_id hostname{0x4};
 constexpr string_array_id options{0x8};
 } // namespace lease
@@ -246,10 +246,10 @@ MenuDefinition leases() {
 
 // ---- Firewall filter rules (21, 4): ordered and movable
 namespace rule4 {
-constexpr u32_id chain{0x1}, action{0x2}, dst{0x4}, protocol{0x6}, inif{0x7}, ttl{0xC};
-constexpr u32_id bytes{0xE}, limit{0xF}, packets{0x10}, rate{0x11}, port{0x12};
-constexpr string_id content{0xD}, logprefix{0x15}, comment{0x1E};
-constexpr u32_array_id dstports{0x16}, srclist{0x19};
+constexpr u32_id chain{0x1}, action{0x2}, dst{0x4}, protocol{0x6};
+constexpr u32_id bytes{0xE}, packets{0x10}, port{0x12};
+constexpr string_id logprefix{0x15}, comment{0x1E};
+constexpr u32_array_id srclist{0x19};
 constexpr bool_id disabled{0x1D};
 enum Chain : uint32_t { Input = 0, Forward = 1, Output = 2 };
 enum Action : uint32_t { Accept = 0, Drop = 1, Reject = 2, Log = 3, Jump = 4 };
@@ -315,7 +315,7 @@ MenuDefinition firewall() {
 
 // ---- Users (22, 5) and groups (22, 6)
 namespace user {
-constexpr string_id name{0x1}, password{0x6}, apikey{0x7}, comment{0x8};
+constexpr string_id name{0x1}, comment{0x8};
 constexpr u32_id group{0x2}, lastlogin{0x5};
 constexpr u32_array_id allowed{0x3};
 } // namespace user
@@ -494,7 +494,7 @@ MenuDefinition ipv6Neighbors() {
       nv::message o;
       o.set(v6::address, ipv6(0x10 + n, 1));
       o.set(v6::mac, mac(uint8_t(0x40 + n)));
-      o.set(nv::u32_id(0x3), uint32_t(n));
+      o.set(v6::iface, uint32_t(n));
       s.append(o);
     }
   };
