@@ -4,8 +4,22 @@
 
 namespace kestel::sim {
 
+namespace {
+
+MenuSpec flowSpec(std::vector<uint32_t> path) {
+  MenuSpec spec;
+  spec.title = "Traffic";
+  spec.path = std::move(path);
+  spec.readOnly = true;
+  spec.addable = false;
+  return spec;
+}
+
+} // namespace
+
 TrafficQuery::TrafficQuery(Reactor& reactor, std::vector<uint32_t> path, const MenuOptions& options)
-    : reactor_(reactor), path_(std::move(path)), options_(options) {}
+    : reactor_(reactor), path_(std::move(path)), options_(options), noFlows_(flowSpec(path_)),
+      policies_(reactor, noFlows_, options) {}
 
 TrafficQuery::~TrafficQuery() {
   for (auto& [id, run] : runs_)
@@ -25,6 +39,8 @@ std::optional<nv::message> TrafficQuery::handle(const RouterRequest& request) {
     stop(id);
     return m.get(SYS_REPLYEXP) ? std::optional(nv::message()) : std::nullopt;
   }
+  if (it == runs_.end() && command == CMD_GETPOLICIES)
+    return policies_.handle(request); // the results map asks before it names a run
   if (it == runs_.end())
     return m.get(SYS_REPLYEXP) ? std::optional(errorReply(ERROR_UNKNOWNID)) : std::nullopt;
   switch (command) {
@@ -57,12 +73,7 @@ nv::message TrafficQuery::start(const RouterRequest& request) {
   run.peer = request.peer;
   run.filter = m.get(kFilter);
   run.mask = mask;
-  MenuSpec spec;
-  spec.title = "Traffic";
-  spec.path = path_;
-  spec.readOnly = true;
-  spec.addable = false;
-  run.flows = std::make_unique<MenuStore>(spec);
+  run.flows = std::make_unique<MenuStore>(flowSpec(path_));
   run.handler = std::make_unique<MenuHandler>(reactor_, *run.flows, options_);
   for (int i = 0; i < 3; ++i)
     tick(id);

@@ -49,6 +49,8 @@ private:
   const MenuOptions& options_;
   std::map<uint32_t, Run> runs_;
   uint32_t nextId_ = 1;
+  MenuStore noFlows_; // what the policy table is asked of outside any run
+  MenuHandler policies_;
   std::mt19937 random_{7};
 };
 

@@ -97,6 +97,8 @@ TEST_F(MenuToolsTest, TrafficQueryStreamsFlowsUntilStopped) {
   reactor.advance(TrafficQuery::kTickMs);
   request.set(TrafficQuery::kFilterMask, 33u);
   EXPECT_EQ(ERROR_FAILED, errorOf(c->call(kTraffic, CMD_START, request)));
+  // The results map asks for its policy table before it names a run.
+  EXPECT_EQ(2u, c->call(kTraffic, CMD_GETPOLICIES).count(STD_OBJS));
 }
 
 TEST_F(MenuToolsTest, WizardWalksItsPages) {
