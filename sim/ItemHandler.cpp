@@ -35,6 +35,8 @@ std::optional<nv::message> ItemHandler::handle(const RouterRequest& request) {
     return errorReply(ERROR_FAILED, "the router refused the change (--fail-commits)");
   nv::message changed = object_;
   mergeMembers(m, changed);
+  if (changed.encodedSizeBound() > MenuStore::kMaxObjectBytes)
+    return errorReply(ERROR_TOOBIG, "the object is too big");
   if (EditResult refused = checkMembers(spec_.rules, changed); !refused.ok())
     return errorReply(refused.error, refused.text);
   object_ = std::move(changed);

@@ -188,6 +188,8 @@ void MenuStore::tell(Id id, Change change, size_t position) {
 }
 
 EditResult MenuStore::check(const nv::message& object, Id self) const {
+  if (object.encodedSizeBound() > kMaxObjectBytes)
+    return {ERROR_TOOBIG, "the object is too big"};
   if (EditResult refused = checkMembers(spec_.rules, object); !refused.ok())
     return refused;
   if (spec_.uniqueField) {

@@ -51,6 +51,8 @@ struct EditResult {
 class MenuStore {
 public:
   using Id = uint32_t;
+  // The largest object kept: a page or notification holding one must still fit in a frame.
+  static constexpr size_t kMaxObjectBytes = 32768;
   // "No object": the end of the order as a move target, and the end of a fetch.
   static constexpr Id kNone = 0xFFFFFFFF;
 

@@ -89,6 +89,8 @@ TEST_F(MenuEditTest, RefusalsNameTheirReason) {
   longName.set(nv::string_id(0x1), std::string(65, 'x'));
   nv::message takenName;
   takenName.set(nv::string_id(0x1), "monitor");
+  nv::message huge = withId(first);
+  huge.set(kComment, std::string(40000, 'c'));
   nv::message routeDistance = withId(firstRoute);
   routeDistance.set(nv::u32_id(0x6), 256u);
 
@@ -111,6 +113,8 @@ TEST_F(MenuEditTest, RefusalsNameTheirReason) {
        ERROR_UNKNOWNNEXTID, ""},
       {"port out of range", admin.get(), kFirewall, CMD_SETOBJ, badPort, ERROR_FAILED,
        "Port must be between 0 and 65535"},
+      {"object too big for a page", admin.get(), kFirewall, CMD_SETOBJ, huge, ERROR_TOOBIG,
+       "the object is too big"},
       {"distance out of range",
        admin.get(),
        {21, 2},
