@@ -16,6 +16,9 @@ nv::message ItemHandler::current() {
 std::optional<nv::message> ItemHandler::handle(const RouterRequest& request) {
   const nv::message& m = request.message;
   uint32_t command = m.get(SYS_CMD);
+  bool read = command == spec_.getCommand || command == CMD_GETALL;
+  if (read && !permits(request.user, spec_.readPolicy))
+    return errorReply(ERROR_NOTALLOWED);
   if (command == spec_.getCommand)
     return current();
   if (command == CMD_GETALL) {

@@ -18,6 +18,7 @@ struct ItemSpec {
   uint32_t setCommand = CMD_SET; // 0xFFFFFFFF: the item cannot be written
   uint32_t writePolicy = 0x80;
   std::vector<MemberRule> rules;
+  uint32_t readPolicy = 0x40;
 };
 
 class ItemHandler {
