@@ -330,6 +330,8 @@ bool MenuHandler::pushOne(Subscription& s, RouterPeer& peer) {
   size_t limit = options_.pageSize;
   if (s.limited)
     limit = std::min<size_t>(limit, size_t(s.credit));
+  if (options_.dropSubscriptionAfter) // the fault: exactly that many objects, then silence
+    limit = std::min<size_t>(limit, options_.dropSubscriptionAfter - s.pushed);
   nv::message n = notification(s);
   size_t count = 0, bytes = 0;
   auto fits = [&](size_t length) {
