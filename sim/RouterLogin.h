@@ -52,13 +52,45 @@ struct LoginLimits {
   int64_t windowMs = 60000;
 };
 
-// What a router handler gets: the request, and who asks.
+// The logged-in client behind a request, kept by router handlers that answer later or push
+// notifications. Sends nothing once its connection is gone.
+class RouterPeer {
+public:
+  // `backlog` tells how many bytes wait to be sent to the client (none when not given).
+  explicit RouterPeer(std::function<void(const nv::message&)> send,
+                      std::function<size_t()> backlog = {})
+      : send_(std::move(send)), backlog_(std::move(backlog)) {}
+  // Sends a message as it stands (SYS_TO must already be the client's return path).
+  void send(const nv::message& message) const {
+    if (send_)
+      send_(message);
+  }
+  // Sends `reply` as the answer to `request` from `from`, as a handler's returned reply goes.
+  void reply(const nv::message& request, nv::message reply,
+             const std::vector<uint32_t>& from) const;
+  bool alive() const { return bool(send_); }
+  void disconnect() {
+    send_ = nullptr;
+    backlog_ = nullptr;
+  }
+  size_t backlog() const { return backlog_ ? backlog_() : 0; }
+
+private:
+  std::function<void(const nv::message&)> send_;
+  std::function<size_t()> backlog_;
+};
+
+// What a router handler gets: the request, who asks, and the way back to them.
 struct RouterRequest {
   const nv::message& message;
   const SimUser& user;
   bool legacy;
+  const std::shared_ptr<RouterPeer>& peer;
+  // SYS_TO as the client addressed it.
+  const std::vector<uint32_t>& path;
 };
-// A router handler answers with a reply body (SYS_ fields are filled in), or nothing.
+// A router handler answers with a reply body (SYS_ fields are filled in), or nothing (no reply,
+// or one sent later through the peer).
 using RouterHandler = std::function<std::optional<nv::message>(const RouterRequest&)>;
 
 // Sends a message to a client's session; false once the session is gone.
@@ -66,6 +98,10 @@ using OverlaySend = std::function<bool(const nv::message&)>;
 // Takes the messages of logged-in clients whose SYS_TO begins with 2 (the overlay: the agent
 // and the routers behind it); it answers, now or later, through `send`.
 using OverlayHandler = std::function<void(const RouterRequest&, OverlaySend send)>;
+
+// Fills in the SYS_ fields of `reply` to `request` from handler `from`.
+void completeReply(const nv::message& request, nv::message& reply,
+                   const std::vector<uint32_t>& from);
 
 class RouterLogin {
 public:
@@ -92,6 +128,8 @@ public:
   void setOverlayHandler(OverlayHandler handler);
   // Serves `path` (SYS_TO as the client addressed it) for logged-in clients.
   void addHandler(std::vector<uint32_t> path, RouterHandler handler);
+  // Serves every path that begins with `prefix` and has no handler of its own.
+  void addPrefixHandler(std::vector<uint32_t> prefix, RouterHandler handler);
 
   // Registers channels 5 and 6 on the server. The server's reactor is the clock of the
   // failed-login limits.
@@ -141,6 +179,8 @@ private:
   SimRouterFacts facts_;
   std::map<std::vector<uint32_t>, RouterHandler> handlers_;
   OverlayHandler overlay_;
+  std::map<std::vector<uint32_t>, RouterHandler> prefixHandlers_;
+  const RouterHandler* findHandler(const std::vector<uint32_t>& to) const;
   std::map<uint64_t, std::weak_ptr<ConnectionClaim>> claims_;
   unsigned logins_ = 0;
   bool changePassword_ = false;

@@ -6,6 +6,7 @@
 #include "sim/FileService.h"
 #include "sim/HoplinkAgent.h"
 #include "sim/MacResponder.h"
+#include "sim/MenuCatalogue.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
@@ -18,9 +19,10 @@ namespace {
 constexpr unsigned kDefaultLoginTimeoutS = 10;
 constexpr unsigned long kMaxTimeoutS = 86400;
 
-void usage() {
-  std::fprintf(stderr,
-               "usage: nimbalux-sim [--port <port>] [--host <address>] [--echo <channel>]...\n"
+void usage(FILE* out = stderr) {
+  std::fprintf(out,
+               "usage: nimbalux-sim [--help] [--port <port>] [--host <address>]\n"
+               "                    [--echo <channel>]...\n"
                "                    [--drop-after <bytes>] [--login-timeout <seconds>]\n"
                "                    [--idle-timeout <seconds>]\n"
                "  --login-timeout  close connections that have not logged in by then (default %u,\n"
@@ -28,11 +30,12 @@ void usage() {
                "  --idle-timeout   close connections that have sent nothing for that long\n"
                "                   (default 0: never)\n",
                kDefaultLoginTimeoutS);
-  std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
-  std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
-  std::fprintf(stderr, "%s", kestel::sim::announceOptionsUsage());
-  std::fprintf(stderr, "%s", kestel::sim::macOptionsUsage());
-  std::fprintf(stderr, "%s", kestel::sim::hoplinkOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::loginOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::announceOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::macOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::hoplinkOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::menuOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -57,7 +60,12 @@ int main(int argc, char** argv) {
   sim::AnnounceOptions announce;
   sim::MacOptions macOptions;
   sim::HoplinkOptions hoplinkOptions;
+  sim::CatalogueOptions menuOptions;
   for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      usage(stdout);
+      return 0;
+    }
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
@@ -67,6 +75,8 @@ int main(int argc, char** argv) {
       used = sim::applyMacOption(macOptions, argc, argv, i);
     if (used == 0)
       used = sim::applyHoplinkOption(hoplinkOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyMenuOption(menuOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -111,6 +121,11 @@ int main(int argc, char** argv) {
   if (!hoplinkOptions.interface.empty()) {
     agent = std::make_unique<sim::HoplinkAgent>(reactor, hoplinkOptions);
     agent->install(login);
+  }
+  sim::MenuCatalogue menus(reactor, std::move(menuOptions));
+  if (std::string error; !menus.install(login, error)) {
+    std::fprintf(stderr, "nimbalux-sim: %s\n", error.c_str());
+    return 2;
   }
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
