@@ -42,8 +42,11 @@ public:
   Session(RouterLogin& owner, SimConnection& connection, std::shared_ptr<ConnectionClaim> claim,
           uint8_t channel)
       : owner_(owner), connection_(connection), claim_(std::move(claim)), channel_(channel) {}
+  ~Session() override { peer_->disconnect(); }
 
   void onChunk(SimConnection&, uint8_t, ByteSpan payload) final;
+  void onClosed(SimConnection&) final { peer_->disconnect(); }
+  const std::shared_ptr<RouterPeer>& peer() const { return peer_; }
   const SimUser* user() const { return user_; }
   SimConnection& connection() { return connection_; }
   virtual bool legacy() const = 0;
@@ -76,6 +79,8 @@ private:
   const SimUser* user_ = nullptr;
   unsigned failures_ = 0;
   bool endAfterReply_ = false;
+  std::shared_ptr<RouterPeer> peer_ =
+      std::make_shared<RouterPeer>([this](const nv::message& m) { sendMessage(m); });
 };
 
 class RouterLogin::SecureLogin final : public Session {
@@ -552,7 +557,7 @@ void RouterLogin::handle(Session& session, const nv::message& request) {
   } else if (to == kLoginHandler && cmd == kLoginCommand) {
     reply = loginReply(*session.user());
   } else if (auto it = handlers_.find(to); it != handlers_.end()) {
-    reply = it->second(RouterRequest{request, *session.user(), session.legacy()});
+    reply = it->second(RouterRequest{request, *session.user(), session.legacy(), session.peer()});
   } else if (request.get(SYS_REPLYEXP)) {
     reply = nv::message();
     reply->set(SYS_STATUS, STATUS_ERROR);

@@ -52,11 +52,29 @@ struct LoginLimits {
   int64_t windowMs = 60000;
 };
 
-// What a router handler gets: the request, and who asks.
+// The logged-in connection a request came in on, for router handlers that also send on their
+// own (a console's output): messages go out through the connection's session while it lasts.
+class RouterPeer {
+public:
+  explicit RouterPeer(std::function<void(const nv::message&)> send) : send_(std::move(send)) {}
+  bool connected() const { return bool(send_); }
+  // Sends a message as it is (SYS_TO and the rest set by the caller); nothing once disconnected.
+  void send(const nv::message& message) const {
+    if (send_)
+      send_(message);
+  }
+  void disconnect() { send_ = nullptr; }
+
+private:
+  std::function<void(const nv::message&)> send_;
+};
+
+// What a router handler gets: the request, who asks, and the connection it came in on.
 struct RouterRequest {
   const nv::message& message;
   const SimUser& user;
   bool legacy;
+  std::shared_ptr<RouterPeer> peer;
 };
 // A router handler answers with a reply body (SYS_ fields are filled in), or nothing.
 using RouterHandler = std::function<std::optional<nv::message>(const RouterRequest&)>;

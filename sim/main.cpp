@@ -2,6 +2,7 @@
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
+#include "sim/Console.h"
 #include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -27,6 +28,7 @@ void usage() {
                kDefaultLoginTimeoutS);
   std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(stderr, "%s", kestel::sim::consoleOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -48,10 +50,13 @@ int main(int argc, char** argv) {
   sim::RouterLogin login;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
   sim::FileServiceOptions fileOptions;
+  sim::ConsoleOptions consoleOptions;
   for (int i = 1; i < argc; ++i) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyConsoleOption(consoleOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -92,6 +97,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   files.install(login, server);
+  sim::Console console(reactor, consoleOptions);
+  console.install(login);
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

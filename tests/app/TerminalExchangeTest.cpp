@@ -1,0 +1,183 @@
+// Terminal sessions end to end over TCP on loopback: the client's session and emulator against
+// the simulator's console in the same process, one manual-clock reactor driving both. Opening
+// each kind, typing and seeing the echo and the output, the window size and the terminal's own
+// cursor report, a flood that only finishes when acknowledgements flow, a long paste arriving
+// whole, the full-screen view, and the three ways a session ends.
+#include "api/net/PollReactor.h"
+#include "api/net/ReactorScope.h"
+#include "api/term/TerminalText.h"
+#include "app/ConnectStep.h"
+#include "app/LooperRoute.h"
+#include "app/TerminalConsole.h"
+#include "sim/Console.h"
+#include "sim/RouterLogin.h"
+#include "sim/SimServer.h"
+#include "support/Constants.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <memory>
+
+namespace kestel {
+namespace {
+
+class TerminalExchangeTest : public ::testing::Test {
+protected:
+  TerminalExchangeTest() {
+    resetLooper();
+    login.addUser("admin", "pw");
+    login.install(server);
+    console.install(login);
+    port = *server.listen(0);
+    step = makeRef<ConnectStep>(reactor, ConnectRequest{test::kLoopback, port, "admin", "pw"},
+                                [this](const ConnectOutcome& o) { outcome = o; });
+    step->start();
+    EXPECT_TRUE(drive([this] { return outcome.has_value(); }));
+    EXPECT_EQ(outcome->kind, ConnectOutcome::LoggedIn);
+    route = std::make_unique<LooperRoute>(*step, [this](const std::string&) {
+      if (terminal)
+        terminal->session().connectionLost();
+    });
+  }
+  ~TerminalExchangeTest() override {
+    terminal.reset();
+    route.reset();
+    step->cancel();
+    reactor.advance(TerminalSession::kOpenTimeoutMs);
+    reactor.runOnce(0);
+    resetLooper();
+  }
+
+  // Turns the reactor, moving the manual clock 1 ms per turn, until `done` or a limit.
+  bool drive(const std::function<bool()>& done) {
+    auto limit = std::chrono::steady_clock::now() + test::kRealTimeLimit;
+    while (!done() && std::chrono::steady_clock::now() < limit) {
+      reactor.runOnce(1);
+      reactor.advance(1);
+    }
+    return done();
+  }
+  std::string screen() const { return terminalScreenText(terminal->screen()); }
+  bool shows(const std::string& text) const { return screen().find(text) != std::string::npos; }
+  // Opens a terminal of 80×24 to `target` and waits for the prompt.
+  void open(const TerminalTarget& target = {}, const std::string& prompt = "[admin@Nimbalux] >") {
+    terminal = std::make_unique<TerminalConsole>(reactor, "Terminal", 80, 24);
+    terminal->open("admin", target);
+    ASSERT_TRUE(drive([&] { return shows(prompt); })) << screen();
+  }
+  void type(const std::string& text) { terminal->session().input(text); }
+
+  PollReactor reactor{PollReactor::Clock::Manual};
+  ReactorScope scope{reactor};
+  sim::SimServer server{reactor};
+  sim::RouterLogin login;
+  sim::Console console{reactor};
+  uint16_t port = 0;
+  Reference<ConnectStep> step;
+  std::optional<ConnectOutcome> outcome;
+  std::unique_ptr<LooperRoute> route;
+  std::unique_ptr<TerminalConsole> terminal;
+};
+
+TEST_F(TerminalExchangeTest, TypeSeeTheEchoAndTheOutputThenQuit) {
+  open();
+  type("echo hello there\r");
+  ASSERT_TRUE(drive([&] { return shows("\nhello there\n[admin@Nimbalux] >"); })) << screen();
+  EXPECT_TRUE(shows("[admin@Nimbalux] > echo hello there\n"));
+  type("box Kestel\r");
+  ASSERT_TRUE(drive([&] { return shows("\u2502Kestel"); })) << screen();
+  EXPECT_TRUE(shows("\u250C\u2500\u2500")); // the top-left corner and the line, from "lq"
+  EXPECT_EQ(terminal->screen().characterSet(0), CharacterSet::Ascii); // "ESC ( B" at the end
+  type("colors\r");
+  ASSERT_TRUE(drive([&] { return shows("reverse\n[admin@Nimbalux] >"); })) << screen();
+  type("clear\r");
+  ASSERT_TRUE(drive([&] { return screen() == "[admin@Nimbalux] >\n"; })) << screen();
+  type("nonsense\r");
+  ASSERT_TRUE(drive([&] { return shows("nonsense: no such command"); })) << screen();
+  type("quit\r");
+  ASSERT_TRUE(
+      drive([&] { return terminal->session().state() == TerminalSession::State::Disconnected; }));
+  EXPECT_TRUE(shows("bye"));
+  EXPECT_EQ(terminal->session().title(), "Terminal (Disconnected)");
+  reactor.advance(1000);
+  EXPECT_TRUE(drive([&] { return console.sessionCount() == 0; }));
+}
+
+TEST_F(TerminalExchangeTest, WindowSizeAndTheTerminalsOwnCursorReport) {
+  open();
+  terminal->resize(100, 30);
+  type("size\r");
+  ASSERT_TRUE(drive([&] { return shows("window 100x30, terminal reports 100x30"); })) << screen();
+  ASSERT_TRUE(console.windowSize(terminal->session().sessionId()).has_value());
+  EXPECT_EQ(*console.windowSize(terminal->session().sessionId()), std::make_pair(100, 30));
+}
+
+TEST_F(TerminalExchangeTest, AFloodFinishesOnlyThroughAcknowledgements) {
+  open();
+  type("flood 3000000\r"); // more than ten windows of unacknowledged output
+  ASSERT_TRUE(drive([&] {
+    return terminal->session().received() > 3000000 && shows("[admin@Nimbalux] >");
+  })) << screen();
+  type("echo done\r");
+  EXPECT_TRUE(drive([&] { return shows("\ndone\n"); })) << screen();
+}
+
+TEST_F(TerminalExchangeTest, APasteOfAHundredThousandCharactersArrivesWhole) {
+  open();
+  std::string paste;
+  for (int i = 0; paste.size() < 100000; ++i)
+    paste += "echo " + std::to_string(i) + "\r";
+  paste.resize(99990);
+  paste += "echo end\r";
+  paste.resize(100000, ' ');
+  uint64_t before = console.bytesTyped();
+  uint32_t crcBefore = console.typedChecksum();
+  type(paste);
+  ASSERT_TRUE(drive([&] { return console.bytesTyped() == before + paste.size(); }));
+  uint32_t expected = uint32_t(
+      ::crc32(crcBefore, reinterpret_cast<const Bytef*>(paste.data()), uInt(paste.size())));
+  EXPECT_EQ(console.typedChecksum(), expected);
+}
+
+TEST_F(TerminalExchangeTest, FullScreenViewOnTheAlternateScreen) {
+  open();
+  type("top\r");
+  ASSERT_TRUE(drive([&] { return shows("top - tick 0, 80x24"); })) << screen();
+  EXPECT_TRUE(terminal->screen().alternateActive());
+  EXPECT_EQ(terminal->screen().scrollTop(), 2);
+  reactor.advance(sim::Console::kTopPeriodMs);
+  ASSERT_TRUE(drive([&] { return shows("top - tick 1"); })) << screen();
+  type("q");
+  ASSERT_TRUE(drive([&] { return !terminal->screen().alternateActive(); }));
+  EXPECT_TRUE(shows("[admin@Nimbalux] > top\n"));
+}
+
+TEST_F(TerminalExchangeTest, RelayedKindsAndGuestsAnswerWithABanner) {
+  open({TerminalKind::Telnet, "198.18.0.7", "root", 0}, "[root@198.18.0.7] >");
+  EXPECT_TRUE(shows("Trying 198.18.0.7...\nConnected to 198.18.0.7."));
+  open({TerminalKind::MacTelnet, "02:00:5e:10:00:01", "admin", 0}, "[admin@02:00:5e:10:00:01] >");
+  open({TerminalKind::Guest, "", "", 4}, "[admin@guest-4] >");
+  EXPECT_TRUE(shows("console of guest <4>"));
+
+  terminal = std::make_unique<TerminalConsole>(reactor, "Telnet", 80, 24);
+  terminal->open("admin", {TerminalKind::Telnet, "", "", 0}); // no address
+  ASSERT_TRUE(drive([&] { return terminal->session().state() == TerminalSession::State::Failed; }));
+}
+
+TEST_F(TerminalExchangeTest, ClosingTheWindowAndLosingTheConnection) {
+  open();
+  terminal->session().close();
+  reactor.advance(1000);
+  EXPECT_TRUE(drive([&] { return console.sessionCount() == 0; }));
+
+  open();
+  server.dropAll();
+  ASSERT_TRUE(
+      drive([&] { return terminal->session().state() == TerminalSession::State::Disconnected; }));
+  EXPECT_EQ(terminal->session().title(), "Terminal (Disconnected)");
+}
+
+} // namespace
+} // namespace kestel
