@@ -6,6 +6,7 @@
 #include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
+#include "sim/Torch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,8 @@ int main(int argc, char** argv) {
   files.install(login, server);
   sim::Console console(reactor, consoleOptions);
   console.install(login);
+  sim::TorchSource torch(reactor);
+  torch.install(login);
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

@@ -3,62 +3,29 @@
 // each kind, typing and seeing the echo and the output, the window size and the terminal's own
 // cursor report, a flood that only finishes when acknowledgements flow, a long paste arriving
 // whole, the full-screen view, and the three ways a session ends.
-#include "api/net/PollReactor.h"
-#include "api/net/ReactorScope.h"
+#include "LoopbackRouter.h"
 #include "api/term/TerminalText.h"
-#include "app/ConnectStep.h"
-#include "app/LooperRoute.h"
 #include "app/TerminalConsole.h"
-#include "sim/Console.h"
-#include "sim/RouterLogin.h"
-#include "sim/SimServer.h"
-#include "support/Constants.h"
 
-#include <gtest/gtest.h>
 #include <zlib.h>
-
-#include <chrono>
-#include <memory>
 
 namespace kestel {
 namespace {
 
-class TerminalExchangeTest : public ::testing::Test {
+class TerminalExchangeTest : public test::LoopbackRouterTest {
 protected:
   TerminalExchangeTest() {
-    resetLooper();
-    login.addUser("admin", "pw");
-    login.install(server);
-    console.install(login);
-    port = *server.listen(0);
-    step = makeRef<ConnectStep>(reactor, ConnectRequest{test::kLoopback, port, "admin", "pw"},
-                                [this](const ConnectOutcome& o) { outcome = o; });
-    step->start();
-    EXPECT_TRUE(drive([this] { return outcome.has_value(); }));
-    EXPECT_EQ(outcome->kind, ConnectOutcome::LoggedIn);
-    route = std::make_unique<LooperRoute>(*step, [this](const std::string&) {
+    onClosed = [this](const std::string&) {
       if (terminal)
         terminal->session().connectionLost();
-    });
+    };
   }
   ~TerminalExchangeTest() override {
     terminal.reset();
-    route.reset();
-    step->cancel();
-    reactor.advance(TerminalSession::kOpenTimeoutMs);
+    reactor.advance(TerminalSession::kOpenTimeoutMs); // sessions dropped while opening
     reactor.runOnce(0);
-    resetLooper();
   }
 
-  // Turns the reactor, moving the manual clock 1 ms per turn, until `done` or a limit.
-  bool drive(const std::function<bool()>& done) {
-    auto limit = std::chrono::steady_clock::now() + test::kRealTimeLimit;
-    while (!done() && std::chrono::steady_clock::now() < limit) {
-      reactor.runOnce(1);
-      reactor.advance(1);
-    }
-    return done();
-  }
   std::string screen() const { return terminalScreenText(terminal->screen()); }
   bool shows(const std::string& text) const { return screen().find(text) != std::string::npos; }
   // Opens a terminal of 80×24 to `target` and waits for the prompt.
@@ -69,15 +36,6 @@ protected:
   }
   void type(const std::string& text) { terminal->session().input(text); }
 
-  PollReactor reactor{PollReactor::Clock::Manual};
-  ReactorScope scope{reactor};
-  sim::SimServer server{reactor};
-  sim::RouterLogin login;
-  sim::Console console{reactor};
-  uint16_t port = 0;
-  Reference<ConnectStep> step;
-  std::optional<ConnectOutcome> outcome;
-  std::unique_ptr<LooperRoute> route;
   std::unique_ptr<TerminalConsole> terminal;
 };
 
