@@ -16,6 +16,8 @@ void TerminalConsole::resize(int columns, int rows) {
 }
 
 void TerminalConsole::output(std::string_view bytes) {
+  if (callbacks_.received)
+    callbacks_.received(bytes);
   terminal_.feed(bytes);
   TerminalRect rect = terminal_.takeChangedRect();
   if (callbacks_.changed && !rect.empty())

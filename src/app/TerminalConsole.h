@@ -15,6 +15,7 @@ namespace kestel {
 class TerminalConsole final : public TerminalSessionClient, public TerminalClient {
 public:
   struct Callbacks {
+    std::function<void(std::string_view)> received;   // the router's bytes, before the emulator
     std::function<void(const TerminalRect&)> changed; // cells to repaint
     std::function<void()> stateChanged;
     std::function<void(int hertz, int milliseconds)> beep;

@@ -5,6 +5,8 @@
 // a warning, and wiped from the argument memory at once. The log goes to the default log file.
 #include "BookCommands.h"
 #include "CacheCommands.h"
+#include "LoginOptions.h"
+#include "TerminalCommand.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
@@ -27,98 +29,18 @@
 namespace {
 
 using namespace kestel;
+using namespace kestel::cli;
 
 void usage() {
   std::fprintf(stderr,
                "usage: kestel-cli --version\n"
                "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus] "
                "<address>[:port] <login>\n"
+               "       kestel-cli terminal [options] <address>[:port] <login>   (terminal --help)\n"
                "The password comes from --password-file, from %s or from a prompt on the\n"
                "terminal. With --menus the router's descriptor files are brought into the cache\n"
                "and its menus are printed instead of the login facts. The log is written to %s.\n",
                kPasswordVariable, defaultLogPath().c_str());
-}
-
-struct Target {
-  std::string host;
-  uint32_t port = 0;
-};
-
-// host, host:port, [v6] or [v6]:port; nullopt for anything else.
-std::optional<Target> parseAddress(const std::string& text) {
-  Target t;
-  std::string rest;
-  if (!text.empty() && text[0] == '[') {
-    size_t close = text.find(']');
-    if (close == std::string::npos)
-      return std::nullopt;
-    t.host = text.substr(1, close - 1);
-    rest = text.substr(close + 1);
-    if (!rest.empty() && rest[0] != ':')
-      return std::nullopt;
-  } else {
-    size_t colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos)
-      return std::nullopt; // IPv6 without brackets
-    t.host = text.substr(0, colon);
-    if (colon != std::string::npos)
-      rest = text.substr(colon);
-  }
-  if (!rest.empty()) {
-    std::string digits = rest.substr(1);
-    if (digits.empty() || digits.size() > 5 ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
-      return std::nullopt;
-    unsigned long port = std::stoul(digits);
-    if (port < 1 || port > 65535)
-      return std::nullopt;
-    t.port = uint32_t(port);
-  }
-  if (t.host.empty())
-    return std::nullopt;
-  return t;
-}
-
-// The password from the first source there is: the argument (warned about and wiped), the
-// file, the environment, the terminal. nullopt after saying why there is none.
-std::optional<std::string> obtainPassword(std::optional<std::string> argument, const char* file) {
-  if (argument) {
-    std::fprintf(stderr,
-                 "kestel-cli: warning: a password on the command line is visible to other "
-                 "users; use --password-file or %s\n",
-                 kPasswordVariable);
-    return argument;
-  }
-  if (file) {
-    auto password = readPasswordFile(file);
-    if (!password) {
-      std::fprintf(stderr, "kestel-cli: %s\n", password.error().text.c_str());
-      return std::nullopt;
-    }
-    return std::move(*password);
-  }
-  if (auto password = takePasswordFromEnvironment())
-    return password;
-  int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  auto password = tty >= 0 ? promptPassword(tty, "Password: ")
-                           : Expected<std::string>(makeError("no terminal"));
-  if (tty >= 0)
-    ::close(tty);
-  if (!password) {
-    std::fprintf(stderr,
-                 "kestel-cli: no password (%s): give --password-file <path>, set %s or run on "
-                 "a terminal\n",
-                 password.error().text.c_str(), kPasswordVariable);
-    return std::nullopt;
-  }
-  return std::move(*password);
-}
-
-// Opens the default log file; --verbose also mirrors it to stderr.
-void openDefaultLog() {
-  std::string path = defaultLogPath();
-  if (!openLogFile(path))
-    std::fprintf(stderr, "kestel-cli: warning: cannot open the log file %s\n", path.c_str());
 }
 
 void printFacts(const ConnectOutcome& outcome) {
@@ -167,6 +89,8 @@ int printRouterMenus(ConnectRequest connect) {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "book") == 0)
     return runBookCommand(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "terminal") == 0)
+    return runTerminalCommand(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "settings") == 0)
     return runSettingsCommand(argc - 2, argv + 2);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
