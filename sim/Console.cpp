@@ -167,8 +167,8 @@ private:
       return write(prompt_);
     size_t end = line.find(' ', start);
     std::string command = line.substr(start, end - start);
-    std::string argument =
-        end == std::string::npos ? std::string() : line.substr(line.find_first_not_of(' ', end));
+    size_t from = line.find_first_not_of(' ', end);
+    std::string argument = from == std::string::npos ? std::string() : line.substr(from);
     if (command == "help") {
       write(consoleHelp());
     } else if (command == "colors") {
@@ -306,7 +306,7 @@ Console::~Console() {
 }
 
 void Console::install(RouterLogin& login) {
-  login.addHandler({kTerminalHandler}, [this](const RouterRequest& r) { return handle(r); });
+  login.addHandler({kTerminalHandler}, [this](const RouterRequest& r) { return serve(r); });
 }
 
 std::optional<std::pair<int, int>> Console::windowSize(uint32_t id) const {
@@ -316,7 +316,7 @@ std::optional<std::pair<int, int>> Console::windowSize(uint32_t id) const {
   return it->second->size();
 }
 
-std::optional<nv::message> Console::handle(const RouterRequest& request) {
+std::optional<nv::message> Console::serve(const RouterRequest& request) {
   sweep();
   uint32_t command = request.message.get(SYS_CMD);
   if (command == kTerminalOpen)

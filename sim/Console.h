@@ -42,6 +42,8 @@ public:
 
   // Serves handler (76) through `login`; the console must outlive it.
   void install(RouterLogin& login);
+  // Answers one request to handler (76): what install() registers.
+  std::optional<nv::message> serve(const RouterRequest& request);
 
   size_t sessionCount() const { return sessions_.size(); }
   // Bytes typed into all sessions so far, and zlib's CRC-32 of them in order; for tests.
@@ -53,7 +55,6 @@ public:
   class Session;
 
 private:
-  std::optional<nv::message> handle(const RouterRequest& request);
   std::optional<nv::message> open(const RouterRequest& request);
   void sweep();
   void armSweep();

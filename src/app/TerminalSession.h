@@ -103,9 +103,8 @@ private:
   int columns_ = 0, rows_ = 0;         // the window's size
   int sentColumns_ = 0, sentRows_ = 0; // the size the router knows
   uint32_t received_ = 0;
-  std::string queue_;          // received, not yet handed over
-  std::string heldInput_;      // typed before the open reply
-  bool closeWhenOpen_ = false; // closed while the open reply was still to come
+  std::string queue_;     // received, not yet handed over
+  std::string heldInput_; // typed before the open reply
   Reactor::TimerId timer_ = 0;
   std::string title_;
   std::string error_;

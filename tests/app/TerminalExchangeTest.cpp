@@ -52,6 +52,8 @@ TEST_F(TerminalExchangeTest, TypeSeeTheEchoAndTheOutputThenQuit) {
   ASSERT_TRUE(drive([&] { return shows("reverse\n[admin@Nimbalux] >"); })) << screen();
   type("clear\r");
   ASSERT_TRUE(drive([&] { return screen() == "[admin@Nimbalux] >\n"; })) << screen();
+  type("echo   \r"); // a command followed by nothing but spaces
+  ASSERT_TRUE(drive([&] { return shows("> echo\n\n[admin@Nimbalux] >"); })) << screen();
   type("nonsense\r");
   ASSERT_TRUE(drive([&] { return shows("nonsense: no such command"); })) << screen();
   type("quit\r");
