@@ -25,7 +25,7 @@ struct ConsoleOptions {
 class Console {
 public:
   // Output bytes sent but not yet acknowledged, at most.
-  static constexpr uint32_t kWindowBytes = 256 * 1024;
+  static constexpr uint32_t kWindowBytes = 1024 * 1024;
   // Bytes per data message.
   static constexpr size_t kPieceBytes = 16 * 1024;
   // Sessions one connection may hold.

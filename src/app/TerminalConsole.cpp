@@ -34,4 +34,9 @@ void TerminalConsole::beep(int hertz, int milliseconds) {
     callbacks_.beep(hertz, milliseconds);
 }
 
+void TerminalConsole::scrolledOff(const TerminalCell* cells, int count) {
+  if (callbacks_.scrolledOff)
+    callbacks_.scrolledOff(cells, count);
+}
+
 } // namespace kestel

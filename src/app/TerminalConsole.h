@@ -19,6 +19,7 @@ public:
     std::function<void(const TerminalRect&)> changed; // cells to repaint
     std::function<void()> stateChanged;
     std::function<void(int hertz, int milliseconds)> beep;
+    std::function<void(const TerminalCell* cells, int count)> scrolledOff;
   };
 
   TerminalConsole(Reactor& reactor, std::string title, int columns, int rows,
@@ -27,6 +28,7 @@ public:
   TerminalSession& session() { return session_; }
   const TerminalSession& session() const { return session_; }
   const TerminalScreen& screen() const { return terminal_.screen(); }
+  Terminal& terminal() { return terminal_; }
 
   void open(const std::string& login, const TerminalTarget& target) {
     session_.open(login, target, terminal_.screen().columns(), terminal_.screen().rows());
@@ -37,6 +39,7 @@ public:
   void stateChanged() override;
   void reply(std::string_view bytes) override { session_.input(bytes); }
   void beep(int hertz, int milliseconds) override;
+  void scrolledOff(const TerminalCell* cells, int count) override;
 
 private:
   Callbacks callbacks_;

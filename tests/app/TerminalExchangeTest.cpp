@@ -76,9 +76,10 @@ TEST_F(TerminalExchangeTest, WindowSizeAndTheTerminalsOwnCursorReport) {
 
 TEST_F(TerminalExchangeTest, AFloodFinishesOnlyThroughAcknowledgements) {
   open();
-  type("flood 3000000\r"); // more than ten windows of unacknowledged output
+  const uint32_t flood = 3 * sim::Console::kWindowBytes; // three windows of output
+  type("flood " + std::to_string(flood) + "\r");
   ASSERT_TRUE(drive([&] {
-    return terminal->session().received() > 3000000 && shows("[admin@Nimbalux] >");
+    return terminal->session().received() > flood && shows("[admin@Nimbalux] >");
   })) << screen();
   type("echo done\r");
   EXPECT_TRUE(drive([&] { return shows("\ndone\n"); })) << screen();
