@@ -9,8 +9,11 @@ packages=(
   clang clang-format libclang-rt-dev
   # product
   zlib1g-dev
+  # the desktop program: Qt 6 Widgets and Test, SVG for the program's own art, the offscreen and
+  # X11 platform plugins, and a font so that windows drawn off screen show their texts
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev fonts-dejavu-core
   # tests and oracles
-  libgtest-dev libgmock-dev libssl-dev nlohmann-json3-dev gzip libvterm-dev
+  libgtest-dev libgmock-dev libssl-dev nlohmann-json3-dev gzip libvterm-dev libpng-dev
   # benchmarks and their peers
   libbenchmark-dev libprotobuf-dev protobuf-compiler rapidjson-dev libre2-dev
 )

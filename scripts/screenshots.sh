@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Review shots of the desktop program: starts the router simulator on loopback, lets kestel-cli
+# log in and bring the router's descriptor files (icon sheets included) into a private cache, then
+# starts kestel off screen (QT_QPA_PLATFORM=offscreen) with those sheets and writes a PNG of every
+# window it can open into build/screenshots (SHOTS_DIR to change). Until the loader exists the
+# program shows its demonstration window. KESTEL_PRESET picks the build (default: asan).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${KESTEL_PRESET:-asan}
+shots=${SHOTS_DIR:-build/screenshots}
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target kestel kestel-cli nimbalux-sim -j "${KESTEL_JOBS:-$(nproc)}"
+bin=build/$preset
+
+work=$(mktemp -d)
+"$bin/sim/nimbalux-sim" --port 0 --user admin:admin >"$work/port" 2>"$work/log" &
+sim=$!
+trap 'kill "$sim" 2>/dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do
+  [ "$(wc -l <"$work/port")" -ge 1 ] && break
+  kill -0 "$sim" 2>/dev/null || break
+  sleep 0.1
+done
+port=$(head -n1 "$work/port")
+if ! [[ $port =~ ^[0-9]+$ ]]; then
+  echo "screenshots: the simulator printed no port; it said:" >&2
+  cat "$work/log" >&2
+  exit 1
+fi
+
+# The descriptor cache of a private application-data folder receives the router's files.
+export KESTEL_HOME=$work/home
+KESTEL_PASSWORD=admin "$bin/src/kestel-cli" --menus "127.0.0.1:$port" admin >"$work/menus"
+icons=$(find "$KESTEL_HOME" -name icons.png -printf '%h\n' | head -n1)
+[ -n "$icons" ] || echo "screenshots: the router sent no icon sheets" >&2
+
+mkdir -p "$shots"
+QT_QPA_PLATFORM=offscreen "$bin/src/kestel" ${icons:+--icons "$icons"} --screenshots "$shots"
+echo "screenshots: written to $shots"

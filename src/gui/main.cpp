@@ -1,0 +1,60 @@
+// kestel: the desktop program. Until the loader window exists it opens the demonstration
+// window, which shows every value view, the icon sheets and the session desktop.
+#include "api/net/ReactorScope.h"
+#include "gui/Art.h"
+#include "gui/DemoWindow.h"
+#include "gui/QtReactor.h"
+#include "gui/Toolkit.h"
+#include "util/Log.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstring>
+#include <iostream>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Kestel");
+  QApplication::setOrganizationName("Halvorne");
+  QApplication::setDesktopFileName("kestel");
+  QApplication::setWindowIcon(kestel::gui::applicationIcon());
+  kestel::openLogFile(kestel::defaultLogPath());
+
+  kestel::gui::QtReactor reactor;
+  kestel::ReactorScope scope(reactor);
+
+  std::string iconFolder;
+  bool quitWhenShown = false;
+  QString screenshots;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--icons") == 0 && i + 1 < argc)
+      iconFolder = argv[++i];
+    else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
+      screenshots = QString::fromLocal8Bit(argv[++i]);
+    else if (std::strcmp(argv[i], "--quit-when-shown") == 0)
+      quitWhenShown = true;
+    else if (std::strcmp(argv[i], "--help") == 0) {
+      std::cout << "usage: kestel [--icons <folder>] [--screenshots <folder>] [--quit-when-shown]\n"
+                   "  --icons        icon sheets: icons16/24/32.png, or the router's icons.png,\n"
+                   "                 icons24.png, icons32.png as the descriptor cache keeps them\n"
+                   "  --screenshots  write PNGs of every window into the folder and quit\n";
+      return 0;
+    } else {
+      std::cerr << "kestel: unknown argument " << argv[i] << "\n";
+      return 2;
+    }
+  }
+
+  kestel::gui::DemoWindow window(iconFolder);
+  window.show();
+  if (!screenshots.isEmpty()) {
+    QTimer::singleShot(0, &window, [&window, screenshots] {
+      for (const QString& path : window.saveScreenshots(screenshots))
+        std::cout << path.toStdString() << "\n";
+      QApplication::quit();
+    });
+  } else if (quitWhenShown) // start-up measurement: leave once the first window is on screen
+    QTimer::singleShot(0, &app, [] { QApplication::quit(); });
+  return QApplication::exec();
+}

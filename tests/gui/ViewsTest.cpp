@@ -1,0 +1,242 @@
+// Every view kind edited through key presses and clicks, with good and bad input: what reaches
+// the cell, the error texts of the convertors, the optional and list views' pages and rows, and
+// which view a descriptor slot gets.
+#include "GuiTest.h"
+
+#include "gen/Enumerations.h"
+#include "gen/JSParser.h"
+#include "gen/ModelContext.h"
+#include "gen/Skin.h"
+#include "gen/SlotFactory.h"
+#include "gui/Views.h"
+#include "miw/ConvertorAddress.h"
+#include "miw/ConvertorNumber.h"
+#include "miw/SlotConvertors.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QStackedLayout>
+#include <QTest>
+#include <QToolButton>
+
+namespace kestel::gui {
+namespace {
+
+const MapEntry kProtocols[] = {{17, "udp"}, {6, "tcp"}, {1, "icmp"}, {0, nullptr}};
+const MapEntry kDays[] = {{1, "sun"}, {2, "mon"}, {4, "tue"}, {0, nullptr}};
+
+void retype(QLineEdit* edit, const QString& text) {
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QTest::keyClicks(edit, text);
+}
+
+// A slot built from descriptor text, in a model context of the test's own.
+struct SlotFromText {
+  ModelContext model;
+  ModelScope scope{model};
+  std::unique_ptr<JSParser> parser = std::make_unique<JSParser>();
+  std::unique_ptr<Slot> slot;
+  explicit SlotFromText(const char* text) {
+    installSlotConvertors();
+    parser->feed(text);
+    const JSNode* node = parser->finish();
+    if (!node)
+      return;
+    Expected<SlotElement> e = createSlotElement(*node);
+    if (e.ok())
+      slot = std::move(e.value().slot);
+  }
+};
+
+} // namespace
+
+class ViewsTest : public QObject {
+  Q_OBJECT
+private slots:
+  void textViewsTakeGoodInputAndReportBadInput() {
+    const struct {
+      const char* label;
+      Reference<IConvertor> convertor;
+      bool address;
+      FieldValue start;
+      const char* good;
+      FieldValue goodValue;
+      const char* bad;
+      const char* error;
+    } cases[] = {
+        {"Address", ipv4Convertor(ZeroAddress::Invalid), true, uint32_t(0x0100000A), "10.1",
+         uint32_t(0x0100000A), "300.1.1.1", "Error in Address - ip address expected!"},
+        {"MTU", numberConvertor({10, 64, 65535, 1500}, RadixWords::Plain), false, uint32_t(1500),
+         "9000", uint32_t(9000), "70000", "Error in MTU - number in range [64;65535] expected!"},
+        {"Name", textConvertor(1, 4), false, std::string("a"), "wan", std::string("wan"), "toolong",
+         "Error in Name - text with at least 1 and maximum 4 symbols expected!"},
+    };
+    for (const auto& c : cases) {
+      LocalCell cell(c.start);
+      TextView view(c.label, cell, c.convertor, c.address);
+      view.show();
+      QSignalSpy changed(&view, &ValueView::changed);
+      retype(view.editor(), c.bad);
+      QVERIFY(changed.count() > 0);
+      QCOMPARE(view.editor()->property("valid").toBool(), false);
+      InputError error;
+      QVERIFY(!view.validate(error));
+      QCOMPARE(error.title, std::string("Wrong ") + c.label);
+      QCOMPARE(error.text, std::string(c.error));
+      QVERIFY(cell.get() == c.start); // a failed check never changes the value
+      retype(view.editor(), c.good);
+      QCOMPARE(view.editor()->property("valid").toBool(), true);
+      QVERIFY(view.validate(error));
+      view.apply();
+      QVERIFY(cell.get() == c.goodValue);
+      view.update(); // shows the value as the convertor writes it
+      QCOMPARE(view.editor()->text().toStdString(), c.convertor->format(c.goodValue));
+    }
+  }
+
+  void enumViewsPickByKeyAndKeepUnnamedValues() {
+    LocalCell cell(uint32_t(6));
+    EnumView sorted("Protocol", cell, createEnum(kProtocols), true);
+    QStringList names;
+    for (int i = 0; i < sorted.combo()->count(); ++i)
+      names << sorted.combo()->itemText(i);
+    QCOMPARE(names, (QStringList{"icmp", "tcp", "udp"}));
+    QCOMPARE(sorted.combo()->currentText(), QString("tcp"));
+    sorted.combo()->setFocus();
+    QTest::keyClick(sorted.combo(), Qt::Key_Down);
+    sorted.apply();
+    QVERIFY(cell.get() == FieldValue(uint32_t(17)));
+
+    LocalCell unnamed(uint32_t(47));
+    EnumView view("Protocol", unnamed, createEnum(kProtocols), false);
+    QCOMPARE(view.combo()->currentText(), QString("47"));
+    view.apply();
+    QVERIFY(unnamed.get() == FieldValue(uint32_t(47)));
+  }
+
+  void setViewsWriteBitsAndMask() {
+    LocalCell value(uint32_t(2 | 0x100)), mask(uint32_t(0x100));
+    SetView view("Days", value, mask, createEnum(kDays), 2);
+    view.show();
+    QCOMPARE(view.boxes().size(), size_t(3));
+    QVERIFY(view.boxes()[1]->isChecked());
+    QTest::mouseClick(view.boxes()[0], Qt::LeftButton);
+    view.boxes()[1]->setFocus();
+    QTest::keyClick(view.boxes()[1], Qt::Key_Space);
+    view.apply();
+    QVERIFY(value.get() == FieldValue(uint32_t(1 | 0x100))); // bits not shown stay
+    QVERIFY(mask.get() == FieldValue(uint32_t(7 | 0x100)));
+  }
+
+  void multiViewsAddAndRemoveRows() {
+    LocalCell list(std::vector<uint32_t>{});
+    MultiView view("DNS", list, ipv4Convertor(ZeroAddress::Invalid), true, true, true);
+    view.show();
+    QCOMPARE(view.rowCount(), size_t(0));
+    InputError error;
+    QVERIFY(!view.validate(error));
+    QCOMPARE(error.text, std::string("Erron in DNS - at least one entry expected!"));
+    view.emptyBox()->setFocus();
+    QTest::keyClick(view.emptyBox(), Qt::Key_Insert);
+    QCOMPARE(view.rowCount(), size_t(1));
+    QVERIFY(view.emptyBox()->isHidden());
+    retype(view.row(0)->editor(), "198.18.0.53");
+    QTest::mouseClick(view.addButton(0), Qt::LeftButton);
+    QCOMPARE(view.rowCount(), size_t(2));
+    QCOMPARE(view.addButton(0)->toolTip(), QString("Add new value"));
+    QCOMPARE(view.removeButton(0)->toolTip(), QString("Remove value"));
+    retype(view.row(1)->editor(), "bad");
+    QVERIFY(!view.validate(error));
+    QCOMPARE(error.text, std::string("Error in DNS - ip address expected!"));
+    retype(view.row(1)->editor(), "198.18.0.54");
+    QTest::mouseClick(view.addButton(0), Qt::LeftButton); // inserted after row 0
+    retype(view.row(1)->editor(), "198.18.0.55");
+    QVERIFY(view.validate(error));
+    view.apply();
+    const uint32_t a = 0x350012C6, b = 0x370012C6, c = 0x360012C6; // 198.18.0.53/55/54
+    QVERIFY(list.get() == FieldValue(std::vector<uint32_t>{a, b, c}));
+    QTest::mouseClick(view.removeButton(0), Qt::LeftButton);
+    view.apply();
+    QVERIFY(list.get() == FieldValue(std::vector<uint32_t>{b, c}));
+    view.update();
+    QCOMPARE(view.rowCount(), size_t(2));
+
+    LocalCell fixed(std::vector<uint32_t>{a});
+    MultiView readOnlyRows("DNS", fixed, ipv4Convertor(ZeroAddress::Invalid), false, false);
+    QCOMPARE(readOnlyRows.rowCount(), size_t(1));
+    QVERIFY(!readOnlyRows.addButton(0));
+  }
+
+  void optionalViewsTurnPagesAndReportChanges() {
+    LocalCell value(uint32_t(5)), given(false);
+    auto* inner = new TextView("Limit", value, numberConvertor({10, 1, 100, 0}, RadixWords::Plain));
+    OptionalView view(inner, given, "Mbps");
+    view.show();
+    QSignalSpy changed(&view, &ValueView::changed);
+    QVERIFY(!view.isGiven());
+    QCOMPARE(view.provideButton()->toolTip(), QString("Provide new value"));
+    view.emptyBox()->setFocus();
+    QTest::keyClick(view.emptyBox(), Qt::Key_Insert);
+    QVERIFY(view.isGiven());
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(view.focusWidget(), inner->editor());
+    retype(inner->editor(), "500");
+    InputError error;
+    QVERIFY(!view.validate(error));
+    QCOMPARE(error.text, std::string("Error in Limit - number in range [1;100] expected!"));
+    QCOMPARE(view.defaultButton()->toolTip(), QString("Set to default"));
+    QTest::mouseClick(view.defaultButton(), Qt::LeftButton);
+    QVERIFY(!view.isGiven());
+    QVERIFY(view.validate(error)); // at its default nothing is checked
+    view.apply();
+    QVERIFY(given.get() == FieldValue(false));
+    QTest::mouseClick(view.provideButton(), Qt::LeftButton);
+    retype(inner->editor(), "50");
+    view.apply();
+    QVERIFY(given.get() == FieldValue(true));
+    QVERIFY(value.get() == FieldValue(uint32_t(50)));
+  }
+
+  void slotsGetTheirViewKind() {
+    LocalCell cell(uint32_t(1));
+    {
+      SlotFromText s("{type:'number',name:'state',values:{type:'static',map:['off','on']}}");
+      QVERIFY(s.slot);
+      std::unique_ptr<ValueView> ro(
+          createValueView(*s.slot, nullptr, true, false, cell, nullptr, nullptr));
+      auto* display = qobject_cast<ReadOnlyView*>(ro.get());
+      QVERIFY(display);
+      QCOMPARE(display->text(), QString("on"));
+      std::unique_ptr<ValueView> rw(
+          createValueView(*s.slot, nullptr, false, false, cell, nullptr, nullptr));
+      QVERIFY(qobject_cast<EnumView*>(rw.get()));
+    }
+    {
+      SlotFromText s("{type:'string',name:'note',hidebydefault:1}");
+      QVERIFY(s.slot);
+      LocalCell text(std::string("kept"));
+      std::unique_ptr<ValueView> hidden(
+          createValueView(*s.slot, nullptr, false, false, text, nullptr, nullptr));
+      QVERIFY(qobject_cast<HiddenView*>(hidden.get()));
+      SkinEntry show;
+      show.show = true;
+      show.name = "Remark";
+      LocalCell given(true);
+      std::unique_ptr<ValueView> shown(
+          createValueView(*s.slot, &show, false, true, text, nullptr, &given));
+      QVERIFY(qobject_cast<OptionalView*>(shown.get()));
+      QCOMPARE(shown->label(), QString("Remark"));
+      QVERIFY(text.get() == FieldValue(std::string("kept")));
+    }
+  }
+};
+
+KESTEL_GUI_TEST(ViewsTest)
+
+} // namespace kestel::gui
+
+#include "ViewsTest.moc"

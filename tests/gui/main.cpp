@@ -1,0 +1,48 @@
+#include "GuiTest.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestel::test {
+namespace {
+
+std::map<std::string, std::function<QObject*()>>& registry() {
+  static std::map<std::string, std::function<QObject*()>> tests;
+  return tests;
+}
+
+} // namespace
+
+int registerGuiTest(const char* name, std::function<QObject*()> make) {
+  registry()[name] = std::move(make);
+  return 0;
+}
+
+} // namespace kestel::test
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  auto& tests = kestel::test::registry();
+  std::vector<std::string> names;
+  std::vector<char*> rest = {argv[0]};
+  if (argc > 1 && tests.count(argv[1])) {
+    names.push_back(argv[1]);
+    rest.insert(rest.end(), argv + 2, argv + argc);
+  } else {
+    for (const auto& [name, make] : tests)
+      names.push_back(name);
+    rest.insert(rest.end(), argv + 1, argv + argc);
+  }
+  int failures = 0;
+  for (const std::string& name : names) {
+    std::unique_ptr<QObject> test(tests[name]());
+    failures += QTest::qExec(test.get(), int(rest.size()), rest.data());
+  }
+  return failures == 0 ? 0 : 1;
+}
