@@ -212,43 +212,75 @@ void TerminalPane::onChanged(const TerminalRect& rect) {
                (rect.bottom - rect.top + 1) * cell_.height()));
 }
 
+// Cells are drawn in runs of one look: one background fill and, for ASCII, one text call per
+// run (a fixed-width font advances every ASCII glyph by the cell width); other characters, which
+// may come from a fallback font of another width, are placed cell by cell.
 void TerminalPane::paintEvent(QPaintEvent* event) {
   lastPaint_ = event->rect();
   QPainter painter(this);
-  painter.fillRect(event->rect(), colour(15, true));
+  const QColor paper = colour(15, true);
+  painter.fillRect(event->rect(), paper);
   const TerminalScreen& screen = console_.screen();
   int first = firstVisibleLine();
   int top = std::max(0, event->rect().top() / cell_.height());
   int bottom = std::min(screen.rows() - 1, event->rect().bottom() / cell_.height());
   int left = std::max(0, event->rect().left() / cell_.width());
   Point from = std::min(selFrom_, selTo_), to = std::max(selFrom_, selTo_);
-  QFont bold = font_, underline = font_;
-  bold.setBold(true);
-  underline.setUnderline(true);
+  QFont fonts[3] = {font_, font_, font_};
+  fonts[1].setBold(true);
+  fonts[2].setUnderline(true);
+  int currentFont = -1;
+  struct Look {
+    QColor fg, bg;
+    int weight;
+    bool operator==(const Look&) const = default;
+  };
+  auto lookOf = [&](const TerminalCell& c, int line, int x, int y) {
+    Point here{line, x};
+    bool selected = from != to && from <= here && here < to;
+    bool cursor = scrolledBack() == 0 && y == screen.cursorRow() && x == screen.cursorColumn();
+    bool reverse = ((c.attrA >> 3) & 1) != (selected != cursor);
+    Look look{colour(c.attrA >> 4, false), colour(c.attrB & 0x0F, true), c.attrA & 3};
+    if (reverse)
+      std::swap(look.fg, look.bg);
+    return look;
+  };
+  QString run;
   for (int y = top; y <= bottom && first + y < totalLines(); ++y) {
     int count = 0;
     const TerminalCell* cells = lineCells(first + y, count);
     int right = std::min(count - 1, event->rect().right() / cell_.width());
-    for (int x = left; x <= right; ++x) {
-      const TerminalCell& c = cells[x];
-      Point here{first + y, x};
-      bool selected = from != to && from <= here && here < to;
-      bool cursor = scrolledBack() == 0 && y == screen.cursorRow() && x == screen.cursorColumn();
-      bool reverse = ((c.attrA >> 3) & 1) != (selected != cursor);
-      QColor fg = colour(c.attrA >> 4, false), bg = colour(c.attrB & 0x0F, true);
-      if (reverse)
-        std::swap(fg, bg);
-      QRect box(x * cell_.width(), y * cell_.height(), cell_.width(), cell_.height());
-      if (bg != colour(15, true))
-        painter.fillRect(box, bg);
-      if (c.ch == ' ')
-        continue;
-      int weight = c.attrA & 3;
-      painter.setFont(weight == 1 ? bold : weight == 2 ? underline : font_);
-      painter.setPen(fg);
-      QString text;
-      appendUtf16(text, c.ch);
-      painter.drawText(box.left(), box.top() + ascent_, text);
+    int baseline = y * cell_.height() + ascent_;
+    for (int x = left; x <= right;) {
+      Look look = lookOf(cells[x], first + y, x, y);
+      int end = x + 1;
+      while (end <= right && lookOf(cells[end], first + y, end, y) == look)
+        ++end;
+      if (look.bg != paper)
+        painter.fillRect(x * cell_.width(), y * cell_.height(), (end - x) * cell_.width(),
+                         cell_.height(), look.bg);
+      if (currentFont != (look.weight % 3)) {
+        currentFont = look.weight % 3;
+        painter.setFont(fonts[currentFont]);
+      }
+      painter.setPen(look.fg);
+      for (int i = x; i < end;) {
+        if (cells[i].ch < 0x80) { // an ASCII stretch in one call
+          int j = i;
+          run.clear();
+          while (j < end && cells[j].ch < 0x80)
+            run.append(QLatin1Char(char(cells[j++].ch)));
+          if (run.trimmed().size() > 0 || look.weight == 2)
+            painter.drawText(i * cell_.width(), baseline, run);
+          i = j;
+        } else {
+          QString one;
+          appendUtf16(one, cells[i].ch);
+          painter.drawText(i * cell_.width(), baseline, one);
+          ++i;
+        }
+      }
+      x = end;
     }
   }
 }
