@@ -2,6 +2,7 @@
 // on stdout (one line) once the listener is up, so scripts and tests can connect to it.
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
+#include "sim/Console.h"
 #include "sim/DiscoveryResponder.h"
 #include "sim/FileService.h"
 #include "sim/HoplinkAgent.h"
@@ -9,6 +10,7 @@
 #include "sim/MenuCatalogue.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
+#include "sim/Torch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,7 @@ void usage(FILE* out = stderr) {
   std::fprintf(out, "%s", kestel::sim::macOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::hoplinkOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::menuOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::consoleOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -61,6 +64,7 @@ int main(int argc, char** argv) {
   sim::MacOptions macOptions;
   sim::HoplinkOptions hoplinkOptions;
   sim::CatalogueOptions menuOptions;
+  sim::ConsoleOptions consoleOptions;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
       usage(stdout);
@@ -77,6 +81,8 @@ int main(int argc, char** argv) {
       used = sim::applyHoplinkOption(hoplinkOptions, argc, argv, i);
     if (used == 0)
       used = sim::applyMenuOption(menuOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyConsoleOption(consoleOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -127,6 +133,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", error.c_str());
     return 2;
   }
+  sim::Console console(reactor, consoleOptions);
+  console.install(login);
+  sim::TorchSource torch(reactor);
+  torch.install(login);
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

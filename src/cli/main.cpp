@@ -7,7 +7,9 @@
 #include "CacheCommands.h"
 #include "HandOffCommands.h"
 #include "HoplinkCommand.h"
+#include "LoginOptions.h"
 #include "NeighborCommands.h"
+#include "TerminalCommand.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
@@ -32,6 +34,7 @@
 namespace {
 
 using namespace kestel;
+using namespace kestel::cli;
 
 void usage() {
   std::fprintf(
@@ -39,6 +42,7 @@ void usage() {
       "usage: kestel-cli --version\n"
       "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus | "
       "--new-window] <address>[:port] <login>\n"
+      "       kestel-cli terminal [options] <address>[:port] <login>   (terminal --help)\n"
       "       (a MAC address as <address> reaches the router over the MAC-layer transport)\n"
       "The password comes from --password-file, from %s or from a prompt on the\n"
       "terminal. With --menus the router's descriptor files are brought into the cache\n"
@@ -46,48 +50,6 @@ void usage() {
       "in a new process that takes over the logged-in connection. The log is written\n"
       "to %s.\n",
       kPasswordVariable, defaultLogPath().c_str());
-}
-
-// The password from the first source there is: the argument (warned about and wiped), the
-// file, the environment, the terminal. nullopt after saying why there is none.
-std::optional<std::string> obtainPassword(std::optional<std::string> argument, const char* file) {
-  if (argument) {
-    std::fprintf(stderr,
-                 "kestel-cli: warning: a password on the command line is visible to other "
-                 "users; use --password-file or %s\n",
-                 kPasswordVariable);
-    return argument;
-  }
-  if (file) {
-    auto password = readPasswordFile(file);
-    if (!password) {
-      std::fprintf(stderr, "kestel-cli: %s\n", password.error().text.c_str());
-      return std::nullopt;
-    }
-    return std::move(*password);
-  }
-  if (auto password = takePasswordFromEnvironment())
-    return password;
-  int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  auto password = tty >= 0 ? promptPassword(tty, "Password: ")
-                           : Expected<std::string>(makeError("no terminal"));
-  if (tty >= 0)
-    ::close(tty);
-  if (!password) {
-    std::fprintf(stderr,
-                 "kestel-cli: no password (%s): give --password-file <path>, set %s or run on "
-                 "a terminal\n",
-                 password.error().text.c_str(), kPasswordVariable);
-    return std::nullopt;
-  }
-  return std::move(*password);
-}
-
-// Opens the default log file; --verbose also mirrors it to stderr.
-void openDefaultLog() {
-  std::string path = defaultLogPath();
-  if (!openLogFile(path))
-    std::fprintf(stderr, "kestel-cli: warning: cannot open the log file %s\n", path.c_str());
 }
 
 void printFacts(const ConnectOutcome& outcome) {
@@ -141,6 +103,8 @@ int main(int argc, char** argv) {
   }
   if (argc >= 2 && std::strcmp(argv[1], "book") == 0)
     return runBookCommand(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "terminal") == 0)
+    return runTerminalCommand(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "settings") == 0)
     return runSettingsCommand(argc - 2, argv + 2);
   if (argc >= 2 && std::strcmp(argv[1], "neighbors") == 0)

@@ -240,6 +240,8 @@ void TerminalScreen::reverseIndex() {
 }
 
 void TerminalScreen::scrollUp(int top, int bottom) {
+  if (top == 0 && active_ == &main_)
+    client_.scrolledOff(line(0), columns_);
   auto first = active_->lines.begin();
   std::rotate(first + top, first + top + 1, first + bottom + 1);
   erase(bottom, 0, columns_);

@@ -38,6 +38,11 @@ public:
   // Bytes the terminal sends back to the router (device attributes, cursor reports).
   virtual void reply(std::string_view bytes) = 0;
   virtual void beep(int hertz, int milliseconds) = 0;
+  // The top line of the main buffer is about to scroll off the screen (for a scrollback).
+  virtual void scrolledOff(const TerminalCell* cells, int count) {
+    (void)cells;
+    (void)count;
+  }
 };
 
 enum class CharacterSet : uint8_t { Ascii, Graphics };
