@@ -50,8 +50,6 @@ public:
   const std::shared_ptr<RouterPeer>& peer() const { return peer_; }
 
   void onChunk(SimConnection&, uint8_t, ByteSpan payload) final;
-  void onClosed(SimConnection&) final { peer_->disconnect(); }
-  const std::shared_ptr<RouterPeer>& peer() const { return peer_; }
   const SimUser* user() const { return user_; }
   SimConnection& connection() { return connection_; }
   virtual bool legacy() const = 0;
