@@ -76,6 +76,8 @@ AddressBookStore::~AddressBookStore() {
 }
 
 void AddressBookStore::onRequest(IHandler* handler, const nv::message& request) {
+  if (subscribers_.handle(handler, request, [this] { return shown(); }))
+    return;
   bool failed = false;
   nv::message reply = handle(request, failed);
   if (failed) {
@@ -88,14 +90,27 @@ void AddressBookStore::onRequest(IHandler* handler, const nv::message& request) 
 
 nv::message AddressBookStore::handle(const nv::message& request, bool& failed) {
   switch (request.get(SYS_CMD)) {
-  case bookcmd::kImport:
-    return importFile(request, failed);
+  case bookcmd::kImport: {
+    nv::message reply = importFile(request, failed);
+    if (!failed)
+      announceAll();
+    return reply;
+  }
   case bookcmd::kExport:
     return exportFile(request, failed);
-  case bookcmd::kOpen:
-    return open(request.get(bookcmd::kFile), request.get(bookcmd::kPassword), failed);
-  case bookcmd::kSetPassword:
-    return setPassword(request.get(bookcmd::kPassword), failed);
+  case bookcmd::kOpen: {
+    nv::message reply = open(request.get(bookcmd::kFile), request.get(bookcmd::kPassword), failed);
+    if (!failed)
+      announceAll();
+    return reply;
+  }
+  case bookcmd::kSetPassword: {
+    bool wasLocked = locked_;
+    nv::message reply = setPassword(request.get(bookcmd::kPassword), failed);
+    if (!failed && wasLocked)
+      announceAll(); // the book was opened again
+    return reply;
+  }
   case bookcmd::kSave:
     if (!save(request.get(bookcmd::kFile), request.get(bookcmd::kPassword)))
       return failure(failed, kTextCouldNotSave);
@@ -106,25 +121,43 @@ nv::message AddressBookStore::handle(const nv::message& request, bool& failed) {
     reply.set(bookcmd::kNames, sessions_);
     return reply;
   }
-  case bookcmd::kAgentFilter:
-    agentFilter_ = request.get(bookcmd::kAgent);
+  case bookcmd::kAgentFilter: {
+    std::string agent = request.get(bookcmd::kAgent);
+    if (agent != agentFilter_) {
+      agentFilter_ = std::move(agent);
+      announceAll();
+    }
     return {};
+  }
   case CMD_GETALL:
     return list();
   case CMD_ADDOBJ: {
     nv::message e = request;
     e.removeMatching(0xFF0000, 0xFF0000); // the routing fields
+    // An entry of the same address and login is updated in place: it may have been shown.
+    uint32_t before = kNoId;
+    for (const auto& [id, old] : entries_)
+      if (old.get(entry::kAddress) == e.get(entry::kAddress) &&
+          old.get(entry::kLogin) == e.get(entry::kLogin) && shows(old))
+        before = id;
+    uint32_t id = add(std::move(e));
     nv::message reply;
-    reply.set(STD_ID, add(std::move(e)));
+    reply.set(STD_ID, id);
     scheduleSave();
+    announce(id, before == id);
     return reply;
   }
   case CMD_SETOBJ:
-  case CMD_REMOVEOBJ:
+  case CMD_REMOVEOBJ: {
+    uint32_t id = request.get(STD_ID, kNoId);
+    auto it = entries_.find(id);
+    bool wasShown = it != entries_.end() && shows(it->second);
     if (!change(request))
       return failure(failed, "no such entry");
     scheduleSave();
+    announce(id, wasShown);
     return {};
+  }
   default:
     return failure(failed, "unknown command");
   }
@@ -253,13 +286,36 @@ nv::message AddressBookStore::setPassword(const std::string& password, bool& fai
   return {};
 }
 
-nv::message AddressBookStore::list() const {
-  std::vector<nv::message> shown;
+bool AddressBookStore::shows(const nv::message& e) const {
+  return agentFilter_.empty() || e.get(entry::kAgent) == agentFilter_;
+}
+
+std::vector<nv::message> AddressBookStore::shown() const {
+  std::vector<nv::message> out;
   for (const auto& [id, e] : entries_)
-    if (agentFilter_.empty() || e.get(entry::kAgent) == agentFilter_)
-      shown.push_back(e);
+    if (shows(e))
+      out.push_back(e);
+  return out;
+}
+
+void AddressBookStore::announce(uint32_t id, bool wasShown) {
+  if (subscribers_.size() == 0)
+    return;
+  auto it = entries_.find(id);
+  uint32_t count = uint32_t(shown().size());
+  if (it != entries_.end() && shows(it->second))
+    subscribers_.notify(handler_.get(), {it->second}, count);
+  else if (wasShown)
+    subscribers_.notify(handler_.get(), {deathNotice(id)}, count);
+}
+
+void AddressBookStore::announceAll() {
+  subscribers_.notify(handler_.get(), {}, uint32_t(shown().size()));
+}
+
+nv::message AddressBookStore::list() const {
   nv::message reply;
-  reply.set(STD_OBJS, shown);
+  reply.set(STD_OBJS, shown());
   reply.set(bookcmd::kNeedsPassword, needsPassword_ || locked_);
   reply.set(bookcmd::kStatusText, errorText_);
   return reply;

@@ -21,13 +21,19 @@
 // Failures are error replies: ERROR_FAILED with the reason in SYS_ERRSTR.
 //
 // Two lists beside it are local handlers of their own, answering CMD_GETALL with STD_OBJS:
-// the groups at (0, 2) (STD_ID = group index, string 1 = name) and the session list at (0, 3)
+// the groups at (0, 2) (STD_ID = group index, string 1 = name) and the session list at (0, 4)
 // (string 1 = session name, as command 6 last built it).
+//
+// The store takes subscriptions (CMD_SUBSCRIBE, as an object map sends them) and notifies its
+// subscribers of every entry added, changed or removed as the agent filter shows it: an entry
+// that leaves the filtered list by a change is announced dead. A new agent filter, an opened or
+// imported book make them fetch everything again.
 #pragma once
 
 #include "api/net/Looper.h"
 #include "api/net/Reactor.h"
 #include "app/AddressBookFile.h"
+#include "app/LocalSubscribers.h"
 
 #include <functional>
 #include <map>
@@ -38,7 +44,8 @@ namespace kestel {
 
 inline constexpr uint32_t kAddressBookHandlerId = 1;
 inline constexpr uint32_t kGroupsHandlerId = 2;
-inline constexpr uint32_t kSessionListHandlerId = 3;
+// 3 is the neighbour list (NeighbourHandler).
+inline constexpr uint32_t kSessionListHandlerId = 4;
 inline constexpr uint32_t kSaveDelayMs = 100;
 
 namespace bookcmd {
@@ -96,6 +103,13 @@ private:
   nv::message open(const std::string& file, const std::string& password, bool& failed);
   nv::message setPassword(const std::string& password, bool& failed);
   nv::message list() const;
+  // The entries the agent filter lets through.
+  bool shows(const nv::message& e) const;
+  std::vector<nv::message> shown() const;
+  // Tells the subscribers about entry `id` after a change; `wasShown`: whether they had it.
+  void announce(uint32_t id, bool wasShown);
+  // Makes the subscribers fetch everything again.
+  void announceAll();
   uint32_t add(nv::message e);
   bool change(const nv::message& request);
   bool save(const std::string& file, const std::string& password);
@@ -131,6 +145,7 @@ private:
   std::vector<std::string> sessions_;
   ListHandler groupsList_;
   ListHandler sessionList_;
+  LocalSubscribers subscribers_;
 };
 
 } // namespace kestel

@@ -3,6 +3,7 @@
 #include "api/net/DiscoveryPacket.h"
 #include "util/Log.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace kestel {
@@ -13,6 +14,25 @@ bool discoveryEnabled(const char* environmentValue, bool setting) {
   if (environmentValue && std::strcmp(environmentValue, "0") == 0)
     return false;
   return setting;
+}
+
+bool discoverySetting(SettingsRegistry& settings) {
+  bool on = false;
+  if (const StringMap* loader = settings.getSettings(0, nullptr, kMainWindowSettingsFlags))
+    (void)unpackBool(loader->get(kDiscoverySettingKey), on);
+  return on;
+}
+
+bool setDiscoverySetting(SettingsRegistry& settings, bool on) {
+  StringMap* loader = settings.getSettings(0, nullptr, kMainWindowSettingsFlags);
+  if (!loader)
+    return false;
+  loader->set(kDiscoverySettingKey, packBool(on));
+  return true;
+}
+
+bool discoveryWanted(SettingsRegistry& settings) {
+  return discoveryEnabled(std::getenv("KESTEL_DISCOVERY"), discoverySetting(settings));
 }
 
 Discovery::Discovery(Reactor& reactor, std::unique_ptr<DiscoveryTransport> transport,

@@ -1,13 +1,15 @@
-// The neighbour discovery handler (local handler 3): scans by sending the discovery request on
-// every broadcast address and to ff02::1, collects answers for 2400 ms into the neighbour table,
-// then closes its sockets and scans again 30 to 33 seconds later. Neighbours stay in the table
-// between scans. It sends nothing until start() or refresh(); whether the program starts it at
-// all is decided by discoveryEnabled(). Timers run on the reactor given.
+// Neighbour discovery: scans by sending the discovery request on every broadcast address and to
+// ff02::1, collects answers for 2400 ms into the neighbour table (which NeighbourHandler serves
+// as local handler 3), then closes its sockets and scans again 30 to 33 seconds later.
+// Neighbours stay in the table between scans. It sends nothing until start() or refresh();
+// whether the program starts it at all is decided by discoveryWanted(): off unless the loader's
+// saved switch or KESTEL_DISCOVERY=1 turns it on. Timers run on the reactor given.
 #pragma once
 
 #include "api/net/Reactor.h"
 #include "app/DiscoveryTransport.h"
 #include "app/NeighbourTable.h"
+#include "miw/Settings.h"
 
 #include <functional>
 #include <memory>
@@ -15,19 +17,26 @@
 
 namespace kestel {
 
-inline constexpr uint32_t kDiscoveryHandlerId = 3;
 inline constexpr uint32_t kCollectionWindowMs = 2400;
 inline constexpr uint32_t kRescanMs = 30000;
 inline constexpr uint32_t kRescanJitterMs = 3000; // the rescan waits 0 to 2999 ms more
 inline constexpr uint32_t kBindRetryMs = 500;
 inline constexpr uint32_t kResendMs = 100;
 inline constexpr unsigned kSendsPerScan = 3; // the request goes out this often per scan
-// The settings key of the loader's switch.
-inline constexpr const char* kDiscoverNeighborsSetting = "Discover neighbors";
+// The loader's switch, and its key in the loader's settings (id 0 of the registry).
+inline constexpr const char* kDiscoverNeighborsText = "Discover neighbors";
+inline constexpr const char* kDiscoverySettingKey = "discover";
 
 // Whether discovery may run: KESTEL_DISCOVERY "1" or "0" (when set) decides, else the saved
 // setting. Anything else in the variable counts as not set.
 bool discoveryEnabled(const char* environmentValue, bool setting);
+
+// The saved switch; off when it was never saved or its value is malformed.
+bool discoverySetting(SettingsRegistry& settings);
+// Saves the switch in id 0, which a loaded registry always has; false (nothing kept) without it.
+bool setDiscoverySetting(SettingsRegistry& settings, bool on);
+// discoveryEnabled with this process's KESTEL_DISCOVERY and the saved switch.
+bool discoveryWanted(SettingsRegistry& settings);
 
 class Discovery {
 public:

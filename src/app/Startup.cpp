@@ -7,6 +7,8 @@
 #include "miw/SlotConvertors.h"
 #include "util/Log.h"
 
+#include <random>
+
 namespace kestel {
 
 void initialiseFramework() {
@@ -71,12 +73,18 @@ void LoaderStart::run(const nv::message& parameters, std::time_t now) {
   if (!appData_.empty())
     pruneCache(appData_, false, now);
   book_ = std::make_unique<AddressBookStore>(reactor_);
+  // "Refresh" scans at once only while discovery is switched on.
+  neighbourHandler_ = std::make_unique<NeighbourHandler>(neighbours_, [this] {
+    if (discovery_)
+      discovery_->refresh();
+  });
   if (hooks_.build)
     hooks_.build(loaderAccelerators());
 
   SettingsRegistry& settings = settingsRegistry();
   settings.loadSettings(appData_ + "/" + kSettingsFileName);
   settings.loadAllSettings();
+  applyDiscovery();
   if (hooks_.place)
     hooks_.place(int32_t(parameters.get(param::kOffsetX)),
                  int32_t(parameters.get(param::kOffsetY)));
@@ -105,6 +113,25 @@ void LoaderStart::run(const nv::message& parameters, std::time_t now) {
           hooks_.connect(parameters);
       },
       false);
+}
+
+void LoaderStart::setDiscovery(bool on) {
+  (void)setDiscoverySetting(settingsRegistry(), on);
+  applyDiscovery();
+}
+
+void LoaderStart::applyDiscovery() {
+  if (discoveryWanted(settingsRegistry()) == bool(discovery_))
+    return;
+  if (discovery_) {
+    discovery_->stop();
+    discovery_.reset();
+    return;
+  }
+  discovery_ = std::make_unique<Discovery>(
+      reactor_, createUdpDiscoveryTransport(reactor_), neighbours_,
+      [random = std::mt19937(std::random_device{}())]() mutable { return uint32_t(random()); });
+  discovery_->start();
 }
 
 bool LoaderStart::close() {

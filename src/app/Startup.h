@@ -10,7 +10,9 @@
 #include "api/net/Reactor.h"
 #include "app/AddressBookStore.h"
 #include "app/CommandLine.h"
+#include "app/Discovery.h"
 #include "app/InstanceCensus.h"
+#include "app/NeighbourHandler.h"
 
 #include <ctime>
 #include <functional>
@@ -92,17 +94,27 @@ public:
   bool close();
 
   AddressBookStore* addressBook() const { return book_.get(); }
+  // The loader's "Discover neighbors" switch: saved in the settings, then discovery starts or
+  // stops (KESTEL_DISCOVERY still overrides the saved value).
+  void setDiscovery(bool on);
+  bool discoveryRunning() const { return discovery_ != nullptr; }
   // This loader's place in the census of running instances; null without one.
   InstanceCensus* census() const { return census_.get(); }
   bool autoConnectPending() const { return autoConnect_ != 0; }
 
 private:
+  // Starts or stops discovery as discoveryWanted() now says.
+  void applyDiscovery();
+
   Reactor& reactor_;
   std::string appData_;
   std::string censusFolder_;
   LoaderHooks hooks_;
   std::unique_ptr<InstanceCensus> census_;
   std::unique_ptr<AddressBookStore> book_;
+  NeighbourTable neighbours_;
+  std::unique_ptr<Discovery> discovery_; // while discovery runs
+  std::unique_ptr<NeighbourHandler> neighbourHandler_;
   Reactor::TimerId autoConnect_ = 0;
 };
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 #include <utime.h>
@@ -147,6 +148,26 @@ TEST_F(StartupTest, ADisconnectedSessionShowsItsPanelAndDoesNotConnect) {
   reactor.advance(1000);
   EXPECT_EQ(steps, (std::vector<std::string>{"build after pruning", "settings 800x600", "place 0,0",
                                              "apply", "disconnected"}));
+}
+
+// Only the switch's saving is run here: switching discovery on for real would broadcast, which
+// the namespace tests do.
+TEST_F(StartupTest, DiscoverySwitchIsSavedAndOffUnlessAsked) {
+  const char* old = std::getenv("KESTEL_DISCOVERY");
+  std::string kept = old ? old : "";
+  setenv("KESTEL_DISCOVERY", "0", 1);
+  start(parametersOf({1019}));
+  EXPECT_FALSE(loader->discoveryRunning());
+  loader->setDiscovery(true);
+  EXPECT_FALSE(loader->discoveryRunning()) << "KESTEL_DISCOVERY=0 wins over the switch";
+  ASSERT_TRUE(loader->close());
+  auto saved = readWholeFile(app.file(kSettingsFileName));
+  ASSERT_TRUE(saved.ok());
+  EXPECT_EQ(parseSettingsFile(*saved)[0].get(kDiscoverySettingKey), std::string(1, '\1'));
+  if (old)
+    setenv("KESTEL_DISCOVERY", kept.c_str(), 1);
+  else
+    unsetenv("KESTEL_DISCOVERY");
 }
 
 TEST_F(StartupTest, TheLoaderTakesPartInTheCensus) {

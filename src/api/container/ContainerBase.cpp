@@ -35,6 +35,9 @@ private:
   uint32_t key_, value_;
 };
 
+// A path whose first hop is 0 names a handler of this program, which answers without a router.
+bool needsRouter(const Path& path) { return path.empty() || path.front() != 0; }
+
 } // namespace
 
 Reference<IRequestExtender> createKeyExtender(uint32_t key, uint32_t value) {
@@ -69,7 +72,7 @@ void ContainerBase::address(nv::message& request, uint32_t mask) const {
 
 Reference<ContainerBase::PendingReply> ContainerBase::request(uint32_t command, nv::message request,
                                                               ReplyFn onReply) {
-  if (!routerConnection())
+  if (needsRouter(path_) && !routerConnection())
     return {};
   auto pending = makeRef<PendingReply>(this, std::move(onReply));
   pending_.insert(pending.get());
@@ -107,7 +110,7 @@ void ContainerBase::PendingReply::onEvent(Event& event) {
 }
 
 bool ContainerBase::subscribeOwn(EventListener* listener, nv::message request) {
-  if (notifyHandler_ || !routerConnection())
+  if (notifyHandler_ || (needsRouter(path_) && !routerConnection()))
     return false;
   notifyHandler_ = createHandler(nullptr);
   if (notifyHandler_->subscribe(listener, requestPath(), std::move(request)))

@@ -171,7 +171,8 @@ public:
 
   // Sends `command` with `request` to the request path through the global handler; `onReply`
   // gets the reply (or nothing after cancel or once the container is gone). Nothing is sent,
-  // and null is returned, when there is no router connection.
+  // and null is returned, when there is no router connection and the path does not start with
+  // 0 (a handler of this program).
   Reference<PendingReply> request(uint32_t command, nv::message request, ReplyFn onReply);
   // Sends `command` with `message` to the request path, expecting no reply.
   void send(uint32_t command, nv::message message);
