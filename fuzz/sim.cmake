@@ -1,2 +1,4 @@
-# The simulator's router side of the logins, as a hostile client's byte stream reaches it.
+# The simulator's router side of the logins, as a hostile client's byte stream reaches it, and its
+# menus, tools and settings pages, as a hostile client's requests reach them.
 kestel_fuzz(sim_login LIBS kestel_sim)
+kestel_fuzz(sim_menus LIBS kestel_sim)

@@ -10,6 +10,7 @@
 #include "crypto/StreamState.h"
 #include "util/Log.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,7 +42,11 @@ class RouterLogin::Session : public ChannelHandler {
 public:
   Session(RouterLogin& owner, SimConnection& connection, std::shared_ptr<ConnectionClaim> claim,
           uint8_t channel)
-      : owner_(owner), connection_(connection), claim_(std::move(claim)), channel_(channel) {}
+      : owner_(owner), connection_(connection), claim_(std::move(claim)), channel_(channel),
+        peer_(std::make_shared<RouterPeer>([this](const nv::message& m) { sendMessage(m); })) {}
+  ~Session() override { peer_->disconnect(); }
+  void onClosed(SimConnection&) override { peer_->disconnect(); }
+  const std::shared_ptr<RouterPeer>& peer() const { return peer_; }
 
   void onChunk(SimConnection&, uint8_t, ByteSpan payload) final;
   const SimUser* user() const { return user_; }
@@ -76,6 +81,7 @@ private:
   const SimUser* user_ = nullptr;
   unsigned failures_ = 0;
   bool endAfterReply_ = false;
+  std::shared_ptr<RouterPeer> peer_;
 };
 
 class RouterLogin::SecureLogin final : public Session {
@@ -466,6 +472,36 @@ void RouterLogin::addHandler(std::vector<uint32_t> path, RouterHandler handler) 
   handlers_[std::move(path)] = std::move(handler);
 }
 
+void RouterLogin::addPrefixHandler(std::vector<uint32_t> prefix, RouterHandler handler) {
+  prefixHandlers_[std::move(prefix)] = std::move(handler);
+}
+
+const RouterHandler* RouterLogin::findHandler(const std::vector<uint32_t>& to) const {
+  if (auto it = handlers_.find(to); it != handlers_.end())
+    return &it->second;
+  for (const auto& [prefix, handler] : prefixHandlers_)
+    if (to.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), to.begin()))
+      return &handler;
+  return nullptr;
+}
+
+void completeReply(const nv::message& request, nv::message& reply,
+                   const std::vector<uint32_t>& from) {
+  reply.set(SYS_TO, request.get(SYS_FROM));
+  reply.set(SYS_FROM, from);
+  reply.set(SYS_TYPE, TYPE_REPLY);
+  if (!reply.has(SYS_STATUS))
+    reply.set(SYS_STATUS, STATUS_OK);
+  if (request.has(SYS_REQID))
+    reply.set(SYS_REQID, request.get(SYS_REQID));
+}
+
+void RouterPeer::reply(const nv::message& request, nv::message reply,
+                       const std::vector<uint32_t>& from) const {
+  completeReply(request, reply, from);
+  send(reply);
+}
+
 std::shared_ptr<RouterLogin::ConnectionClaim> RouterLogin::claimFor(SimConnection& connection) {
   std::erase_if(claims_, [](const auto& entry) { return entry.second.expired(); });
   auto it = claims_.find(connection.id());
@@ -551,8 +587,9 @@ void RouterLogin::handle(Session& session, const nv::message& request) {
     }
   } else if (to == kLoginHandler && cmd == kLoginCommand) {
     reply = loginReply(*session.user());
-  } else if (auto it = handlers_.find(to); it != handlers_.end()) {
-    reply = it->second(RouterRequest{request, *session.user(), session.legacy()});
+  } else if (const RouterHandler* handler = findHandler(to)) {
+    reply =
+        (*handler)(RouterRequest{request, *session.user(), session.legacy(), session.peer(), to});
   } else if (request.get(SYS_REPLYEXP)) {
     reply = nv::message();
     reply->set(SYS_STATUS, STATUS_ERROR);
@@ -560,13 +597,7 @@ void RouterLogin::handle(Session& session, const nv::message& request) {
   }
   if (!reply)
     return;
-  reply->set(SYS_TO, request.get(SYS_FROM));
-  reply->set(SYS_FROM, to);
-  reply->set(SYS_TYPE, TYPE_REPLY);
-  if (!reply->has(SYS_STATUS))
-    reply->set(SYS_STATUS, STATUS_OK);
-  if (request.has(SYS_REQID))
-    reply->set(SYS_REQID, request.get(SYS_REQID));
+  completeReply(request, *reply, to);
   session.sendMessage(*reply);
   if (session.endingAfterReply())
     session.connection().close(CloseMode::AfterFlush);

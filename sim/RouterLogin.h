@@ -52,14 +52,42 @@ struct LoginLimits {
   int64_t windowMs = 60000;
 };
 
-// What a router handler gets: the request, and who asks.
+// The logged-in client behind a request, kept by router handlers that answer later or push
+// notifications. Sends nothing once its connection is gone.
+class RouterPeer {
+public:
+  explicit RouterPeer(std::function<void(const nv::message&)> send) : send_(std::move(send)) {}
+  // Sends a message as it stands (SYS_TO must already be the client's return path).
+  void send(const nv::message& message) const {
+    if (send_)
+      send_(message);
+  }
+  // Sends `reply` as the answer to `request` from `from`, as a handler's returned reply goes.
+  void reply(const nv::message& request, nv::message reply,
+             const std::vector<uint32_t>& from) const;
+  bool alive() const { return bool(send_); }
+  void disconnect() { send_ = nullptr; }
+
+private:
+  std::function<void(const nv::message&)> send_;
+};
+
+// What a router handler gets: the request, who asks, and the way back to them.
 struct RouterRequest {
   const nv::message& message;
   const SimUser& user;
   bool legacy;
+  const std::shared_ptr<RouterPeer>& peer;
+  // SYS_TO as the client addressed it.
+  const std::vector<uint32_t>& path;
 };
-// A router handler answers with a reply body (SYS_ fields are filled in), or nothing.
+// A router handler answers with a reply body (SYS_ fields are filled in), or nothing (no reply,
+// or one sent later through the peer).
 using RouterHandler = std::function<std::optional<nv::message>(const RouterRequest&)>;
+
+// Fills in the SYS_ fields of `reply` to `request` from handler `from`.
+void completeReply(const nv::message& request, nv::message& reply,
+                   const std::vector<uint32_t>& from);
 
 class RouterLogin {
 public:
@@ -84,6 +112,8 @@ public:
 
   // Serves `path` (SYS_TO as the client addressed it) for logged-in clients.
   void addHandler(std::vector<uint32_t> path, RouterHandler handler);
+  // Serves every path that begins with `prefix` and has no handler of its own.
+  void addPrefixHandler(std::vector<uint32_t> prefix, RouterHandler handler);
 
   // Registers channels 5 and 6 on the server. The server's reactor is the clock of the
   // failed-login limits.
@@ -132,6 +162,8 @@ private:
   LoginFaults faults_;
   SimRouterFacts facts_;
   std::map<std::vector<uint32_t>, RouterHandler> handlers_;
+  std::map<std::vector<uint32_t>, RouterHandler> prefixHandlers_;
+  const RouterHandler* findHandler(const std::vector<uint32_t>& to) const;
   std::map<uint64_t, std::weak_ptr<ConnectionClaim>> claims_;
   unsigned logins_ = 0;
   bool changePassword_ = false;

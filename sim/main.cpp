@@ -3,6 +3,7 @@
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "sim/FileService.h"
+#include "sim/MenuCatalogue.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 
@@ -15,9 +16,10 @@ namespace {
 constexpr unsigned kDefaultLoginTimeoutS = 10;
 constexpr unsigned long kMaxTimeoutS = 86400;
 
-void usage() {
-  std::fprintf(stderr,
-               "usage: nimbalux-sim [--port <port>] [--host <address>] [--echo <channel>]...\n"
+void usage(FILE* out = stderr) {
+  std::fprintf(out,
+               "usage: nimbalux-sim [--help] [--port <port>] [--host <address>]\n"
+               "                    [--echo <channel>]...\n"
                "                    [--drop-after <bytes>] [--login-timeout <seconds>]\n"
                "                    [--idle-timeout <seconds>]\n"
                "  --login-timeout  close connections that have not logged in by then (default %u,\n"
@@ -25,8 +27,9 @@ void usage() {
                "  --idle-timeout   close connections that have sent nothing for that long\n"
                "                   (default 0: never)\n",
                kDefaultLoginTimeoutS);
-  std::fprintf(stderr, "%s", kestel::sim::loginOptionsUsage());
-  std::fprintf(stderr, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::loginOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::menuOptionsUsage());
 }
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -48,10 +51,17 @@ int main(int argc, char** argv) {
   sim::RouterLogin login;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
   sim::FileServiceOptions fileOptions;
+  sim::CatalogueOptions menuOptions;
   for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      usage(stdout);
+      return 0;
+    }
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyMenuOption(menuOptions, argc, argv, i);
     if (used < 0) {
       usage();
       return 2;
@@ -92,6 +102,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   files.install(login, server);
+  sim::MenuCatalogue menus(reactor, std::move(menuOptions));
+  if (std::string error; !menus.install(login, error)) {
+    std::fprintf(stderr, "nimbalux-sim: %s\n", error.c_str());
+    return 2;
+  }
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());
