@@ -5,6 +5,7 @@
 // a warning, and wiped from the argument memory at once. The log goes to the default log file.
 #include "BookCommands.h"
 #include "CacheCommands.h"
+#include "MenuCommands.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/wire/Vocabulary.h"
@@ -35,8 +36,10 @@ void usage() {
                "<address>[:port] <login>\n"
                "The password comes from --password-file, from %s or from a prompt on the\n"
                "terminal. With --menus the router's descriptor files are brought into the cache\n"
-               "and its menus are printed instead of the login facts. The log is written to %s.\n",
+               "and its menus are printed instead of the login facts. The log is written to %s.\n"
+               "Router commands (each with --help):\n",
                kPasswordVariable, defaultLogPath().c_str());
+  kestel::cli::printRouterCommandsUsage();
 }
 
 struct Target {
@@ -175,12 +178,25 @@ int main(int argc, char** argv) {
   }
   if (int code = kestel::cli::runCacheCommand(argc, argv); code >= 0)
     return code;
+  if (argc >= 2 && kestel::cli::isRouterCommand(argv[1])) {
+    // "kestel-cli <command> --help" needs no router.
+    kestel::cli::RouterCommand command{argv[1], {argv + 2, argv + argc}};
+    if (int code = kestel::cli::routerCommandHelp(command); code >= 0)
+      return code;
+    usage();
+    return 2;
+  }
   ConnectRequest request;
   std::vector<std::string> positional;
   std::optional<std::string> passwordArgument;
   const char* passwordFile = nullptr;
   bool menus = false;
+  std::optional<kestel::cli::RouterCommand> command;
   for (int i = 1; i < argc; ++i) {
+    if (positional.size() == 2 && kestel::cli::isRouterCommand(argv[i])) {
+      command = kestel::cli::RouterCommand{argv[i], {argv + i + 1, argv + argc}};
+      break;
+    }
     if (std::strcmp(argv[i], "--menus") == 0) {
       menus = true;
     } else if (std::strcmp(argv[i], "--legacy") == 0) {
@@ -201,6 +217,10 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
+  if (command) {
+    if (int code = kestel::cli::routerCommandHelp(*command); code >= 0)
+      return code;
+  }
   auto target = parseAddress(positional[0]);
   if (!target) {
     std::fprintf(stderr, "invalid address - %s\n", positional[0].c_str());
@@ -215,6 +235,8 @@ int main(int argc, char** argv) {
   request.login = positional[1];
   request.password = std::move(*password);
 
+  if (command)
+    return kestel::cli::runRouterCommand(*command, std::move(request));
   if (menus)
     return printRouterMenus(std::move(request));
 
