@@ -12,6 +12,8 @@
 namespace kestel {
 
 // One pair of a static table; a table ends with an entry whose name is null.
+struct ObjectView;
+
 struct MapEntry {
   uint32_t value;
   const char* name;
@@ -28,6 +30,13 @@ public:
   virtual bool nameOf(uint32_t value, std::string& name) const = 0;
   // Finds the value of a display name; false (value untouched) when no entry has that name.
   virtual bool valueOf(std::string_view name, uint32_t& value) const = 0;
+
+  // Enumerations computed from router objects start taking their entries from the model's
+  // enumeration source; wrappers (pair, default, filter) pass it on. Static tables ignore it.
+  virtual void startSources() {}
+  // Enumerations computed from the object at hand take their entries from `object`; wrappers
+  // pass it on. Static tables ignore it.
+  virtual void bindObject(const ObjectView& object) { (void)object; }
 };
 
 } // namespace kestel

@@ -70,6 +70,7 @@ public:
   // Dynamic, Remap and Query: asks the model's enumeration source to fill the entries, once until
   // stop(). False when there is no source or the kind is filled from an object instead.
   bool start();
+  void startSources() override { start(); }
   void stop();
   bool started() const { return source_ != nullptr; }
   // Slot and Offset: replaces the entries with what the object's slots give (Slot: the u32 list
@@ -77,7 +78,7 @@ public:
   // missing name; Offset: the inner enumeration's entries with the u32 of `valuesSlot` added to
   // each value). Other kinds, and slots the object's type lacks or holds in another storage
   // type, give no entries.
-  void bindObject(const ObjectView& object);
+  void bindObject(const ObjectView& object) override;
   // Makes the entries equal `entries` (in that order), telling listeners of each difference; the
   // last event carries `flag`.
   void replaceEntries(const EnumPairs& entries, bool flag = true);
@@ -160,6 +161,14 @@ struct slotenum {
 class DefaultEnum : public IEnum {
 public:
   explicit DefaultEnum(defenum config) : c_(std::move(config)) {}
+  void startSources() override {
+    if (c_.values)
+      c_.values->startSources();
+  }
+  void bindObject(const ObjectView& object) override {
+    if (c_.values)
+      c_.values->bindObject(object);
+  }
   size_t count() const override;
   uint32_t valueAt(size_t index) const override;
   std::string nameAt(size_t index) const override;
@@ -177,6 +186,16 @@ class FilterEnum : public IEnum {
 public:
   explicit FilterEnum(enumfilter config) : c_(std::move(config)) {}
   void bind(ObjectView object) { object_ = object; }
+  void startSources() override {
+    if (c_.values)
+      c_.values->startSources();
+  }
+  // Binds the filters and the inner enumeration to the object.
+  void bindObject(const ObjectView& object) override {
+    bind(object);
+    if (c_.values)
+      c_.values->bindObject(object);
+  }
   size_t count() const override;
   uint32_t valueAt(size_t index) const override;
   std::string nameAt(size_t index) const override;
@@ -202,6 +221,14 @@ public:
   std::string nameAt(size_t i) const override { return first_->nameAt(i); }
   bool nameOf(uint32_t v, std::string& n) const override { return first_->nameOf(v, n); }
   bool valueOf(std::string_view n, uint32_t& v) const override { return first_->valueOf(n, v); }
+  void startSources() override {
+    first_->startSources();
+    second_->startSources();
+  }
+  void bindObject(const ObjectView& object) override {
+    first_->bindObject(object);
+    second_->bindObject(object);
+  }
 
 private:
   EnumRef first_, second_;

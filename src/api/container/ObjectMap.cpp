@@ -134,6 +134,7 @@ void ObjectMap::refresh(uint32_t mask) {
   }
   fetchMask_ = m;
   handled_ = 0;
+  progress_ = 0;
   previousId_ = kNoId;
   seenPages_.clear();
   emptyPages_ = 0;
@@ -165,7 +166,7 @@ void ObjectMap::onPage(const nv::message& reply) {
   notice_ = reply.get(KEY_MAP_NOTICE);
   tellState = tellState || !notice_.empty();
 
-  size_t before = handled_;
+  size_t before = progress_;
   Batch batch(handled_ + reply.count(STD_OBJS) >= kQuietBatch);
   reply.forEach(STD_OBJS, [&](const nv::message& element) { applyElement(element, batch); });
   uint32_t getAllId = reply.get(STD_GETALLID, kNoId);
@@ -173,7 +174,7 @@ void ObjectMap::onPage(const nv::message& reply) {
   bool last = getAllId >= 0xFFFFFFFE && cookie.empty();
   bool endless = false;
   if (!last) {
-    emptyPages_ = handled_ == before ? emptyPages_ + 1 : 0;
+    emptyPages_ = progress_ == before ? emptyPages_ + 1 : 0;
     endless = emptyPages_ > kMaxEmptyPages;
   }
   bool loops = !last && !endless && pageRepeats(cookie, getAllId);
@@ -213,7 +214,8 @@ IObject* ObjectMap::applyElement(const nv::message& element, Batch& batch) {
   if (isNew && !(object = factory_->create(element)))
     return nullptr;
   unpackInto(element, object.get());
-  stale_.erase(id);
+  if (stale_.erase(id) > 0 || isNew)
+    ++progress_; // an object this fetch had not brought yet
   if (hides(*object)) {
     if (!isNew)
       dropInto(id, batch);

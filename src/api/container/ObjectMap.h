@@ -6,9 +6,9 @@
 //
 // A hostile or broken router cannot make the map crash, loop or grow beyond what it sent: values
 // of the wrong kind read as absent, a page sequence that repeats (same cookie and position) or
-// keeps sending empty pages ends the fetch with a status text, repeated "unknown id" answers to a
-// fetch stop after a few retries, and notifications for unknown ids are applied or ignored like
-// any other.
+// keeps sending pages that bring no object it had not sent in this fetch ends the fetch with a
+// status text, repeated "unknown id" answers to a fetch stop after a few retries, and
+// notifications for unknown ids are applied or ignored like any other.
 #pragma once
 
 #include "api/container/ContainerBase.h"
@@ -221,7 +221,8 @@ private:
   uint32_t previousId_ = kNoId;
   size_t handled_ = 0;              // objects handled in this fetch
   std::set<std::string> seenPages_; // (position, cookie) of every page of this fetch
-  unsigned emptyPages_ = 0;         // pages in a row that brought nothing
+  size_t progress_ = 0;             // objects this fetch brought for the first time
+  unsigned emptyPages_ = 0;         // pages in a row that brought no object for the first time
   unsigned unknownIdRetries_ = 0;   // fetches restarted for ERROR_UNKNOWNID in a row
   uint32_t count_ = kNoId;
   std::string notice_;

@@ -267,5 +267,23 @@ TEST(ObjectEnumTest, SlotAndOffsetEnumsComeFromTheObjectAtHand) {
   EXPECT_EQ(entriesOf(*offset), (EnumPairs{{101, "one"}, {102, "two"}}));
 }
 
+TEST_F(LiveTest, PairAndWrappersPassStartAndBindingOnToTheirParts) {
+  nv::message sub = openLive();
+  notify(sub, withObjects({routeElement(1, "a", 1)}));
+  std::vector<unsigned> p = path(24, 2);
+  EnumRef pair = cenum(cenum(p.data()), cenum(slotenum{"vals", "names"}));
+  EnumRef withDefault = cenum(defenum{0, "none", pair});
+  withDefault->startSources();
+  ListRecord rec{{4}, {"four"}, 0, ""};
+  ListType type;
+  withDefault->bindObject(ObjectView{&type, &rec});
+  auto* both = static_cast<PairEnum*>(pair.get());
+  EXPECT_EQ(entriesOf(*both->first()), (EnumPairs{{1, "a"}}));
+  EXPECT_EQ(entriesOf(*both->second()), (EnumPairs{{4, "four"}}));
+  EXPECT_EQ(entriesOf(*withDefault), (EnumPairs{{0, "none"}, {1, "a"}}));
+  notify(sub, withObjects({routeElement(2, "b", 1)}));
+  EXPECT_EQ(withDefault->count(), 3u);
+}
+
 } // namespace
 } // namespace kestel::test

@@ -206,6 +206,16 @@ TEST_F(FetchTest, EmptyPagesThatNeverEndAreCutOff) {
   }
   EXPECT_EQ(map->statusText(), kEndlessPagesText);
   EXPECT_LT(countOf(CMD_GETALL), 20u);
+
+  // Pages that only repeat objects of this fetch under ever new cookies make no progress either.
+  map->refresh();
+  for (uint32_t i = 0; i < 100 && map->fetchState() != FetchState::Idle; ++i) {
+    nv::message reply = page(elements(1, 3), 1);
+    reply.set(RAW_COOKIE, std::vector<uint8_t>{uint8_t(i), uint8_t(i >> 8)});
+    answer(last(CMD_GETALL), reply);
+  }
+  EXPECT_EQ(map->statusText(), kEndlessPagesText);
+  EXPECT_LT(countOf(CMD_GETALL), 40u);
 }
 
 TEST_F(FetchTest, UnknownIdAnswersRestartTheFetchOnlyAFewTimes) {
