@@ -33,7 +33,6 @@ void Churn::changeOne() {
   } else {
     table_.change(table_.idAt(random_() % size), row_(static_cast<uint32_t>(random_())));
   }
-  ++made_;
 }
 
 } // namespace kestel::sim

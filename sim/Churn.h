@@ -22,7 +22,6 @@ public:
 
   // One tick's worth of changes (the timer calls it).
   void tick();
-  uint64_t changesMade() const { return made_; }
 
 private:
   void changeOne();
@@ -32,7 +31,6 @@ private:
   nv::message (*row_)(uint32_t);
   double perTick_;
   double owed_ = 0;
-  uint64_t made_ = 0;
   uint32_t nextRow_;
   std::mt19937 random_{1};
   Reactor::TimerId timer_ = 0;

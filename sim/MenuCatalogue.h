@@ -62,7 +62,6 @@ public:
   TrafficQuery& traffic() { return traffic_; }
   SetupWizard& setup() { return setup_; }
   unsigned reboots() const { return reboots_; }
-  const CatalogueOptions& options() const { return options_; }
 
 private:
   struct Menu {

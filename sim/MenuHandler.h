@@ -49,14 +49,8 @@ public:
 
   std::optional<nv::message> handle(const RouterRequest& request);
 
-  MenuStore& store() { return store_; }
   // Live subscriptions (dead peers are counted until the next push finds them); for tests.
   size_t subscriptionCount() const { return subscriptions_.size(); }
-
-  // One page of a fetch as the reply to `request`: objects from the position that STD_GETALLID
-  // and the cookie name, STD_GETALLID of the next object and the cookie, or 0xFFFFFFFF and no
-  // cookie on the last page. ERROR_UNKNOWNID when the position is gone (the client starts over).
-  nv::message page(const nv::message& request) const;
 
 private:
   struct Subscription {
@@ -73,6 +67,10 @@ private:
     uint64_t pushed = 0;
   };
 
+  // One page of a fetch as the reply to `request`: objects from the position that STD_GETALLID
+  // and the cookie name, STD_GETALLID of the next object and the cookie, or 0xFFFFFFFF and no
+  // cookie on the last page. ERROR_UNKNOWNID when the position is gone (the client starts over).
+  nv::message page(const nv::message& request) const;
   std::optional<nv::message> fetch(const RouterRequest& request);
   nv::message edit(const RouterRequest& request, uint32_t command);
   nv::message policies(const SimUser& user) const;
