@@ -71,7 +71,12 @@ int runQuery(CommandContext& context, CQuery& type, const std::vector<Assignment
   if (!query || !applyAssignments(*query->requestObject(), type, values))
     return kExitUsage;
   query->start();
-  bool ok = context.waitFor([&] {
+  // The results map fetches once opened, after the router gave the query its id.
+  bool ok = context.waitFor(
+      [&] { return boxes.shown || !query->running() || query->queryId() != kNoId; });
+  if (ok && query->running() && query->results())
+    query->results()->open();
+  ok = ok && context.waitFor([&] {
     ObjectMap* rows = query->results();
     return boxes.shown || !query->running() ||
            (rows && (rows->fetchState() == FetchState::Complete || !rows->statusText().empty()));
