@@ -307,11 +307,17 @@ void ObjectMap::applyNotified(const nv::message& element, Batch& batch) {
   if (!dead && requestExtender() && !requestExtender()->accepts(element))
     return;
   if (dead) {
-    dropInto(id, batch);
+    if (!store_.find(id) && outstandingAdds_ > 0)
+      held_.emplace_back(id, element); // it may end a held object or one of our adds
+    else
+      dropInto(id, batch);
     return;
   }
   if (id >= 0xFFFFFFFE)
     return;
+  // The router just said the object exists: a page of a running fetch that was read before the
+  // change must not remove it as stale.
+  stale_.erase(id);
   Reference<IObject> object(store_.find(id));
   if (!object) {
     if (outstandingAdds_ > 0) {

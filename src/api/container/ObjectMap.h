@@ -9,6 +9,9 @@
 // keeps sending pages that bring no object it had not sent in this fetch ends the fetch with a
 // status text, repeated "unknown id" answers to a fetch stop after a few retries, and
 // notifications for unknown ids are applied or ignored like any other.
+//
+// A map is a counted object: make it with makeRef or the factories of MapFactories.h and hold it
+// by Reference (replies keep it alive while they are handled).
 #pragma once
 
 #include "api/container/ContainerBase.h"

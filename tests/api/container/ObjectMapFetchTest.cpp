@@ -274,5 +274,24 @@ TEST_F(FetchTest, ObjectListenerHearsOnlyItsObject) {
   EXPECT_EQ(mine->seen, (std::vector<Seen>{{MapEventKind::Changed, 2, true}}));
 }
 
+TEST_F(FetchTest, ObjectNotifiedDuringAFetchIsNotRemovedAsStale) {
+  ObjectMapOptions o;
+  o.ordered = true;
+  auto map = makeMap(o);
+  map->open();
+  nv::message sub = last(CMD_SUBSCRIBE);
+  notify(sub, withObjects({element(1, "a"), element(2, "b"), element(5, "e")}));
+  map->refresh();
+  nv::message first = page({element(1, "a"), element(2, "b")});
+  first.set(RAW_COOKIE, std::vector<uint8_t>{2});
+  answer(last(CMD_GETALL), first);
+  // The router moves 5 to the front (into the part already read) and says so.
+  nv::message moved = element(5, "e");
+  moved.set(STD_NEXTID, 1u);
+  notify(sub, withObjects({moved}));
+  answer(last(CMD_GETALL), page({}));
+  EXPECT_EQ(map->ids(), (U32s{5, 1, 2}));
+}
+
 } // namespace
 } // namespace kestel::test
