@@ -16,8 +16,14 @@ nv::message ItemHandler::current() {
 std::optional<nv::message> ItemHandler::handle(const RouterRequest& request) {
   const nv::message& m = request.message;
   uint32_t command = m.get(SYS_CMD);
+  auto lookup = spec_.lookups.find(command);
+  bool read = command == spec_.getCommand || command == CMD_GETALL || lookup != spec_.lookups.end();
+  if (read && !permits(request.user, spec_.readPolicy))
+    return errorReply(ERROR_NOTALLOWED);
   if (command == spec_.getCommand)
     return current();
+  if (lookup != spec_.lookups.end())
+    return lookup->second;
   if (command == CMD_GETALL) {
     nv::message reply;
     nv::message object = current();

@@ -8,16 +8,20 @@
 #include "sim/RouterLogin.h"
 
 #include <functional>
+#include <map>
 
 namespace kestel::sim {
 
 struct ItemSpec {
-  std::string title;
-  std::vector<uint32_t> path;
+  std::string title{};
+  std::vector<uint32_t> path{};
   uint32_t getCommand = CMD_GET;
   uint32_t setCommand = CMD_SET; // 0xFFFFFFFF: the item cannot be written
   uint32_t writePolicy = 0x80;
-  std::vector<MemberRule> rules;
+  std::vector<MemberRule> rules{};
+  uint32_t readPolicy = 0x40;
+  // Further read-only commands of the page and their fixed answers (an enumeration's values).
+  std::map<uint32_t, nv::message> lookups{};
 };
 
 class ItemHandler {

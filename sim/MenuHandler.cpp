@@ -36,6 +36,7 @@ MenuHandler::MenuHandler(Reactor& reactor, MenuStore& store, const MenuOptions& 
 MenuHandler::~MenuHandler() {
   for (auto& [key, timer] : slowTimers_)
     reactor_.removeTimer(timer);
+  reactor_.removeTimer(backlogTimer_);
 }
 
 std::optional<nv::message> MenuHandler::handle(const RouterRequest& request) {
@@ -280,13 +281,19 @@ void MenuHandler::schedulePump() {
 }
 
 void MenuHandler::pump() {
-  bool more = false;
+  bool more = false, waiting = false;
   for (size_t i = 0; i < subscriptions_.size();) {
     Subscription& s = *subscriptions_[i];
     auto peer = s.peer.lock();
     bool dropped = !peer || !peer->alive();
     int batches = 0;
-    while (!dropped && pushOne(s, *peer)) {
+    while (!dropped) {
+      if (peer->backlog() > kMaxPeerBacklog) {
+        waiting = true;
+        break;
+      }
+      if (!pushOne(s, *peer))
+        break;
       if (options_.dropSubscriptionAfter && s.pushed >= options_.dropSubscriptionAfter) {
         logf("sim: ", store_.spec().title, ": subscription dropped after ", s.pushed,
              " objects (--drop-subscription)");
@@ -303,6 +310,14 @@ void MenuHandler::pump() {
   }
   if (more)
     schedulePump();
+  if (waiting && !backlogTimer_)
+    backlogTimer_ = reactor_.addTimer(
+        kBacklogRetryMs,
+        [this] {
+          backlogTimer_ = 0;
+          pump();
+        },
+        false);
 }
 
 nv::message MenuHandler::notification(const Subscription& s) const {
@@ -330,6 +345,8 @@ bool MenuHandler::pushOne(Subscription& s, RouterPeer& peer) {
   size_t limit = options_.pageSize;
   if (s.limited)
     limit = std::min<size_t>(limit, size_t(s.credit));
+  if (options_.dropSubscriptionAfter) // the fault: exactly that many objects, then silence
+    limit = std::min<size_t>(limit, options_.dropSubscriptionAfter - s.pushed);
   nv::message n = notification(s);
   size_t count = 0, bytes = 0;
   auto fits = [&](size_t length) {

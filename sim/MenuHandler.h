@@ -39,6 +39,10 @@ inline constexpr nv::bool_id kFinished{STD_FINISHED};
 inline constexpr nv::bool_id kPolicyGranted{2};
 // A page or notification stays well below the largest frame a session carries.
 inline constexpr size_t kMaxBatchBytes = 48000;
+// Nothing more is pushed to a client while this much waits to be sent to it; pushing resumes
+// on a timer once it has taken its share.
+inline constexpr size_t kMaxPeerBacklog = size_t(1) << 20;
+inline constexpr uint32_t kBacklogRetryMs = 20;
 
 class MenuHandler {
 public:
@@ -89,6 +93,7 @@ private:
   const MenuOptions& options_;
   std::vector<std::unique_ptr<Subscription>> subscriptions_;
   bool pumpPosted_ = false;
+  Reactor::TimerId backlogTimer_ = 0;
   std::map<uint64_t, Reactor::TimerId> slowTimers_; // pages waiting to be answered
   uint64_t nextSlowKey_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

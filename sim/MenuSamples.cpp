@@ -514,7 +514,7 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
     ItemDefinition dns;
     dns.name = "dns";
     // As its descriptor names them: the set command 0xFE0002 and the get command 0xFE0003.
-    dns.spec = {"DNS", {22, 1}, 0xFE0003, 0xFE0002, 0x80, {}};
+    dns.spec = {.title = "DNS", .path = {22, 1}, .getCommand = 0xFE0003, .setCommand = 0xFE0002};
     dns.object.set(u32_array_id(0x1), std::vector<uint32_t>{ipv4(192, 0, 2, 53)});
     dns.object.set(addr6_array_id(0x2), std::vector<nv::addr6>{ipv6(0x53)});
     dns.object.set(bool_id(0x4), false);
@@ -527,18 +527,24 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
   {
     ItemDefinition identity;
     identity.name = "identity";
-    identity.spec = {"Identity", {22, 2}, CMD_GET,
-                     CMD_SET,    0x80,    {rule(string_id(0x1), 1, 64, "Identity")}};
+    identity.spec = {
+        .title = "Identity", .path = {22, 2}, .rules = {rule(string_id(0x1), 1, 64, "Identity")}};
     identity.object.set(string_id(0x1), "Router");
     items.push_back(std::move(identity));
   }
   {
     ItemDefinition clock;
     clock.name = "clock";
-    clock.spec = {"Clock", {22, 3}, CMD_GET, CMD_SET, 0x80, {}};
+    clock.spec = {.title = "Clock", .path = {22, 3}};
     clock.object.set(u32_id(0x3), 0u);
     clock.object.set(bool_id(0x4), false);
     clock.object.set(u32_id(0x5), 0u);
+    // The time zones its zone enumeration asks for with 0xFE0020: the zone numbers (U1) and
+    // each zone's offset from UTC in minutes (U2).
+    nv::message zones;
+    zones.set(u32_array_id(0x1), std::vector<uint32_t>{0, 1, 2, 3, 4});
+    zones.set(u32_array_id(0x2), std::vector<uint32_t>{0, 60, 120, 330, 540});
+    clock.spec.lookups[0xFE0020] = zones;
     clock.live = [](nv::message& o) {
       auto now = static_cast<uint32_t>(std::time(nullptr));
       o.set(u32_id(0x1), now - now % 86400);
@@ -549,7 +555,7 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
   {
     ItemDefinition resources;
     resources.name = "resources";
-    resources.spec = {"Resources", {22, 4}, CMD_GET, kUnlimited, 0x80, {}};
+    resources.spec = {.title = "Resources", .path = {22, 4}, .setCommand = kUnlimited};
     resources.object.set(string_id(0x2), "7.15");
     resources.object.set(u32_id(0x3), 201326592u);
     resources.object.set(u32_id(0x5), 880u);

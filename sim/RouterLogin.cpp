@@ -43,7 +43,8 @@ public:
   Session(RouterLogin& owner, SimConnection& connection, std::shared_ptr<ConnectionClaim> claim,
           uint8_t channel)
       : owner_(owner), connection_(connection), claim_(std::move(claim)), channel_(channel),
-        peer_(std::make_shared<RouterPeer>([this](const nv::message& m) { sendMessage(m); })) {}
+        peer_(std::make_shared<RouterPeer>([this](const nv::message& m) { sendMessage(m); },
+                                           [this] { return connection_.pendingOutput(); })) {}
   ~Session() override { peer_->disconnect(); }
   void onClosed(SimConnection&) override { peer_->disconnect(); }
   const std::shared_ptr<RouterPeer>& peer() const { return peer_; }

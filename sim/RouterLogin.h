@@ -56,7 +56,10 @@ struct LoginLimits {
 // notifications. Sends nothing once its connection is gone.
 class RouterPeer {
 public:
-  explicit RouterPeer(std::function<void(const nv::message&)> send) : send_(std::move(send)) {}
+  // `backlog` tells how many bytes wait to be sent to the client (none when not given).
+  explicit RouterPeer(std::function<void(const nv::message&)> send,
+                      std::function<size_t()> backlog = {})
+      : send_(std::move(send)), backlog_(std::move(backlog)) {}
   // Sends a message as it stands (SYS_TO must already be the client's return path).
   void send(const nv::message& message) const {
     if (send_)
@@ -66,10 +69,15 @@ public:
   void reply(const nv::message& request, nv::message reply,
              const std::vector<uint32_t>& from) const;
   bool alive() const { return bool(send_); }
-  void disconnect() { send_ = nullptr; }
+  void disconnect() {
+    send_ = nullptr;
+    backlog_ = nullptr;
+  }
+  size_t backlog() const { return backlog_ ? backlog_() : 0; }
 
 private:
   std::function<void(const nv::message&)> send_;
+  std::function<size_t()> backlog_;
 };
 
 // What a router handler gets: the request, who asks, and the way back to them.

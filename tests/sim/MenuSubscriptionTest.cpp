@@ -147,7 +147,9 @@ TEST_F(MenuSubscriptionTest, DroppedSubscriptionsGoQuiet) {
   startRouter(options);
   auto a = client();
   auto b = client();
-  ASSERT_FALSE(isError(b->call(kFirewall, CMD_SUBSCRIBE, subscription(1000, false))));
+  ASSERT_FALSE(isError(b->call(kFirewall, CMD_SUBSCRIBE, subscription(1000, true))));
+  b->sync();
+  EXPECT_EQ(3u, b->notifiedObjects); // of the six rules there
   for (int i = 0; i < 5; ++i)
     ASSERT_FALSE(isError(a->call(kFirewall, CMD_ADDOBJ)));
   b->sync();

@@ -159,7 +159,11 @@ TEST_F(MenuToolsTest, SettingsPagesAndReboot) {
   name.set(nv::string_id(0x1), std::string(65, 'r'));
   EXPECT_EQ(ERROR_FAILED, errorOf(c->call({22, 2}, CMD_SET, name)));
   EXPECT_EQ("Router", c->call({22, 2}, CMD_GET).get(nv::string_id(0x1)));
+  EXPECT_EQ(ERROR_NOTALLOWED, errorOf(client("nobody")->call({22, 2}, CMD_GET)));
   EXPECT_EQ(ERROR_NOTIMP, errorOf(c->call({22, 4}, CMD_SET, name)));
+  nv::message zones = c->call({22, 3}, 0xFE0020);
+  EXPECT_EQ(5u, zones.count(nv::u32_array_id(0x1)));
+  EXPECT_EQ(5u, zones.count(nv::u32_array_id(0x2)));
 
   // The resources page counts its uptime on the router's clock, also as a one-object fetch.
   reactor.advance(5000);
