@@ -93,7 +93,7 @@ protected:
       return map.fetchState() == FetchState::Running || map.fetchState() == FetchState::Paging ||
              map.pendingAdds() != 0;
     };
-    for (int round = 0; round < 50; ++round) {
+    for (int round = 0; round < 1000; ++round) {
       size_t before = changes;
       ASSERT_TRUE(roundTrip());
       if (!busy() && changes == before)
@@ -428,6 +428,22 @@ TEST_F(LiveMenusTest, SlowPagesAndADroppedSubscription) {
     ASSERT_TRUE(roundTrip());
     reactor.advance(500);
   }
+  expectMirrorEqualsStore(*map, "IP/Firewall");
+}
+
+// Opened (the subscription delivering the current objects) and fetched at once: the pages
+// bring objects the notifications brought first, and the fetch still completes.
+TEST_F(LiveMenusTest, SubscribedAndFetchedAtOnceOnAManyPagedTable) {
+  sim::CatalogueOptions options;
+  options.table = "firewall";
+  options.fill = true;
+  options.rows = 200;
+  options.menus.pageSize = 2;
+  start(options);
+  auto map = openMap("IP/Firewall");
+  EXPECT_EQ("", map->statusText());
+  EXPECT_EQ(FetchState::Complete, map->fetchState());
+  EXPECT_EQ(200u, map->size());
   expectMirrorEqualsStore(*map, "IP/Firewall");
 }
 
