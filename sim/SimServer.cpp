@@ -7,6 +7,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -281,6 +282,10 @@ bool SimServer::acceptOne() {
   char host[NI_MAXHOST] = "";
   ::getnameinfo(reinterpret_cast<sockaddr*>(&from), fromLength, host, sizeof host, nullptr, 0,
                 NI_NUMERICHOST);
+  // Replies and notifications are small messages written one after another: held back until
+  // the previous one is acknowledged, each would wait for the client's delayed acknowledgement.
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   serve(fd, host);
   return true;
 }
