@@ -8,6 +8,7 @@
 #include "HandOffCommands.h"
 #include "HoplinkCommand.h"
 #include "LoginOptions.h"
+#include "MenuCommands.h"
 #include "NeighborCommands.h"
 #include "TerminalCommand.h"
 #include "api/net/PollReactor.h"
@@ -48,8 +49,10 @@ void usage() {
       "terminal. With --menus the router's descriptor files are brought into the cache\n"
       "and its menus are printed instead of the login facts; --new-window does the same\n"
       "in a new process that takes over the logged-in connection. The log is written\n"
-      "to %s.\n",
+      "to %s.\n"
+      "Router commands (each with --help):\n",
       kPasswordVariable, defaultLogPath().c_str());
+  kestel::cli::printRouterCommandsUsage();
 }
 
 void printFacts(const ConnectOutcome& outcome) {
@@ -115,6 +118,14 @@ int main(int argc, char** argv) {
   }
   if (int code = kestel::cli::runCacheCommand(argc, argv); code >= 0)
     return code;
+  if (argc >= 2 && kestel::cli::isRouterCommand(argv[1])) {
+    // "kestel-cli <command> --help" needs no router.
+    kestel::cli::RouterCommand command{argv[1], {argv + 2, argv + argc}};
+    if (int code = kestel::cli::routerCommandHelp(command); code >= 0)
+      return code;
+    usage();
+    return 2;
+  }
   ConnectRequest request;
   std::vector<std::string> positional;
   std::optional<std::string> passwordArgument;
@@ -123,7 +134,12 @@ int main(int argc, char** argv) {
   const char* hoplinkAgent = nullptr;
   bool json = false;
   bool newWindow = false;
+  std::optional<kestel::cli::RouterCommand> command;
   for (int i = 1; i < argc; ++i) {
+    if (positional.size() == 2 && kestel::cli::isRouterCommand(argv[i])) {
+      command = kestel::cli::RouterCommand{argv[i], {argv + i + 1, argv + argc}};
+      break;
+    }
     if (std::strcmp(argv[i], "--menus") == 0) {
       menus = true;
     } else if (std::strcmp(argv[i], "--new-window") == 0) {
@@ -150,6 +166,10 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
+  if (command) {
+    if (int code = kestel::cli::routerCommandHelp(*command); code >= 0)
+      return code;
+  }
   auto target = parseConnectAddress(hoplinkAgent ? hoplinkAgent : positional[0]);
   if (!target) {
     std::fprintf(stderr, "%s\n", target.error().text.c_str());
@@ -165,9 +185,9 @@ int main(int argc, char** argv) {
   request.login = positional[1];
   request.password = std::move(*password);
 
-  if (hoplinkAgent && (menus || newWindow)) {
-    std::fprintf(stderr,
-                 "kestel-cli: --menus and --new-window do not go through a Hoplink agent yet\n");
+  if (hoplinkAgent && (menus || newWindow || command)) {
+    std::fprintf(stderr, "kestel-cli: --menus, --new-window and router commands do not go through "
+                         "a Hoplink agent yet\n");
     return 2;
   }
   if (hoplinkAgent && positional[0] == "neighbors")
@@ -181,6 +201,8 @@ int main(int argc, char** argv) {
     printFacts(reached);
     return 0;
   }
+  if (command)
+    return kestel::cli::runRouterCommand(*command, std::move(request));
   if (menus)
     return printRouterMenus(std::move(request));
   if (newWindow)

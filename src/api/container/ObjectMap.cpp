@@ -135,6 +135,7 @@ void ObjectMap::refresh(uint32_t mask) {
   fetchMask_ = m;
   handled_ = 0;
   progress_ = 0;
+  notifiedDuringFetch_.clear();
   previousId_ = kNoId;
   seenPages_.clear();
   emptyPages_ = 0;
@@ -214,7 +215,7 @@ IObject* ObjectMap::applyElement(const nv::message& element, Batch& batch) {
   if (isNew && !(object = factory_->create(element)))
     return nullptr;
   unpackInto(element, object.get());
-  if (stale_.erase(id) > 0 || isNew)
+  if (stale_.erase(id) > 0 || isNew || notifiedDuringFetch_.erase(id) > 0)
     ++progress_; // an object this fetch had not brought yet
   if (hides(*object)) {
     if (!isNew)
@@ -236,6 +237,7 @@ void ObjectMap::finishFetch(Batch& batch) {
   for (uint32_t id : stale_)
     dropInto(id, batch);
   stale_.clear();
+  notifiedDuringFetch_.clear();
   previousId_ = kNoId;
   seenPages_.clear();
   emptyPages_ = 0;
@@ -278,6 +280,7 @@ void ObjectMap::failFetch(std::string status) {
   fetch_ = FetchState::Idle;
   disownAll();
   stale_.clear();
+  notifiedDuringFetch_.clear();
   seenPages_.clear();
   previousId_ = kNoId;
   status_ = std::move(status);
@@ -330,6 +333,8 @@ void ObjectMap::applyNotified(const nv::message& element, Batch& batch) {
     if (hides(*object))
       return;
     adopt(id, object);
+    if (fetch_ == FetchState::Running || fetch_ == FetchState::Paging)
+      notifiedDuringFetch_.insert(id);
     store_.placeBefore(id, element.get(STD_NEXTID, kNoId));
     batch.add(MapEventKind::Added, id, object.get());
     return;

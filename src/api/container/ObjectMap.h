@@ -225,8 +225,10 @@ private:
   size_t handled_ = 0;              // objects handled in this fetch
   std::set<std::string> seenPages_; // (position, cookie) of every page of this fetch
   size_t progress_ = 0;             // objects this fetch brought for the first time
-  unsigned emptyPages_ = 0;         // pages in a row that brought no object for the first time
-  unsigned unknownIdRetries_ = 0;   // fetches restarted for ERROR_UNKNOWNID in a row
+  // Objects a notification brought while this fetch ran: a page bringing one is progress too.
+  std::set<uint32_t> notifiedDuringFetch_;
+  unsigned emptyPages_ = 0;       // pages in a row that brought no object for the first time
+  unsigned unknownIdRetries_ = 0; // fetches restarted for ERROR_UNKNOWNID in a row
   uint32_t count_ = kNoId;
   std::string notice_;
 

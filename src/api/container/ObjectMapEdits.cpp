@@ -100,6 +100,17 @@ void ObjectMap::onAddReply(const Reference<IObject>& object, const nv::message& 
   IObject* known = store_.find(id);
   if (known && known != object.get())
     dropObject(id); // it came by notification before the reply
+  // Ordered maps: the objects held that arrived before this one's own notification (or before
+  // the reply when it had none) were added before it on the router; each is placed before it
+  // when applied, not after it at the end.
+  if (ordered()) {
+    for (auto& [heldId, element] : held_) {
+      if (heldId == id)
+        break;
+      if (!element.has(STD_NEXTID))
+        element.set(STD_NEXTID, id);
+    }
+  }
   if (!object->hasID()) {
     if (count_ != kNoId)
       ++count_;

@@ -80,6 +80,35 @@ TEST_F(EditTest, NotificationBeforeTheAddReplyIsAppliedAfterIt) {
   EXPECT_EQ(log->count(MapEventKind::Added), 2u);
 }
 
+// Ordered maps keep the router's order: objects another client added before ours, held while our
+// add was out, stand before ours; those notified after our own notification stand after it.
+TEST_F(EditTest, HeldObjectsKeepTheRoutersOrderAroundTheAddedOne) {
+  struct Case {
+    std::vector<uint32_t> notified; // ids in the notifications before the reply
+    U32s order;
+  };
+  const Case cases[] = {
+      {{8}, {1, 8, 9}},
+      {{8, 9}, {1, 8, 9}},
+      {{9, 8}, {1, 9, 8}},
+      {{7, 9, 8}, {1, 7, 9, 8}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.notified));
+    auto map = makeMap(true);
+    nv::message sub = openWith(*map, {element(1, "old")});
+    auto item = fresh("mine");
+    map->commit(item.get());
+    for (uint32_t id : c.notified)
+      notify(sub, withObjects({element(id, id == 9 ? "mine" : "someone else's")}));
+    nv::message reply;
+    reply.set(STD_ID, 9u);
+    answer(last(CMD_ADDOBJ), reply);
+    EXPECT_EQ(map->ids(), c.order);
+    EXPECT_EQ(map->find(9), item.get());
+  }
+}
+
 TEST_F(EditTest, ObjectKnownByNotificationIsReplacedByTheAddedOne) {
   auto map = makeMap();
   nv::message sub = openWith(*map, {});
