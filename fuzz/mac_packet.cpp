@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The input is a run of datagrams, each prefixed by a length byte.
   size_t pos = 0;
   while (pos < size) {
-    size_t n = std::min<size_t>(data[pos++], size - pos);
+    size_t announced = data[pos++];
+    size_t n = std::min(announced, size - pos);
     ByteSpan datagram(data + pos, n);
     pos += n;
     auto packet = parseMacPacket(datagram);
