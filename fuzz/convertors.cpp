@@ -4,7 +4,9 @@
 #include "gen/Enumerations.h"
 #include "miw/ConvertorAddress.h"
 #include "miw/ConvertorList.h"
+#include "miw/ConvertorNetwork.h"
 #include "miw/ConvertorNumber.h"
+#include "miw/ConvertorRate.h"
 #include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
 #include "miw/Version.h"
@@ -129,6 +131,32 @@ std::vector<Kind> makeKinds() {
          return std::holds_alternative<std::monostate>(v) || u32In(3, 1000)(v);
        }},
       {postfixConvertor(number.get(), " ms"), Text::Lossless, u32In(3, 1000)},
+      // Kinds from here on are picked by the first bytes 36 to 43 of the seeds.
+      {changeRateConvertor(NumberWidth::Bits32, RateOf::Bits), Text::Lossy, holds<uint32_t>()},
+      {changeRateConvertor(NumberWidth::Bits64, RateOf::Events), Text::Lossy, holds<uint64_t>()},
+      {fixedPointConvertor({16, 0, true, 16, 0xFFFFFFF0}), Text::Lossless, u32In(16, 0xFFFFFFF0)},
+      {fixedPointConvertor({3, 100, false}), Text::Lossless, holds<uint32_t>()},
+      {addressAndPortConvertor(80), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* p = std::get_if<Ipv4Pair>(&v);
+         return p && p->second <= 65535;
+       }},
+      {ipv4NetworkConvertor({0x00FFFFFF, 128, HostBits::NonZero, ZeroAddress::Invalid}),
+       Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* p = std::get_if<Ipv4Pair>(&v);
+         return p && p->address != 0 && ipv4MaskLength(p->second) >= 0;
+       }},
+      {ipv6NetworkConvertor({0xFFFFFFFF, 64, HostBits::Any, ZeroAddress::Valid}), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* p = std::get_if<Ipv6Prefix>(&v);
+         return p && p->length <= 128;
+       }},
+      {rawConvertor(), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* b = std::get_if<Bytes>(&v);
+         return b && b->size() <= 65535;
+       }},
   };
   return kinds;
 }

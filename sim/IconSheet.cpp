@@ -33,26 +33,29 @@ void hueColour(unsigned hue, uint8_t rgb[3]) {
 } // namespace
 
 Bytes makeIconSheet(unsigned size, unsigned count) {
-  unsigned width = size * count;
+  const unsigned rows = std::max(1u, (count + kSheetColumns - 1) / kSheetColumns);
+  const unsigned width = size * kSheetColumns, height = size * rows;
   Bytes raw;
-  raw.reserve((width * 4 + 1) * size);
-  for (unsigned y = 0; y < size; ++y) {
+  raw.reserve((width * 4 + 1) * height);
+  for (unsigned y = 0; y < height; ++y) {
     raw.push_back(0); // filter: none
     for (unsigned x = 0; x < width; ++x) {
-      unsigned icon = x / size, ix = x % size;
-      uint8_t rgb[3];
-      hueColour(icon * 360 / count, rgb);
-      int cx = int(ix) * 2 - int(size) + 1, cy = int(y) * 2 - int(size) + 1; // doubled offsets
-      int r = int(size) - 2;
-      bool disc = icon % 2 == 0;
-      int d = disc ? (cx * cx + cy * cy) : std::max(cx * cx, cy * cy);
-      int outer = r * r, inner = (r - 3) * (r - 3);
+      const unsigned icon = y / size * kSheetColumns + x / size, ix = x % size, iy = y % size;
+      uint8_t rgb[3] = {0, 0, 0};
       uint8_t a = 0;
-      if (d <= inner)
-        a = 255;
-      else if (d <= outer) {
-        a = 255;
-        rgb[0] = rgb[1] = rgb[2] = 40;
+      if (icon < count) { // the cells after the last icon stay transparent
+        hueColour(icon * 360 / count, rgb);
+        int cx = int(ix) * 2 - int(size) + 1, cy = int(iy) * 2 - int(size) + 1; // doubled
+        int r = int(size) - 2;
+        bool disc = icon % 2 == 0;
+        int d = disc ? (cx * cx + cy * cy) : std::max(cx * cx, cy * cy);
+        int outer = r * r, inner = (r - 3) * (r - 3);
+        if (d <= inner)
+          a = 255;
+        else if (d <= outer) {
+          a = 255;
+          rgb[0] = rgb[1] = rgb[2] = 40;
+        }
       }
       raw.insert(raw.end(), {rgb[0], rgb[1], rgb[2], a});
     }
@@ -60,7 +63,7 @@ Bytes makeIconSheet(unsigned size, unsigned count) {
   Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes header;
   put32(header, width);
-  put32(header, size);
+  put32(header, height);
   header.insert(header.end(),
                 {8, 6, 0, 0, 0}); // 8 bits, RGBA, deflate, no filter set, no interlace
   chunk(out, "IHDR", header);

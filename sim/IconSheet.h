@@ -1,5 +1,6 @@
-// The simulator's own icon sheets: a row of simple drawn icons (a coloured disc or square with a
-// dark outline, one hue per index) written as an RGBA PNG with zlib.
+// The simulator's own icon sheets: simple drawn icons (a coloured disc or square with a dark
+// outline, one hue per index) laid out as the client expects a sheet, 32 icons to a row, and
+// written as an RGBA PNG with zlib.
 #pragma once
 
 #include "util/Bytes.h"
@@ -9,8 +10,10 @@
 namespace kestel::sim {
 
 inline constexpr unsigned kSheetIcons = 48;
+inline constexpr unsigned kSheetColumns = 32;
 
-// A PNG of `count` icons of `size`×`size` pixels side by side.
+// A PNG of `count` icons of `size`×`size` pixels, icon n in row n / 32 and column n % 32; the
+// cells after the last icon are transparent.
 Bytes makeIconSheet(unsigned size, unsigned count = kSheetIcons);
 
 } // namespace kestel::sim

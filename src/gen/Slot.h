@@ -243,6 +243,8 @@ public:
   uint32_t maxValue() const { return max_; }
   uint32_t radixValue() const { return radix_; }
   bool hasDefault() const { return hasDef_; }
+  // The second field's default ("defmask", "defport"); 0 when not given.
+  uint32_t secondDefault() const { return secondDef_; }
   bool isSigned() const { return signed_; }
   void ctor(void* part) const override;
 

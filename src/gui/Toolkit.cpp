@@ -34,10 +34,7 @@ private:
 };
 
 void deliver(const Reference<EventListener>& listener, Answer answer) {
-  if (!listener)
-    return;
-  Reference<Event> event(new AnswerEvent(answer));
-  listener->onEvent(*event);
+  deliverAnswer(listener.get(), answer);
 }
 
 QMessageBox* makeBox(QWidget* parent, const std::string& title, const std::string& text,
@@ -102,6 +99,13 @@ bool answerOf(Event& event, Answer& out) {
     return false;
   out = a->answer();
   return true;
+}
+
+void deliverAnswer(EventListener* listener, Answer answer) {
+  if (!listener)
+    return;
+  Reference<Event> event(new AnswerEvent(answer));
+  listener->onEvent(*event);
 }
 
 QWidget* showMessageBox(QWidget* parent, const std::string& title, const std::string& text,

@@ -47,6 +47,8 @@ public:
 };
 // The answer of an answer event, or none when the event is of another kind.
 bool answerOf(Event& event, Answer& out);
+// Hands `answer` to `listener` (nothing when it is null), as the modal boxes do.
+void deliverAnswer(EventListener* listener, Answer answer);
 
 // Each returns the box (already shown, deleted when closed). `parent` may be null (then the box
 // is application-modal); the listener is kept alive until it has had the answer, and may be

@@ -6,6 +6,7 @@
 #include "util/Bytes.h"
 
 #include <array>
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -21,6 +22,21 @@ struct NumberRange {
   uint32_t low = 0;
   uint32_t high = 0;
   bool operator==(const NumberRange&) const = default;
+};
+
+// An IPv4 address with a second number kept beside it: the prefix length of a network or the
+// port of an address-and-port field.
+struct Ipv4Pair {
+  uint32_t address = 0;
+  uint32_t second = 0;
+  auto operator<=>(const Ipv4Pair&) const = default;
+};
+
+// An IPv6 address with its prefix length.
+struct Ipv6Prefix {
+  Addr6 address{};
+  uint32_t length = 0;
+  auto operator<=>(const Ipv6Prefix&) const = default;
 };
 
 // The parts of a combined address field; absent parts hold their "none" marker.
@@ -39,8 +55,8 @@ struct AddressValue {
 
 // One value as convertors see it. Signed integers and time-zone offsets travel in the u32 field
 // the router uses for them (two's complement); monostate is "unset" (tristate convertors).
-using FieldValue =
-    std::variant<std::monostate, bool, uint32_t, uint64_t, Addr6, std::string, Bytes,
-                 std::vector<uint32_t>, std::vector<std::string>, NumberRange, AddressValue>;
+using FieldValue = std::variant<std::monostate, bool, uint32_t, uint64_t, Addr6, std::string, Bytes,
+                                std::vector<uint32_t>, std::vector<std::string>, NumberRange,
+                                AddressValue, Ipv4Pair, Ipv6Prefix>;
 
 } // namespace kestel

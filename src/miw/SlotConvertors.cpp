@@ -3,7 +3,9 @@
 #include "gen/Slot.h"
 #include "miw/ConvertorAddress.h"
 #include "miw/ConvertorList.h"
+#include "miw/ConvertorNetwork.h"
 #include "miw/ConvertorNumber.h"
+#include "miw/ConvertorRate.h"
 #include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
 
@@ -98,6 +100,37 @@ Reference<IConvertor> ipv6(const Slot& slot) {
                        optionSet(slot, "allowipv4") ? Ipv4InIpv6::Yes : Ipv4InIpv6::No);
 }
 
+enum class Family { Ipv4, Ipv6 };
+
+// Counters scaled by 8 count bits: their rates show as bit rates.
+Reference<IConvertor> changeRate(const Slot& slot, NumberWidth width) {
+  return changeRateConvertor(width, slot.fields()[0].scale == 8 ? RateOf::Bits : RateOf::Events);
+}
+
+Reference<IConvertor> fixedPoint(const Slot& slot) {
+  const auto& n = static_cast<const SNumber&>(slot);
+  FixedPointSpec spec;
+  spec.scale = slot.fields()[0].scale;
+  spec.offset = static_cast<int64_t>(optionNumber(slot, "offset", 0));
+  spec.trimZeros = optionSet(slot, "trimzeros");
+  spec.min = n.minValue();
+  spec.max = n.maxValue();
+  return fixedPointConvertor(spec);
+}
+
+// A network's default mask ("defmask", held like the address) or prefix length ("deflen").
+Reference<IConvertor> network(const Slot& slot, Family family) {
+  NetworkSpec spec;
+  if (family == Family::Ipv4) {
+    const uint32_t mask = static_cast<const SNumber&>(slot).secondDefault();
+    spec.defaultMask = mask != 0 ? mask : 0xFFFFFFFF;
+  }
+  spec.defaultLength = static_cast<uint32_t>(optionNumber(slot, "deflen", 128));
+  spec.host = optionSet(slot, "hostnonzero") ? HostBits::NonZero : HostBits::Any;
+  spec.zero = zeroRule(slot);
+  return family == Family::Ipv4 ? ipv4NetworkConvertor(spec) : ipv6NetworkConvertor(spec);
+}
+
 Maker fixed(std::function<Reference<IConvertor>()> f) {
   return [f = std::move(f)](const Slot&) { return f(); };
 }
@@ -107,6 +140,9 @@ const std::map<std::string_view, Maker>& makers() {
       {"addr", address},
       {"age", interval},
       {"as", unsignedNumber},
+      {"bigbitchangerate",
+       fixed([] { return changeRateConvertor(NumberWidth::Bits64, RateOf::Bits); })},
+      {"bigchangerate", [](const Slot& s) { return changeRate(s, NumberWidth::Bits64); }},
       {"bigbitrate", fixed([] { return bitRateConvertor(NumberWidth::Bits64); })},
       {"bigbytes", fixed([] { return bytesConvertor(ByteUnit::BigBytes); })},
       {"bigdecimal", fixed([] { return bigNumberConvertor(0, UINT64_MAX); })},
@@ -115,6 +151,7 @@ const std::map<std::string_view, Maker>& makers() {
       {"bitrate", fixed([] { return bitRateConvertor(NumberWidth::Bits32); })},
       {"bool", fixed(boolConvertor)},
       {"bytes", fixed([] { return bytesConvertor(ByteUnit::Bytes); })},
+      {"changerate", [](const Slot& s) { return changeRate(s, NumberWidth::Bits32); }},
       {"clockdate", fixed([] { return dateAndTimeConvertor(DatePart::Date, ShowTime::Always); })},
       {"clocktime",
        fixed([] { return dateAndTimeConvertor(DatePart::TimeOfDay, ShowTime::Always); })},
@@ -126,12 +163,17 @@ const std::map<std::string_view, Maker>& makers() {
       {"decimal", unsignedNumber},
       {"enm", enumeration},
       {"file", text},
+      {"fixedpoint", fixedPoint},
       {"flag", fixed(boolConvertor)},
       {"gridmultinumber", numberList},
       {"integer", signedNumber},
       {"integerrange", [](const Slot& s) { return range(s, Signedness::Signed); }},
       {"interval", interval},
       {"ip6addr", ipv6},
+      {"ipaddrandport",
+       [](const Slot& s) {
+         return addressAndPortConvertor(static_cast<const SNumber&>(s).secondDefault());
+       }},
       {"ipaddr", [](const Slot& s) { return ipv4Convertor(zeroRule(s)); }},
       {"kbytes", fixed([] { return bytesConvertor(ByteUnit::KBytes); })},
       {"macaddr", [](const Slot& s) { return macConvertor(MacForm::Full, zeroRule(s)); }},
@@ -145,6 +187,8 @@ const std::map<std::string_view, Maker>& makers() {
          return elementListConvertor(textConvertor(0, 0xFFFFFFFF), ListElements::Texts);
        })},
       {"netmask", fixed([] { return ipv4Convertor(ZeroAddress::Valid); })},
+      {"network", [](const Slot& s) { return network(s, Family::Ipv4); }},
+      {"network6", [](const Slot& s) { return network(s, Family::Ipv6); }},
       {"number", unsignedNumber},
       {"numberlist", numberList},
       {"numberrange", [](const Slot& s) { return range(s, Signedness::Unsigned); }},
@@ -159,6 +203,7 @@ const std::map<std::string_view, Maker>& makers() {
       {"objtype", unsignedNumber},
       {"packet", text},
       {"password", text},
+      {"raw", fixed(rawConvertor)},
       {"script", text},
       {"secret", text},
       {"set",

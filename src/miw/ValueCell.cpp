@@ -13,11 +13,30 @@ template <typename T> T* at(std::byte* part, const Slot& slot) {
   return reinterpret_cast<T*>(part + slot.fields()[0].offset);
 }
 
+// Kinds whose value is an address with a second u32 field beside it (prefix length or port).
+bool isAddressPairKind(const Slot& slot) {
+  return slot.fields().size() >= 2 && slot.fields()[1].store() == Store::U32 &&
+         (slot.kind() == "network" || slot.kind() == "network6" || slot.kind() == "ipaddrandport");
+}
+
+uint32_t* second(std::byte* part, const Slot& slot) {
+  return reinterpret_cast<uint32_t*>(part + slot.fields()[1].offset);
+}
+
 } // namespace
 
 FieldValue RecordCell::get() const {
   if (slot_.fields().empty())
     return {};
+  if (isAddressPairKind(slot_)) {
+    if (slot_.fields()[0].store() == Store::Addr6) {
+      Ipv6Prefix v;
+      std::memcpy(v.address.data(), at<std::byte>(part_, slot_), v.address.size());
+      v.length = *second(part_, slot_);
+      return v;
+    }
+    return Ipv4Pair{*at<uint32_t>(part_, slot_), *second(part_, slot_)};
+  }
   switch (slot_.fields()[0].store()) {
   case Store::U32: {
     uint32_t v = *at<uint32_t>(part_, slot_);
@@ -48,6 +67,21 @@ FieldValue RecordCell::get() const {
 bool RecordCell::set(const FieldValue& value) {
   if (slot_.fields().empty())
     return false;
+  if (isAddressPairKind(slot_)) {
+    if (const auto* v = std::get_if<Ipv6Prefix>(&value);
+        v && slot_.fields()[0].store() == Store::Addr6) {
+      std::memcpy(at<std::byte>(part_, slot_), v->address.data(), v->address.size());
+      *second(part_, slot_) = v->length;
+      return true;
+    }
+    if (const auto* v = std::get_if<Ipv4Pair>(&value);
+        v && slot_.fields()[0].store() == Store::U32) {
+      *at<uint32_t>(part_, slot_) = v->address;
+      *second(part_, slot_) = v->second;
+      return true;
+    }
+    return false;
+  }
   switch (slot_.fields()[0].store()) {
   case Store::U32:
     if (const bool* b = std::get_if<bool>(&value); b && isBooleanKind(slot_.kind())) {

@@ -33,7 +33,8 @@ private:
   FieldValue value_;
 };
 
-// The first field of a slot's part in an object record, for the stores a view edits: u32 (the
+// The first field of a slot's part in an object record (with the second field for the address
+// pairs of networks and address-and-port), for the stores a view edits: u32 (the
 // boolean kinds as bool), u64, text, raw, u32 list, text list and addr6. The record must outlive
 // the cell; other stores read as monostate and refuse every value.
 class RecordCell final : public IValueCell {

@@ -6,6 +6,7 @@
 
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
+#include "gui/ProgressBox.h"
 #include "gui/Toolkit.h"
 #include "gui/Tooltips.h"
 #include "util/Log.h"
@@ -14,9 +15,12 @@
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
@@ -82,6 +86,42 @@ private slots:
     QTRY_COMPARE(listener->answers.size(), size_t(3));
     QCOMPARE(listener->answers[2], Answer::Ok);
     QTRY_VERIFY(!openBox()); // deleted on close
+  }
+
+  void progressBoxesMoveTheBarAndAnswerOnce() {
+    Reference<AnswerListener> listener(new AnswerListener);
+    QPointer<ProgressBox> box =
+        showProgressBox(nullptr, "Upload", "Uploading backup.npk", listener.get());
+    QVERIFY(box->isVisible());
+    QCOMPARE(box->windowTitle(), QString("Upload"));
+    QCOMPARE(box->bar()->maximum(), 0); // busy until the total is known
+    const struct {
+      uint64_t done, total;
+      int shown; // of the bar's thousand steps
+    } steps[] = {{0, 10, 0},
+                 {5, 10, 500},
+                 {1, 3, 333},
+                 {uint64_t{1} << 62, uint64_t{1} << 63, 500}, // beyond an int's range
+                 {20, 10, 1000}};
+    for (const auto& s : steps) {
+      box->setProgress(s.done, s.total);
+      QCOMPARE(box->bar()->value() * 1000 / box->bar()->maximum(), s.shown);
+    }
+    box->setText("Uploading backup.npk (1 of 2)");
+    QCOMPARE(box->label()->text(), QString("Uploading backup.npk (1 of 2)"));
+    box->finish();
+    QCOMPARE(listener->answers, std::vector<Answer>{Answer::Ok});
+    QTRY_VERIFY(!box); // deleted on close
+
+    for (bool escape : {false, true}) {
+      box = showProgressBox(nullptr, "Upload", "Uploading", listener.get());
+      if (escape)
+        QTest::keyClick(box, Qt::Key_Escape);
+      else
+        QTest::mouseClick(box->cancelButton(), Qt::LeftButton);
+      QTRY_VERIFY(!box);
+    }
+    QCOMPARE(listener->answers, (std::vector<Answer>{Answer::Ok, Answer::Cancel, Answer::Cancel}));
   }
 
   void tooltipsWaitOnTheManualClockAndSitBelowTheCursor() {

@@ -271,6 +271,61 @@ private slots:
       QCOMPARE(qobject_cast<ReadOnlyView*>(shown.get())->text(), QString("10.0.0.1"));
     }
   }
+
+  // Kinds whose text form came with their own convertors are edited as text, checked by them.
+  void pairAndRateKindsAreEditedAsText() {
+    const struct {
+      const char* slot;
+      FieldValue start;
+      const char* shown;
+      const char* bad;
+      const char* error;
+      const char* good;
+      FieldValue goodValue;
+    } cases[] = {
+        {"{type:'network',name:'dst',maskid:'u2',title:'Dst. Address'}",
+         Ipv4Pair{0x000000C0, 0x00FFFFFF}, "192.0.0.0/24", "192.0.2.0/33",
+         "Error in Dst. Address - ip network expected!", "198.18.0.0/15",
+         Ipv4Pair{0x000012C6, 0x0000FEFF}},
+        {"{type:'network6',name:'p',id:'a1',maskid:'u2',hostnonzero:1,deflen:64}", Ipv6Prefix{},
+         "::/0", "2001:db8::",
+         "Error in p - ipv6 address with non zero host part "
+         "expected!",
+         "2001:db8::1",
+         Ipv6Prefix{{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 64}},
+        {"{type:'ipaddrandport',name:'dst',portid:'u5',defport:80}", Ipv4Pair{0x0100000A, 80},
+         "10.0.0.1:80", "10.0.0.1:http", "Error in dst - ip address and port expected!", "10.0.0.2",
+         Ipv4Pair{0x0200000A, 80}},
+        {"{type:'fixedpoint',name:'prio',scale:16,trimzeros:1}", uint32_t(24), "1.5", "1,5",
+         "Error in prio - fixed point number expected!", "2.0625", uint32_t(33)},
+        {"{type:'raw',name:'id'}", Bytes{1, 2}, "0102", "0x01",
+         "Error in id - hexadecimal bytes "
+         "expected!",
+         "01:aa", Bytes{1, 0xAA}},
+        {"{type:'changerate',name:'rate',scale:8}", uint32_t(2500), "2.5 kbps", "fast",
+         "Error in rate - bit rate expected!", "10 Mbps", uint32_t(10000000)},
+    };
+    for (const auto& c : cases) {
+      SlotFromText s(c.slot);
+      QVERIFY2(s.slot, c.slot);
+      LocalCell cell(c.start);
+      std::unique_ptr<ValueView> view(
+          createValueView(*s.slot, nullptr, false, false, cell, nullptr, nullptr));
+      auto* text = qobject_cast<TextView*>(view.get());
+      QVERIFY2(text, c.slot);
+      view->show();
+      QCOMPARE(text->editor()->text(), QString(c.shown));
+      retype(text->editor(), c.bad);
+      InputError error;
+      QVERIFY2(!view->validate(error), c.bad);
+      QCOMPARE(error.text, std::string(c.error));
+      QVERIFY(cell.get() == c.start);
+      retype(text->editor(), c.good);
+      QVERIFY2(view->validate(error), c.good);
+      view->apply();
+      QVERIFY2(cell.get() == c.goodValue, c.good);
+    }
+  }
 };
 
 KESTEL_GUI_TEST(ViewsTest)
