@@ -46,6 +46,8 @@ public:
         peer_(std::make_shared<RouterPeer>([this](const nv::message& m) { sendMessage(m); },
                                            [this] { return connection_.pendingOutput(); })) {}
   ~Session() override { peer_->disconnect(); }
+  void onClosed(SimConnection&) override { peer_->disconnect(); }
+  const std::shared_ptr<RouterPeer>& peer() const { return peer_; }
 
   void onChunk(SimConnection&, uint8_t, ByteSpan payload) final;
   const SimUser* user() const { return user_; }
