@@ -10,6 +10,7 @@
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,6 +36,10 @@ public:
     int fd = ::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
     if (fd < 0)
       return {Stage::SocketFailed, -1, errno};
+    // Requests and credit grants are small and wait for their answer: do not hold them back
+    // for the peer's delayed acknowledgement.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.length) == 0 ||
         errno == EINPROGRESS || errno == EINTR)
       return {Stage::Pending, fd, 0};
