@@ -159,6 +159,18 @@ std::string plainText(const FieldValue& value) {
       return std::to_string(v.low) + "-" + std::to_string(v.high);
     }
     std::string operator()(const AddressValue&) const { return {}; }
+    std::string operator()(const Ipv4Pair& v) const {
+      return std::to_string(v.address) + "/" + std::to_string(v.second);
+    }
+    std::string operator()(const Ipv6Prefix& v) const {
+      return hex(v.address.data(), v.address.size()) + "/" + std::to_string(v.length);
+    }
+    template <typename T> std::string operator()(const std::vector<T>& v) const {
+      std::string out;
+      for (size_t i = 0; i < v.size(); ++i)
+        out += (i ? "," : "") + (*this)(v[i]);
+      return out;
+    }
     static std::string hex(const uint8_t* data, size_t n) {
       std::string out;
       char two[3];
