@@ -134,6 +134,14 @@ bool writeValue(const FieldPlaces& p, const FieldValue& value) {
   }
 }
 
+// The elements of a list in their plain text, joined with ",".
+template <typename T, typename F> std::string joined(const std::vector<T>& v, const F& plain) {
+  std::string out;
+  for (size_t i = 0; i < v.size(); ++i)
+    out += (i ? "," : "") + plain(v[i]);
+  return out;
+}
+
 std::string plainText(const FieldValue& value) {
   struct Visit {
     std::string operator()(std::monostate) const { return {}; }
@@ -165,12 +173,10 @@ std::string plainText(const FieldValue& value) {
     std::string operator()(const Ipv6Prefix& v) const {
       return hex(v.address.data(), v.address.size()) + "/" + std::to_string(v.length);
     }
-    template <typename T> std::string operator()(const std::vector<T>& v) const {
-      std::string out;
-      for (size_t i = 0; i < v.size(); ++i)
-        out += (i ? "," : "") + (*this)(v[i]);
-      return out;
-    }
+    std::string operator()(const std::vector<Addr6>& v) const { return joined(v, *this); }
+    std::string operator()(const std::vector<Ipv4Pair>& v) const { return joined(v, *this); }
+    std::string operator()(const std::vector<Ipv6Prefix>& v) const { return joined(v, *this); }
+    std::string operator()(const std::vector<Bytes>& v) const { return joined(v, *this); }
     static std::string hex(const uint8_t* data, size_t n) {
       std::string out;
       char two[3];
