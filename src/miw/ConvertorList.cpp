@@ -21,11 +21,8 @@ public:
   std::string format(const FieldValue& value) const override {
     std::string out;
     if (const auto* v = std::get_if<std::vector<T>>(&value))
-      for (const T& e : *v) {
-        if (!out.empty())
-          out += ',';
-        out += element_->format(e);
-      }
+      for (size_t i = 0; i < v->size(); ++i) // an empty element still gets its comma
+        out += (i ? "," : "") + element_->format((*v)[i]);
     return out;
   }
 

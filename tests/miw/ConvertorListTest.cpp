@@ -102,6 +102,7 @@ TEST(ListConvertor, AddressNetworkAndByteStringLists) {
       {nets6.get(), "2001:db8::/129", false, {}, ""},
       {raws.get(), "01a2ff, 00:FF", true, std::vector<Bytes>{{0x01, 0xa2, 0xff}, {0x00, 0xff}},
        "01a2ff,00ff"},
+      {raws.get(), ",ff", true, std::vector<Bytes>{{}, {0xff}}, ",ff"},
       {raws.get(), "01a,ff", false, {}, ""},
       {raws.get(), "zz", false, {}, ""},
   };
