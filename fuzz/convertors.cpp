@@ -11,6 +11,7 @@
 #include "miw/ConvertorTime.h"
 #include "miw/Version.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <functional>
@@ -156,6 +157,32 @@ std::vector<Kind> makeKinds() {
        [](const FieldValue& v) {
          const auto* b = std::get_if<Bytes>(&v);
          return b && b->size() <= 65535;
+       }},
+      // Kinds from here on are picked by the first bytes 44 to 47 of the seeds.
+      {elementListConvertor(ipv6Convertor(ZeroAddress::Invalid, Ipv4InIpv6::No),
+                            ListElements::Ipv6Addresses),
+       Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<Addr6>>(&v);
+         return l && std::find(l->begin(), l->end(), Addr6{}) == l->end();
+       }},
+      {elementListConvertor(ipv4NetworkConvertor({}), ListElements::Ipv4Networks), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<Ipv4Pair>>(&v);
+         return l && std::all_of(l->begin(), l->end(),
+                                 [](const Ipv4Pair& p) { return ipv4MaskLength(p.second) >= 0; });
+       }},
+      {elementListConvertor(ipv6NetworkConvertor({}), ListElements::Ipv6Networks), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<Ipv6Prefix>>(&v);
+         return l && std::all_of(l->begin(), l->end(),
+                                 [](const Ipv6Prefix& p) { return p.length <= 128; });
+       }},
+      {elementListConvertor(rawConvertor(), ListElements::ByteStrings), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<Bytes>>(&v);
+         return l &&
+                std::all_of(l->begin(), l->end(), [](const Bytes& b) { return b.size() <= 65535; });
        }},
   };
   return kinds;

@@ -134,6 +134,14 @@ bool writeValue(const FieldPlaces& p, const FieldValue& value) {
   }
 }
 
+// The elements of a list in their plain text, joined with ",".
+template <typename T, typename F> std::string joined(const std::vector<T>& v, const F& plain) {
+  std::string out;
+  for (size_t i = 0; i < v.size(); ++i)
+    out += (i ? "," : "") + plain(v[i]);
+  return out;
+}
+
 std::string plainText(const FieldValue& value) {
   struct Visit {
     std::string operator()(std::monostate) const { return {}; }
@@ -160,11 +168,15 @@ std::string plainText(const FieldValue& value) {
     }
     std::string operator()(const AddressValue&) const { return {}; }
     std::string operator()(const Ipv4Pair& v) const {
-      return std::to_string(v.address) + "," + std::to_string(v.second);
+      return std::to_string(v.address) + "/" + std::to_string(v.second);
     }
     std::string operator()(const Ipv6Prefix& v) const {
       return hex(v.address.data(), v.address.size()) + "/" + std::to_string(v.length);
     }
+    std::string operator()(const std::vector<Addr6>& v) const { return joined(v, *this); }
+    std::string operator()(const std::vector<Ipv4Pair>& v) const { return joined(v, *this); }
+    std::string operator()(const std::vector<Ipv6Prefix>& v) const { return joined(v, *this); }
+    std::string operator()(const std::vector<Bytes>& v) const { return joined(v, *this); }
     static std::string hex(const uint8_t* data, size_t n) {
       std::string out;
       char two[3];

@@ -11,67 +11,45 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-class ListConvertor final : public IListConvertor {
+template <typename T> class ListConvertor final : public IListConvertor {
 public:
-  ListConvertor(Reference<IConvertor> element, ListElements kind)
-      : element_(std::move(element)), kind_(kind) {}
+  explicit ListConvertor(Reference<IConvertor> element) : element_(std::move(element)) {}
 
   IBase* cast(unsigned int id) override { return id == kListConvertorInterface ? this : nullptr; }
   Reference<IConvertor> element() const override { return element_; }
 
   std::string format(const FieldValue& value) const override {
     std::string out;
-    auto add = [&](const FieldValue& e) {
-      if (!out.empty())
-        out += ',';
-      out += element_->format(e);
-    };
-    if (const auto* v = std::get_if<std::vector<uint32_t>>(&value);
-        v && kind_ == ListElements::Numbers)
-      for (uint32_t e : *v)
-        add(e);
-    if (const auto* v = std::get_if<std::vector<std::string>>(&value);
-        v && kind_ == ListElements::Texts)
-      for (const std::string& e : *v)
-        add(e);
+    if (const auto* v = std::get_if<std::vector<T>>(&value))
+      for (size_t i = 0; i < v->size(); ++i) // an empty element still gets its comma
+        out += (i ? "," : "") + element_->format((*v)[i]);
     return out;
   }
 
   Expected<FieldValue> parse(std::string_view text) const override {
-    std::vector<uint32_t> numbers;
-    std::vector<std::string> texts;
+    std::vector<T> out;
     if (!trimmed(text).empty()) {
       for (;;) {
         size_t comma = text.find(',');
         Expected<FieldValue> e = element_->parse(trimmed(text.substr(0, comma)));
         if (!e)
           return Error{describe()};
-        if (kind_ == ListElements::Numbers) {
-          const uint32_t* n = std::get_if<uint32_t>(&e.value());
-          if (!n)
-            return Error{describe()};
-          numbers.push_back(*n);
-        } else {
-          const std::string* t = std::get_if<std::string>(&e.value());
-          if (!t)
-            return Error{describe()};
-          texts.push_back(*t);
-        }
+        const T* element = std::get_if<T>(&e.value());
+        if (!element)
+          return Error{describe()};
+        out.push_back(*element);
         if (comma == std::string_view::npos)
           break;
         text.remove_prefix(comma + 1);
       }
     }
-    if (kind_ == ListElements::Numbers)
-      return FieldValue(std::move(numbers));
-    return FieldValue(std::move(texts));
+    return FieldValue(std::move(out));
   }
 
   std::string describe() const override { return "list of " + element_->describe(); }
 
 private:
   Reference<IConvertor> element_;
-  ListElements kind_;
 };
 
 class RangeListConvertor final : public IConvertor {
@@ -148,7 +126,21 @@ Reference<IConvertor> rangeListConvertor(uint32_t min, uint32_t max) {
 }
 
 Reference<IConvertor> elementListConvertor(Reference<IConvertor> element, ListElements kind) {
-  return Reference<IConvertor>(new ListConvertor(std::move(element), kind));
+  switch (kind) {
+  case ListElements::Numbers:
+    return Reference<IConvertor>(new ListConvertor<uint32_t>(std::move(element)));
+  case ListElements::Texts:
+    return Reference<IConvertor>(new ListConvertor<std::string>(std::move(element)));
+  case ListElements::Ipv6Addresses:
+    return Reference<IConvertor>(new ListConvertor<Addr6>(std::move(element)));
+  case ListElements::Ipv4Networks:
+    return Reference<IConvertor>(new ListConvertor<Ipv4Pair>(std::move(element)));
+  case ListElements::Ipv6Networks:
+    return Reference<IConvertor>(new ListConvertor<Ipv6Prefix>(std::move(element)));
+  case ListElements::ByteStrings:
+    break;
+  }
+  return Reference<IConvertor>(new ListConvertor<Bytes>(std::move(element)));
 }
 
 } // namespace kestel

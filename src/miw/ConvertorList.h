@@ -10,7 +10,9 @@ namespace kestel {
 
 inline constexpr unsigned int kListConvertorInterface = 3001;
 
-enum class ListElements { Numbers, Texts }; // u32 lists or text lists
+// The element values of a list: u32, text, IPv6 address, IPv4 network (Ipv4Pair), IPv6 network
+// (Ipv6Prefix) or byte string.
+enum class ListElements { Numbers, Texts, Ipv6Addresses, Ipv4Networks, Ipv6Networks, ByteStrings };
 
 class IListConvertor : public IConvertor {
 public:

@@ -54,9 +54,11 @@ struct AddressValue {
 };
 
 // One value as convertors see it. Signed integers and time-zone offsets travel in the u32 field
-// the router uses for them (two's complement); monostate is "unset" (tristate convertors).
+// the router uses for them (two's complement); monostate is "unset" (tristate convertors). The
+// lists of addresses, networks and byte strings are the values of the multi-value kinds.
 using FieldValue = std::variant<std::monostate, bool, uint32_t, uint64_t, Addr6, std::string, Bytes,
                                 std::vector<uint32_t>, std::vector<std::string>, NumberRange,
-                                AddressValue, Ipv4Pair, Ipv6Prefix>;
+                                AddressValue, Ipv4Pair, Ipv6Prefix, std::vector<Addr6>,
+                                std::vector<Ipv4Pair>, std::vector<Ipv6Prefix>, std::vector<Bytes>>;
 
 } // namespace kestel

@@ -118,11 +118,13 @@ Reference<IConvertor> fixedPoint(const Slot& slot) {
   return fixedPointConvertor(spec);
 }
 
-// A network's default mask ("defmask", held like the address) or prefix length ("deflen").
+// A network's default mask ("defmask", held like the address) or prefix length ("deflen"). The
+// lists of networks keep no default mask: an element without one is a single host.
 Reference<IConvertor> network(const Slot& slot, Family family) {
   NetworkSpec spec;
-  if (family == Family::Ipv4) {
-    const uint32_t mask = static_cast<const SNumber&>(slot).secondDefault();
+  const auto* number = dynamic_cast<const SNumber*>(&slot);
+  if (family == Family::Ipv4 && number) {
+    const uint32_t mask = number->secondDefault();
     spec.defaultMask = mask != 0 ? mask : 0xFFFFFFFF;
   }
   spec.defaultLength = static_cast<uint32_t>(optionNumber(slot, "deflen", 128));
@@ -181,8 +183,23 @@ const std::map<std::string_view, Maker>& makers() {
        [](const Slot& s) {
          return elementListConvertor(ipv4Convertor(zeroRule(s)), ListElements::Numbers);
        }},
+      {"multiip6addr",
+       [](const Slot& s) {
+         return elementListConvertor(ipv6Convertor(zeroRule(s), Ipv4InIpv6::No),
+                                     ListElements::Ipv6Addresses);
+       }},
       {"multilinestring", text},
+      {"multinetwork",
+       [](const Slot& s) {
+         return elementListConvertor(network(s, Family::Ipv4), ListElements::Ipv4Networks);
+       }},
+      {"multinetwork6",
+       [](const Slot& s) {
+         return elementListConvertor(network(s, Family::Ipv6), ListElements::Ipv6Networks);
+       }},
       {"multinumber", numberList},
+      {"multiraw",
+       fixed([] { return elementListConvertor(rawConvertor(), ListElements::ByteStrings); })},
       {"multistring", fixed([] {
          return elementListConvertor(textConvertor(0, 0xFFFFFFFF), ListElements::Texts);
        })},

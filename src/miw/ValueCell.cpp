@@ -3,9 +3,14 @@
 #include "gen/Slot.h"
 
 #include <cstring>
+#include <type_traits>
 
 namespace kestel {
 namespace {
+
+template <typename T> struct IsList : std::false_type {};
+template <typename E> struct IsList<std::vector<E>> : std::true_type {};
+template <> struct IsList<Bytes> : std::false_type {}; // one byte string, not a list
 
 bool isBooleanKind(const std::string& kind) { return kind == "bool" || kind == "flag"; }
 
@@ -23,6 +28,43 @@ uint32_t* second(std::byte* part, const Slot& slot) {
   return reinterpret_cast<uint32_t*>(part + slot.fields()[1].offset);
 }
 
+// Lists of networks: the addresses in the first field, their masks (IPv4, held like the address)
+// or prefix lengths (IPv6) in the u32 list of the second. A mask missing from a shorter second
+// list reads as a single host.
+bool isNetworkListKind(const Slot& slot) {
+  return slot.fields().size() >= 2 && slot.fields()[1].store() == Store::U32List &&
+         (slot.kind() == "multinetwork" || slot.kind() == "multinetwork6");
+}
+
+std::vector<uint32_t>& masks(std::byte* part, const Slot& slot) {
+  return *reinterpret_cast<std::vector<uint32_t>*>(part + slot.fields()[1].offset);
+}
+
+uint32_t& maskOf(Ipv4Pair& n) { return n.second; }
+uint32_t& maskOf(Ipv6Prefix& n) { return n.length; }
+
+template <typename Pair, typename Address>
+std::vector<Pair> readNetworks(const std::vector<Address>& addresses,
+                               const std::vector<uint32_t>& masks, uint32_t single) {
+  std::vector<Pair> out(addresses.size());
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    out[i].address = addresses[i];
+    maskOf(out[i]) = i < masks.size() ? masks[i] : single;
+  }
+  return out;
+}
+
+template <typename Pair, typename Address>
+void writeNetworks(std::vector<Pair> networks, std::vector<Address>& addresses,
+                   std::vector<uint32_t>& masks) {
+  addresses.resize(networks.size());
+  masks.resize(networks.size());
+  for (size_t i = 0; i < networks.size(); ++i) {
+    addresses[i] = networks[i].address;
+    masks[i] = maskOf(networks[i]);
+  }
+}
+
 } // namespace
 
 FieldValue RecordCell::get() const {
@@ -36,6 +78,15 @@ FieldValue RecordCell::get() const {
       return v;
     }
     return Ipv4Pair{*at<uint32_t>(part_, slot_), *second(part_, slot_)};
+  }
+  if (isNetworkListKind(slot_)) {
+    if (slot_.fields()[0].store() == Store::Addr6List)
+      return readNetworks<Ipv6Prefix>(*at<std::vector<Addr6>>(part_, slot_), masks(part_, slot_),
+                                      128);
+    if (slot_.fields()[0].store() == Store::U32List)
+      return readNetworks<Ipv4Pair>(*at<std::vector<uint32_t>>(part_, slot_), masks(part_, slot_),
+                                    0xFFFFFFFF);
+    return {};
   }
   switch (slot_.fields()[0].store()) {
   case Store::U32: {
@@ -59,6 +110,10 @@ FieldValue RecordCell::get() const {
     std::memcpy(a.data(), at<std::byte>(part_, slot_), a.size());
     return a;
   }
+  case Store::Addr6List:
+    return *at<std::vector<Addr6>>(part_, slot_);
+  case Store::RawList:
+    return *at<std::vector<Bytes>>(part_, slot_);
   default:
     return {};
   }
@@ -78,6 +133,19 @@ bool RecordCell::set(const FieldValue& value) {
         v && slot_.fields()[0].store() == Store::U32) {
       *at<uint32_t>(part_, slot_) = v->address;
       *second(part_, slot_) = v->second;
+      return true;
+    }
+    return false;
+  }
+  if (isNetworkListKind(slot_)) {
+    if (const auto* v = std::get_if<std::vector<Ipv6Prefix>>(&value);
+        v && slot_.fields()[0].store() == Store::Addr6List) {
+      writeNetworks(*v, *at<std::vector<Addr6>>(part_, slot_), masks(part_, slot_));
+      return true;
+    }
+    if (const auto* v = std::get_if<std::vector<Ipv4Pair>>(&value);
+        v && slot_.fields()[0].store() == Store::U32List) {
+      writeNetworks(*v, *at<std::vector<uint32_t>>(part_, slot_), masks(part_, slot_));
       return true;
     }
     return false;
@@ -129,6 +197,18 @@ bool RecordCell::set(const FieldValue& value) {
       return true;
     }
     return false;
+  case Store::Addr6List:
+    if (const auto* v = std::get_if<std::vector<Addr6>>(&value)) {
+      *at<std::vector<Addr6>>(part_, slot_) = *v;
+      return true;
+    }
+    return false;
+  case Store::RawList:
+    if (const auto* v = std::get_if<std::vector<Bytes>>(&value)) {
+      *at<std::vector<Bytes>>(part_, slot_) = *v;
+      return true;
+    }
+    return false;
   default:
     return false;
   }
@@ -141,62 +221,73 @@ bool ElementCell::set(const FieldValue& value) {
   return setListElement(list, index_, value) && list_.set(list);
 }
 
+namespace {
+
+// Calls f with the list vector `list` holds; false when it holds no list.
+template <typename V, typename F> bool withList(V& list, F&& f) {
+  return std::visit(
+      [&](auto& v) {
+        using T = std::remove_cvref_t<decltype(v)>;
+        if constexpr (IsList<T>::value) {
+          f(v);
+          return true;
+        } else
+          return false;
+      },
+      list);
+}
+
+} // namespace
+
 size_t listSize(const FieldValue& list) {
-  if (const auto* v = std::get_if<std::vector<uint32_t>>(&list))
-    return v->size();
-  if (const auto* v = std::get_if<std::vector<std::string>>(&list))
-    return v->size();
-  return 0;
+  size_t n = 0;
+  (void)withList(list, [&](const auto& v) { n = v.size(); });
+  return n;
 }
 
 FieldValue listElement(const FieldValue& list, size_t index) {
-  if (const auto* v = std::get_if<std::vector<uint32_t>>(&list); v && index < v->size())
-    return (*v)[index];
-  if (const auto* v = std::get_if<std::vector<std::string>>(&list); v && index < v->size())
-    return (*v)[index];
-  return {};
+  FieldValue out;
+  (void)withList(list, [&](const auto& v) {
+    if (index < v.size())
+      out = v[index];
+  });
+  return out;
 }
 
 bool insertListElement(FieldValue& list, size_t index) {
-  if (auto* v = std::get_if<std::vector<uint32_t>>(&list); v && index <= v->size()) {
-    v->insert(v->begin() + std::ptrdiff_t(index), 0u);
-    return true;
-  }
-  if (auto* v = std::get_if<std::vector<std::string>>(&list); v && index <= v->size()) {
-    v->insert(v->begin() + std::ptrdiff_t(index), std::string());
-    return true;
-  }
-  return false;
+  bool done = false;
+  (void)withList(list, [&](auto& v) {
+    if (index <= v.size()) {
+      v.insert(v.begin() + std::ptrdiff_t(index),
+               typename std::remove_cvref_t<decltype(v)>::value_type{});
+      done = true;
+    }
+  });
+  return done;
 }
 
 bool removeListElement(FieldValue& list, size_t index) {
-  if (auto* v = std::get_if<std::vector<uint32_t>>(&list); v && index < v->size()) {
-    v->erase(v->begin() + std::ptrdiff_t(index));
-    return true;
-  }
-  if (auto* v = std::get_if<std::vector<std::string>>(&list); v && index < v->size()) {
-    v->erase(v->begin() + std::ptrdiff_t(index));
-    return true;
-  }
-  return false;
+  bool done = false;
+  (void)withList(list, [&](auto& v) {
+    if (index < v.size()) {
+      v.erase(v.begin() + std::ptrdiff_t(index));
+      done = true;
+    }
+  });
+  return done;
 }
 
 bool setListElement(FieldValue& list, size_t index, const FieldValue& element) {
-  if (auto* v = std::get_if<std::vector<uint32_t>>(&list); v && index < v->size()) {
-    const uint32_t* e = std::get_if<uint32_t>(&element);
-    if (!e)
-      return false;
-    (*v)[index] = *e;
-    return true;
-  }
-  if (auto* v = std::get_if<std::vector<std::string>>(&list); v && index < v->size()) {
-    const std::string* e = std::get_if<std::string>(&element);
-    if (!e)
-      return false;
-    (*v)[index] = *e;
-    return true;
-  }
-  return false;
+  bool done = false;
+  (void)withList(list, [&](auto& v) {
+    using T = typename std::remove_cvref_t<decltype(v)>::value_type;
+    const T* e = std::get_if<T>(&element);
+    if (e && index < v.size()) {
+      v[index] = *e;
+      done = true;
+    }
+  });
+  return done;
 }
 
 } // namespace kestel

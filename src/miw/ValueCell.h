@@ -34,8 +34,9 @@ private:
 };
 
 // The first field of a slot's part in an object record (with the second field for the address
-// pairs of networks and address-and-port), for the stores a view edits: u32 (the
-// boolean kinds as bool), u64, text, raw, u32 list, text list and addr6. The record must outlive
+// pairs of networks and address-and-port, and the mask list of network lists), for the stores a
+// view edits: u32 (the boolean kinds as bool), u64, text, raw, addr6 and the u32, text, addr6 and
+// raw lists. The record must outlive
 // the cell; other stores read as monostate and refuse every value.
 class RecordCell final : public IValueCell {
 public:
@@ -48,7 +49,7 @@ private:
   std::byte* part_;
 };
 
-// Element `index` of the list in `list` (u32 or text lists).
+// Element `index` of the list in `list`.
 class ElementCell final : public IValueCell {
 public:
   ElementCell(IValueCell& list, size_t index) : list_(list), index_(index) {}
@@ -60,7 +61,7 @@ private:
   size_t index_;
 };
 
-// List helpers over u32 and text lists; every other value is a list of none and refuses changes.
+// List helpers over the list values; every other value is a list of none and refuses changes.
 size_t listSize(const FieldValue& list);
 FieldValue listElement(const FieldValue& list, size_t index);
 // Inserts a zero or empty element at `index` (at most the size); false for non-lists.

@@ -105,6 +105,54 @@ TEST_F(ViewChoiceTest, RecordCellsReadAndWriteTheSlotsStore) {
   EXPECT_FALSE(second.set(std::string("x")));
 }
 
+TEST_F(ViewChoiceTest, RecordCellsOfAddressNetworkAndByteStringLists) {
+  ASSERT_EQ(loadAndComplete("[{name:'S',title:'S',c:[{type:'map',title:'X',path:[9,1],"
+                            "c:[{type:'multiip6addr',name:'a',id:'A1'},"
+                            "{type:'multinetwork',name:'n',id:'U2',maskid:'U3'},"
+                            "{type:'multinetwork6',name:'m',id:'A4',maskid:'U5'},"
+                            "{type:'multiraw',name:'r',id:'R6'}]}]}]"),
+            "");
+  CType& t = lastType();
+  Reference<IObject> o = t.createObject();
+  ASSERT_TRUE(o);
+  auto part = [&](size_t i) { return o->record().data() + t.slotOffsetAt(i); };
+  RecordCell ip6s(*t.slots()[0], part(0)), nets(*t.slots()[1], part(1)),
+      nets6(*t.slots()[2], part(2)), raws(*t.slots()[3], part(3));
+  const Addr6 a{0x20, 0x01, 0x0d, 0xb8, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4};
+  const struct {
+    RecordCell& cell;
+    FieldValue value;
+  } cases[] = {
+      {ip6s, std::vector<Addr6>{a, Addr6{}}},
+      {nets, std::vector<Ipv4Pair>{{0x0000000A, 0x000000FF}, {0x0100A8C0, 0xFFFFFFFF}}},
+      {nets6, std::vector<Ipv6Prefix>{{a, 32}, {Addr6{}, 0}}},
+      {raws, std::vector<Bytes>{{1, 2, 3}, {}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(c.cell.set(c.value));
+    EXPECT_EQ(c.cell.get(), c.value);
+    EXPECT_FALSE(c.cell.set(std::vector<uint32_t>{1})) << "a list of another kind is refused";
+    FieldValue edited = c.cell.get();
+    ElementCell first(c.cell, 0);
+    EXPECT_EQ(first.get(), listElement(edited, 0));
+    EXPECT_TRUE(removeListElement(edited, 0));
+    EXPECT_TRUE(insertListElement(edited, 1));
+    EXPECT_EQ(listSize(edited), 2u);
+    EXPECT_TRUE(c.cell.set(edited));
+    EXPECT_EQ(c.cell.get(), edited);
+  }
+  // The masks live in their own u32 list; a shorter one leaves the rest single hosts.
+  const auto masksOf = [&](size_t i) {
+    return reinterpret_cast<std::vector<uint32_t>*>(part(i) + t.slots()[i]->fields()[1].offset);
+  };
+  EXPECT_EQ(*masksOf(1), (std::vector<uint32_t>{0xFFFFFFFF, 0}));
+  masksOf(1)->clear();
+  masksOf(2)->clear();
+  EXPECT_EQ(nets.get(),
+            FieldValue(std::vector<Ipv4Pair>{{0x0100A8C0, 0xFFFFFFFF}, {0, 0xFFFFFFFF}}));
+  EXPECT_EQ(nets6.get(), FieldValue(std::vector<Ipv6Prefix>{{Addr6{}, 128}, {Addr6{}, 128}}));
+}
+
 TEST(ValueCellLists, InsertRemoveAndSetKeepKindsAndBounds) {
   FieldValue numbers = std::vector<uint32_t>{5};
   EXPECT_TRUE(insertListElement(numbers, 1));
