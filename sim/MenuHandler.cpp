@@ -356,7 +356,10 @@ bool MenuHandler::pushOne(Subscription& s, RouterPeer& peer) {
     ++count;
     return true;
   };
-  while (!s.pending.empty() && count < limit) {
+  // While the current objects are still being delivered, changes fill at most half of each
+  // notification: a churn faster than the deliveries must not keep them waiting for ever.
+  size_t changes = s.delivering ? std::max<size_t>(1, limit / 2) : limit;
+  while (!s.pending.empty() && count < changes) {
     MenuStore::Id id = s.pending.front();
     ByteSpan record = store_.encoded(id);
     nv::message object = record.empty() ? nv::message() : nv::message(record);

@@ -115,6 +115,13 @@ uint32_t MapStore::nextOf(uint32_t id) const {
   return it == byId_.end() ? kNoId : it->first;
 }
 
+uint32_t MapStore::previousOf(uint32_t id) const {
+  auto it = byId_.find(id);
+  if (!ordered_ || it == byId_.end() || it->second.at == order_.begin())
+    return kNoId;
+  return *std::prev(it->second.at);
+}
+
 Reference<IObject> MapStore::erase(uint32_t id) {
   auto it = byId_.find(id);
   if (it == byId_.end())

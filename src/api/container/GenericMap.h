@@ -98,6 +98,9 @@ public:
   void placeBefore(uint32_t id, uint32_t next);
   // The id after `id` in display order; kNoId at the end or for an unknown id.
   uint32_t nextOf(uint32_t id) const;
+  // Ordered maps: the id before `id` in display order; kNoId at the front, for an unknown id or
+  // in an unordered map.
+  uint32_t previousOf(uint32_t id) const;
   // Removes and returns the object (null when unknown).
   Reference<IObject> erase(uint32_t id);
   void clear();

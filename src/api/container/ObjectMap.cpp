@@ -259,7 +259,7 @@ void ObjectMap::flush(Batch& batch, bool tellState) {
 }
 
 void ObjectMap::dropInto(uint32_t id, Batch& batch) {
-  if (Reference<IObject> object = disown(id))
+  if (Reference<IObject> object = takeOut(id))
     batch.add(MapEventKind::Removed, id, object.get());
 }
 

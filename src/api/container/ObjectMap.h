@@ -207,6 +207,10 @@ private:
                   IChangeListener* done);
   // Removes the object from the map and announces it.
   void dropObject(uint32_t id);
+  // Takes the object out of the map (null when unknown). A running fetch that was to place its
+  // next object after this one places it after the object before it instead, so the rest of the
+  // fetch keeps the router's order rather than starting again at the front.
+  Reference<IObject> takeOut(uint32_t id);
 
   void armTimer();
   void onTimer();
@@ -221,7 +225,7 @@ private:
   Reference<PendingReply> fetchReply_;
   uint32_t fetchMask_ = 0;
   std::set<uint32_t> stale_;
-  uint32_t previousId_ = kNoId;
+  uint32_t previousId_ = kNoId;     // the object the fetch placed last
   size_t handled_ = 0;              // objects handled in this fetch
   std::set<std::string> seenPages_; // (position, cookie) of every page of this fetch
   size_t progress_ = 0;             // objects this fetch brought for the first time

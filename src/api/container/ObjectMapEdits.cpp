@@ -98,8 +98,12 @@ void ObjectMap::onAddReply(const Reference<IObject>& object, const nv::message& 
     return;
   }
   IObject* known = store_.find(id);
-  if (known && known != object.get())
-    dropObject(id); // it came by notification before the reply
+  bool replaced = known && known != object.get();
+  // It came by notification or a page before the reply: this object takes its place.
+  uint32_t next = replaced ? store_.nextOf(id) : kNoId;
+  bool fetchAnchor = replaced && previousId_ == id;
+  if (replaced)
+    dropObject(id);
   // Ordered maps: the objects held that arrived before this one's own notification (or before
   // the reply when it had none) were added before it on the router; each is placed before it
   // when applied, not after it at the end.
@@ -115,6 +119,10 @@ void ObjectMap::onAddReply(const Reference<IObject>& object, const nv::message& 
     if (count_ != kNoId)
       ++count_;
     adopt(id, object);
+    if (replaced)
+      store_.placeBefore(id, next);
+    if (fetchAnchor)
+      previousId_ = id;
   }
   done.tellAll(object.get(), ChangeResult::Succeeded);
   emit(MapEventKind::Added, id, object.get(), false);
@@ -147,8 +155,14 @@ void ObjectMap::failChange(const char* what, IObject* object, const nv::message&
 }
 
 void ObjectMap::dropObject(uint32_t id) {
-  if (Reference<IObject> object = disown(id))
+  if (Reference<IObject> object = takeOut(id))
     emit(MapEventKind::Removed, id, object.get(), false);
+}
+
+Reference<IObject> ObjectMap::takeOut(uint32_t id) {
+  if (id == previousId_)
+    previousId_ = store_.previousOf(id);
+  return disown(id);
 }
 
 void ObjectMap::remove(IObject* object, IChangeListener* done) {
@@ -171,7 +185,7 @@ void ObjectMap::remove(IObject* object, IChangeListener* done) {
     bool mine = keep->hasID() && store_.find(id) == keep.get();
     if (mine && count_ != kNoId && count_ > 0)
       --count_;
-    Reference<IObject> gone = mine ? disown(id) : Reference<IObject>();
+    Reference<IObject> gone = mine ? takeOut(id) : Reference<IObject>();
     tellChange(listener.get(), keep.get(), ChangeResult::Succeeded);
     if (gone)
       emit(MapEventKind::Removed, id, gone.get(), false);

@@ -278,5 +278,51 @@ TEST_F(EditTest, MapGoingAwayWithRequestsOutIsSafe) {
   SUCCEED();
 }
 
+// A running fetch places each object after the one it placed last. When that one goes away
+// between two pages (a death notice, the map's own remove), the next page goes on after the
+// object before it, not at the front.
+TEST_F(EditTest, FetchGoesOnInOrderWhenItsLastPlacedObjectIsRemoved) {
+  for (bool byNotice : {true, false}) {
+    SCOPED_TRACE(byNotice ? "death notice" : "own remove");
+    posted().clear();
+    auto map = makeMap(true);
+    nv::message sub = openWith(*map, {element(1, "a"), element(2, "b"), element(3, "c")});
+    map->refresh();
+    nv::message first = page({element(1, "a"), element(2, "b")}, 3);
+    first.set(nv::u32_id(STD_GETALL_COOKIE), 2u);
+    answer(last(CMD_GETALL), first);
+    nv::message second = last(CMD_GETALL);
+    if (byNotice) {
+      nv::message death;
+      death.set(STD_ID, 2u);
+      death.set(nv::u32_id(STD_DEAD), 1u);
+      notify(sub, withObjects({death}));
+    } else {
+      map->remove(map->find(2));
+      answer(last(CMD_REMOVEOBJ));
+    }
+    answer(second, page({element(3, "c"), element(4, "d")}));
+    EXPECT_EQ(map->fetchState(), FetchState::Complete);
+    EXPECT_EQ(map->ids(), (U32s{1, 3, 4}));
+  }
+}
+
+// The add's reply comes after a page brought the new object: the map's own object takes its
+// place in the router's order.
+TEST_F(EditTest, AddReplyAfterAPageKeepsTheNewObjectWhereThePageSetIt) {
+  auto map = makeMap(true);
+  openWith(*map, {element(1, "a"), element(2, "b")});
+  auto item = fresh("new");
+  map->commit(item.get());
+  nv::message add = last(CMD_ADDOBJ);
+  map->refresh();
+  answer(last(CMD_GETALL), page({element(1, "a"), element(7, "new"), element(2, "b")}));
+  nv::message reply;
+  reply.set(STD_ID, 7u);
+  answer(add, reply);
+  EXPECT_EQ(map->find(7), item.get());
+  EXPECT_EQ(map->ids(), (U32s{1, 7, 2}));
+}
+
 } // namespace
 } // namespace kestel::test
