@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const sim::MenuCatalogue::Route& route = routes[r[0] % routes.size()];
     sim::MenuStore* store = nullptr;
     for (const char* name : stores)
-      if (catalogue.store(name) && catalogue.store(name)->spec().path == route.path)
+      if (catalogue.store(name) && catalogue.store(name)->shape().path == route.path)
         store = catalogue.store(name);
     m.set(SYS_CMD, kCommands[r[1] % std::size(kCommands)]);
     m.set(SYS_FROM, std::vector<uint32_t>{0, uint32_t(r[1] >> 5)});

@@ -2,9 +2,9 @@
 
 namespace kestel::sim {
 
-ItemHandler::ItemHandler(ItemSpec spec, nv::message object, const MenuOptions& options,
+ItemHandler::ItemHandler(ItemShape shape, nv::message object, const MenuOptions& options,
                          std::function<void(nv::message&)> live)
-    : spec_(std::move(spec)), object_(std::move(object)), options_(options),
+    : shape_(std::move(shape)), object_(std::move(object)), options_(options),
       live_(std::move(live)) {}
 
 nv::message ItemHandler::current() {
@@ -16,13 +16,14 @@ nv::message ItemHandler::current() {
 std::optional<nv::message> ItemHandler::handle(const RouterRequest& request) {
   const nv::message& m = request.message;
   uint32_t command = m.get(SYS_CMD);
-  auto lookup = spec_.lookups.find(command);
-  bool read = command == spec_.getCommand || command == CMD_GETALL || lookup != spec_.lookups.end();
-  if (read && !permits(request.user, spec_.readPolicy))
+  auto lookup = shape_.lookups.find(command);
+  bool read =
+      command == shape_.getCommand || command == CMD_GETALL || lookup != shape_.lookups.end();
+  if (read && !permits(request.user, shape_.readPolicy))
     return errorReply(ERROR_NOTALLOWED);
-  if (command == spec_.getCommand)
+  if (command == shape_.getCommand)
     return current();
-  if (lookup != spec_.lookups.end())
+  if (lookup != shape_.lookups.end())
     return lookup->second;
   if (command == CMD_GETALL) {
     nv::message reply;
@@ -33,9 +34,9 @@ std::optional<nv::message> ItemHandler::handle(const RouterRequest& request) {
     reply.set(STD_GETALLID, MenuStore::kNone);
     return reply;
   }
-  if (command != spec_.setCommand || spec_.setCommand == MenuStore::kNone)
+  if (command != shape_.setCommand || shape_.setCommand == MenuStore::kNone)
     return errorReply(ERROR_NOTIMP);
-  if (!permits(request.user, spec_.writePolicy))
+  if (!permits(request.user, shape_.writePolicy))
     return errorReply(ERROR_NOTALLOWED);
   if (options_.failCommits)
     return errorReply(ERROR_FAILED, "the router refused the change (--fail-commits)");
@@ -43,7 +44,7 @@ std::optional<nv::message> ItemHandler::handle(const RouterRequest& request) {
   mergeMembers(m, changed);
   if (changed.encodedSizeBound() > MenuStore::kMaxObjectBytes)
     return errorReply(ERROR_TOOBIG, "the object is too big");
-  if (EditResult refused = checkMembers(spec_.rules, changed); !refused.ok())
+  if (EditResult refused = checkMembers(shape_.rules, changed); !refused.ok())
     return errorReply(refused.error, refused.text);
   object_ = std::move(changed);
   return nv::message();

@@ -12,7 +12,7 @@
 
 namespace kestel::sim {
 
-struct ItemSpec {
+struct ItemShape {
   std::string title{};
   std::vector<uint32_t> path{};
   uint32_t getCommand = CMD_GET;
@@ -27,17 +27,17 @@ struct ItemSpec {
 class ItemHandler {
 public:
   // `live` (when given) refreshes the object's changing members before every read.
-  ItemHandler(ItemSpec spec, nv::message object, const MenuOptions& options,
+  ItemHandler(ItemShape shape, nv::message object, const MenuOptions& options,
               std::function<void(nv::message&)> live = {});
 
   std::optional<nv::message> handle(const RouterRequest& request);
-  const ItemSpec& spec() const { return spec_; }
+  const ItemShape& shape() const { return shape_; }
   nv::message& object() { return object_; }
 
 private:
   nv::message current();
 
-  ItemSpec spec_;
+  ItemShape shape_;
   nv::message object_;
   const MenuOptions& options_;
   std::function<void(nv::message&)> live_;

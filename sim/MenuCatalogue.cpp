@@ -18,7 +18,7 @@ MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
       traffic_(reactor, kTrafficPath, options_.menus) {
   for (MenuDefinition& definition : sampleMenus()) {
     Menu menu;
-    menu.store = std::make_unique<MenuStore>(definition.spec);
+    menu.store = std::make_unique<MenuStore>(definition.shape);
     bool large = options_.fill && definition.name == options_.table && definition.row;
     if (large) {
       menu.store->reserve(options_.rows, size_t(options_.rows) * kBytesPerRowGuess);
@@ -34,7 +34,7 @@ MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
   auto uptime = [this] { return static_cast<uint32_t>((reactor_.now() - bootedAt_) / 1000); };
   for (ItemDefinition& definition : sampleItems(uptime))
     items_[definition.name] =
-        std::make_unique<ItemHandler>(std::move(definition.spec), std::move(definition.object),
+        std::make_unique<ItemHandler>(std::move(definition.shape), std::move(definition.object),
                                       options_.menus, std::move(definition.live));
   if (options_.churn > 0)
     if (Menu* m = menus_.count(options_.table) ? &menus_.at(options_.table) : nullptr;
@@ -75,13 +75,13 @@ std::vector<MenuCatalogue::Route> MenuCatalogue::routes() {
   std::vector<Route> out;
   for (auto& [name, menu] : menus_) {
     MenuHandler* handler = menu.handler.get();
-    out.push_back({menu.definition.spec.path,
+    out.push_back({menu.definition.shape.path,
                    [handler](const RouterRequest& r) { return handler->handle(r); }, true});
   }
   for (auto& [name, item] : items_) {
     ItemHandler* handler = item.get();
     out.push_back(
-        {handler->spec().path, [handler](const RouterRequest& r) { return handler->handle(r); }});
+        {handler->shape().path, [handler](const RouterRequest& r) { return handler->handle(r); }});
   }
   out.push_back({kPingPath, [this](const RouterRequest& r) { return ping_.handle(r); }});
   out.push_back({kTrafficPath, [this](const RouterRequest& r) { return traffic_.handle(r); }});

@@ -42,12 +42,12 @@ MenuHandler::~MenuHandler() {
 std::optional<nv::message> MenuHandler::handle(const RouterRequest& request) {
   const nv::message& m = request.message;
   uint32_t command = m.get(SYS_CMD);
-  const MenuSpec& spec = store_.spec();
+  const MenuShape& shape = store_.shape();
   switch (command) {
   case CMD_GETALL:
     return fetch(request);
   case CMD_GETOBJ: {
-    if (!permits(request.user, spec.readPolicy))
+    if (!permits(request.user, shape.readPolicy))
       return errorReply(ERROR_NOTALLOWED);
     nv::message object = store_.get(m.get(STD_ID, kNoId));
     return object.empty() ? errorReply(ERROR_UNKNOWNID) : object;
@@ -82,11 +82,11 @@ std::optional<nv::message> MenuHandler::handle(const RouterRequest& request) {
 
 std::optional<nv::message> MenuHandler::fetch(const RouterRequest& request) {
   const nv::message& m = request.message;
-  if (!permits(request.user, store_.spec().readPolicy))
+  if (!permits(request.user, store_.shape().readPolicy))
     return errorReply(ERROR_NOTALLOWED);
   if (m.get(STD_FILTER) & kDefaultsFilter) {
     nv::message reply;
-    reply.set(kDefaultsReply, store_.spec().defaults);
+    reply.set(kDefaultsReply, store_.shape().defaults);
     reply.set(STD_GETALLID, kNoId);
     return reply;
   }
@@ -152,15 +152,15 @@ nv::message MenuHandler::page(const nv::message& request) const {
 
 nv::message MenuHandler::edit(const RouterRequest& request, uint32_t command) {
   const nv::message& m = request.message;
-  if (!permits(request.user, store_.spec().writePolicy))
+  if (!permits(request.user, store_.shape().writePolicy))
     return errorReply(ERROR_NOTALLOWED);
   if (options_.failCommits)
     return errorReply(ERROR_FAILED, "the router refused the change (--fail-commits)");
-  const MenuSpec& spec = store_.spec();
+  const MenuShape& shape = store_.shape();
   bool allowed =
-      !spec.readOnly &&
-      (command == CMD_SETOBJ || (command == CMD_ADDOBJ && spec.addable) ||
-       (command == CMD_REMOVEOBJ && spec.removable) || (command == CMD_MOVEOBJ && spec.movable));
+      !shape.readOnly &&
+      (command == CMD_SETOBJ || (command == CMD_ADDOBJ && shape.addable) ||
+       (command == CMD_REMOVEOBJ && shape.removable) || (command == CMD_MOVEOBJ && shape.movable));
   if (!allowed)
     return errorReply(ERROR_NOTIMP);
   uint32_t id = m.get(STD_ID, kNoId);
@@ -190,8 +190,8 @@ nv::message MenuHandler::edit(const RouterRequest& request, uint32_t command) {
 // One entry per permission the menu asks for: the policy bits and whether this user has them.
 nv::message MenuHandler::policies(const SimUser& user) const {
   nv::message reply;
-  const MenuSpec& spec = store_.spec();
-  for (uint32_t policy : {spec.readPolicy, spec.writePolicy}) {
+  const MenuShape& shape = store_.shape();
+  for (uint32_t policy : {shape.readPolicy, shape.writePolicy}) {
     nv::message entry;
     entry.set(STD_ID, policy);
     entry.set(kPolicyGranted, permits(user, policy));
@@ -202,7 +202,7 @@ nv::message MenuHandler::policies(const SimUser& user) const {
 
 nv::message MenuHandler::subscribe(const RouterRequest& request) {
   const nv::message& m = request.message;
-  if (!permits(request.user, store_.spec().readPolicy))
+  if (!permits(request.user, store_.shape().readPolicy))
     return errorReply(ERROR_NOTALLOWED);
   unsubscribe(request); // one subscription per return path
   auto s = std::make_unique<Subscription>();
@@ -295,7 +295,7 @@ void MenuHandler::pump() {
       if (!pushOne(s, *peer))
         break;
       if (options_.dropSubscriptionAfter && s.pushed >= options_.dropSubscriptionAfter) {
-        logf("sim: ", store_.spec().title, ": subscription dropped after ", s.pushed,
+        logf("sim: ", store_.shape().title, ": subscription dropped after ", s.pushed,
              " objects (--drop-subscription)");
         dropped = true;
       } else if (!s.limited && ++batches == kBatchesPerTurn) {
@@ -323,7 +323,7 @@ void MenuHandler::pump() {
 nv::message MenuHandler::notification(const Subscription& s) const {
   nv::message n;
   n.set(SYS_TO, s.returnPath);
-  n.set(SYS_FROM, store_.spec().path);
+  n.set(SYS_FROM, store_.shape().path);
   n.set(SYS_CMD, CMD_NOTIFY);
   n.set(kObjectCount, uint32_t(store_.size()));
   return n;

@@ -72,13 +72,13 @@ nv::message interfaceRow(uint32_t n) {
 MenuDefinition interfaces() {
   MenuDefinition d;
   d.name = "interfaces";
-  d.spec.title = "Interfaces";
-  d.spec.path = {20, 1};
-  d.spec.addable = false; // "nonaddable"
-  d.spec.rules = {rule(iface::name, 1, 64, "Name"), rule(iface::mtu, 68, 65535, "MTU"),
-                  rule(iface::vid, 1, 4094, "VLAN ID")};
-  d.spec.defaults.set(iface::mtu, 1500u);
-  d.spec.uniqueField = iface::name.id();
+  d.shape.title = "Interfaces";
+  d.shape.path = {20, 1};
+  d.shape.addable = false; // "nonaddable"
+  d.shape.rules = {rule(iface::name, 1, 64, "Name"), rule(iface::mtu, 68, 65535, "MTU"),
+                   rule(iface::vid, 1, 4094, "VLAN ID")};
+  d.shape.defaults.set(iface::mtu, 1500u);
+  d.shape.uniqueField = iface::name.id();
   d.row = interfaceRow;
   d.seed = [](MenuStore& s) {
     for (uint32_t n = 0; n < 5; ++n)
@@ -128,8 +128,8 @@ nv::message addressRow(uint32_t n) {
 MenuDefinition addresses() {
   MenuDefinition d;
   d.name = "addresses";
-  d.spec.title = "Address List";
-  d.spec.path = {21, 1};
+  d.shape.title = "Address List";
+  d.shape.path = {21, 1};
   d.row = addressRow;
   d.seed = [](MenuStore& s) {
     struct Sample {
@@ -173,11 +173,11 @@ nv::message routeRow(uint32_t n) {
 MenuDefinition routes() {
   MenuDefinition d;
   d.name = "routes";
-  d.spec.title = "Routes";
-  d.spec.path = {21, 2};
-  d.spec.rules = {rule(route::distance, 0, 255, "Distance")};
-  d.spec.defaults.set(route::distance, 1u);
-  d.spec.defaults.set(route::scope, 30u);
+  d.shape.title = "Routes";
+  d.shape.path = {21, 2};
+  d.shape.rules = {rule(route::distance, 0, 255, "Distance")};
+  d.shape.defaults.set(route::distance, 1u);
+  d.shape.defaults.set(route::scope, 30u);
   d.row = routeRow;
   d.seed = [](MenuStore& s) {
     nv::message def;
@@ -228,9 +228,9 @@ nv::message leaseRow(uint32_t n) {
 MenuDefinition leases() {
   MenuDefinition d;
   d.name = "leases";
-  d.spec.title = "Leases";
-  d.spec.path = {21, 3};
-  d.spec.ordered = false;
+  d.shape.title = "Leases";
+  d.shape.path = {21, 3};
+  d.shape.ordered = false;
   d.row = leaseRow;
   d.seed = [](MenuStore& s) {
     for (uint32_t n = 0; n < 6; ++n) {
@@ -273,16 +273,16 @@ nv::message firewallRow(uint32_t n) {
 MenuDefinition firewall() {
   MenuDefinition d;
   d.name = "firewall";
-  d.spec.title = "Filter Rules";
-  d.spec.path = {21, 4};
-  d.spec.removable = true;
-  d.spec.movable = true;
-  d.spec.writePolicy = 64; // "writeperm"
-  d.spec.capacity = 1000;  // "maxobjs": a larger table could not be fetched
-  d.spec.rules = {rule(rule4::port, 0, 65535, "Port")};
-  d.spec.defaults.set(rule4::chain, uint32_t(rule4::Input));
-  d.spec.defaults.set(rule4::action, uint32_t(rule4::Accept));
-  d.spec.defaults.set(rule4::disabled, false);
+  d.shape.title = "Filter Rules";
+  d.shape.path = {21, 4};
+  d.shape.removable = true;
+  d.shape.movable = true;
+  d.shape.writePolicy = 64; // "writeperm"
+  d.shape.capacity = 1000;  // "maxobjs": a larger table could not be fetched
+  d.shape.rules = {rule(rule4::port, 0, 65535, "Port")};
+  d.shape.defaults.set(rule4::chain, uint32_t(rule4::Input));
+  d.shape.defaults.set(rule4::action, uint32_t(rule4::Accept));
+  d.shape.defaults.set(rule4::disabled, false);
   d.row = firewallRow;
   d.seed = [](MenuStore& s) {
     struct Sample {
@@ -323,11 +323,11 @@ constexpr u32_array_id allowed{0x3};
 MenuDefinition users() {
   MenuDefinition d;
   d.name = "users";
-  d.spec.title = "Users";
-  d.spec.path = {22, 5};
-  d.spec.rules = {rule(user::name, 1, 64, "Name")};
-  d.spec.uniqueField = user::name.id();
-  d.spec.defaults.set(user::group, 2u);
+  d.shape.title = "Users";
+  d.shape.path = {22, 5};
+  d.shape.rules = {rule(user::name, 1, 64, "Name")};
+  d.shape.uniqueField = user::name.id();
+  d.shape.defaults.set(user::group, 2u);
   d.seed = [](MenuStore& s) {
     struct Sample {
       const char* name;
@@ -357,10 +357,10 @@ constexpr u32_array_id policy{0x2};
 MenuDefinition groups() {
   MenuDefinition d;
   d.name = "groups";
-  d.spec.title = "Groups";
-  d.spec.path = {22, 6};
-  d.spec.rules = {rule(group::name, 1, 64, "Name")};
-  d.spec.uniqueField = group::name.id();
+  d.shape.title = "Groups";
+  d.shape.path = {22, 6};
+  d.shape.rules = {rule(group::name, 1, 64, "Name")};
+  d.shape.uniqueField = group::name.id();
   d.seed = [](MenuStore& s) {
     struct Sample {
       const char* name;
@@ -403,10 +403,10 @@ nv::message logRow(uint32_t n) {
 MenuDefinition log() {
   MenuDefinition d;
   d.name = "log";
-  d.spec.title = "Log";
-  d.spec.path = {22, 7};
-  d.spec.readOnly = true;
-  d.spec.addable = false;
+  d.shape.title = "Log";
+  d.shape.path = {22, 7};
+  d.shape.readOnly = true;
+  d.shape.addable = false;
   d.row = logRow;
   d.seed = [](MenuStore& s) {
     for (uint32_t n = 0; n < 24; ++n)
@@ -425,11 +425,11 @@ constexpr u32_id created{0x4};
 MenuDefinition files() {
   MenuDefinition d;
   d.name = "files";
-  d.spec.title = "Files";
-  d.spec.path = {22, 8};
-  d.spec.rules = {rule(file::name, 1, 255, "Name")};
-  d.spec.uniqueField = file::name.id();
-  d.spec.defaults.set(file::ftype, "file");
+  d.shape.title = "Files";
+  d.shape.path = {22, 8};
+  d.shape.rules = {rule(file::name, 1, 255, "Name")};
+  d.shape.uniqueField = file::name.id();
+  d.shape.defaults.set(file::ftype, "file");
   d.seed = [](MenuStore& s) {
     struct Sample {
       const char* name;
@@ -467,8 +467,8 @@ constexpr u32_id iface{0x3};
 MenuDefinition ipv6Addresses() {
   MenuDefinition d;
   d.name = "ipv6-addresses";
-  d.spec.title = "IPv6 Addresses";
-  d.spec.path = {24, 1};
+  d.shape.title = "IPv6 Addresses";
+  d.shape.path = {24, 1};
   d.seed = [](MenuStore& s) {
     for (uint16_t n = 1; n <= 2; ++n) {
       nv::message o;
@@ -485,10 +485,10 @@ MenuDefinition ipv6Addresses() {
 MenuDefinition ipv6Neighbors() {
   MenuDefinition d;
   d.name = "ipv6-neighbors";
-  d.spec.title = "Neighbors";
-  d.spec.path = {24, 2};
-  d.spec.readOnly = true;
-  d.spec.addable = false;
+  d.shape.title = "Neighbors";
+  d.shape.path = {24, 2};
+  d.shape.readOnly = true;
+  d.shape.addable = false;
   d.seed = [](MenuStore& s) {
     for (uint16_t n = 1; n <= 3; ++n) {
       nv::message o;
@@ -514,7 +514,7 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
     ItemDefinition dns;
     dns.name = "dns";
     // As its descriptor names them: the set command 0xFE0002 and the get command 0xFE0003.
-    dns.spec = {.title = "DNS", .path = {22, 1}, .getCommand = 0xFE0003, .setCommand = 0xFE0002};
+    dns.shape = {.title = "DNS", .path = {22, 1}, .getCommand = 0xFE0003, .setCommand = 0xFE0002};
     dns.object.set(u32_array_id(0x1), std::vector<uint32_t>{ipv4(192, 0, 2, 53)});
     dns.object.set(addr6_array_id(0x2), std::vector<nv::addr6>{ipv6(0x53)});
     dns.object.set(bool_id(0x4), false);
@@ -527,7 +527,7 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
   {
     ItemDefinition identity;
     identity.name = "identity";
-    identity.spec = {
+    identity.shape = {
         .title = "Identity", .path = {22, 2}, .rules = {rule(string_id(0x1), 1, 64, "Identity")}};
     identity.object.set(string_id(0x1), "Router");
     items.push_back(std::move(identity));
@@ -535,7 +535,7 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
   {
     ItemDefinition clock;
     clock.name = "clock";
-    clock.spec = {.title = "Clock", .path = {22, 3}};
+    clock.shape = {.title = "Clock", .path = {22, 3}};
     clock.object.set(u32_id(0x3), 0u);
     clock.object.set(bool_id(0x4), false);
     clock.object.set(u32_id(0x5), 0u);
@@ -544,7 +544,7 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
     nv::message zones;
     zones.set(u32_array_id(0x1), std::vector<uint32_t>{0, 1, 2, 3, 4});
     zones.set(u32_array_id(0x2), std::vector<uint32_t>{0, 60, 120, 330, 540});
-    clock.spec.lookups[0xFE0020] = zones;
+    clock.shape.lookups[0xFE0020] = zones;
     clock.live = [](nv::message& o) {
       auto now = static_cast<uint32_t>(std::time(nullptr));
       o.set(u32_id(0x1), now - now % 86400);
@@ -555,7 +555,7 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
   {
     ItemDefinition resources;
     resources.name = "resources";
-    resources.spec = {.title = "Resources", .path = {22, 4}, .setCommand = kUnlimited};
+    resources.shape = {.title = "Resources", .path = {22, 4}, .setCommand = kUnlimited};
     resources.object.set(string_id(0x2), "7.15");
     resources.object.set(u32_id(0x3), 201326592u);
     resources.object.set(u32_id(0x5), 880u);

@@ -14,7 +14,7 @@ namespace kestel::sim {
 
 struct MenuDefinition {
   std::string name; // how switches and tests name the menu ("firewall", "log" ...)
-  MenuSpec spec;
+  MenuShape shape;
   std::function<void(MenuStore&)> seed; // the sample objects
   // The n-th generated object of a large table (--rows) and of the churn; null: none.
   nv::message (*row)(uint32_t n) = nullptr;
@@ -22,7 +22,7 @@ struct MenuDefinition {
 
 struct ItemDefinition {
   std::string name;
-  ItemSpec spec;
+  ItemShape shape;
   nv::message object;
   std::function<void(nv::message&)> live; // refreshes changing members before a read
 };

@@ -107,7 +107,7 @@ void copyField(const nv::message& from, nv::message& to, uint32_t fieldId) {
   }
 }
 
-MenuStore::MenuStore(MenuSpec spec) : spec_(std::move(spec)) {}
+MenuStore::MenuStore(MenuShape shape) : shape_(std::move(shape)) {}
 
 std::optional<size_t> MenuStore::positionOf(Id id) const {
   if (!contains(id))
@@ -190,10 +190,10 @@ void MenuStore::tell(Id id, Change change, size_t position) {
 EditResult MenuStore::check(const nv::message& object, Id self) const {
   if (object.encodedSizeBound() > kMaxObjectBytes)
     return {ERROR_TOOBIG, "the object is too big"};
-  if (EditResult refused = checkMembers(spec_.rules, object); !refused.ok())
+  if (EditResult refused = checkMembers(shape_.rules, object); !refused.ok())
     return refused;
-  if (spec_.uniqueField) {
-    nv::string_id field(spec_.uniqueField & kKeyBits);
+  if (shape_.uniqueField) {
+    nv::string_id field(shape_.uniqueField & kKeyBits);
     std::string value = object.get(field);
     for (Id other : order_)
       if (other != self && get(other).get(field) == value)
@@ -203,9 +203,9 @@ EditResult MenuStore::check(const nv::message& object, Id self) const {
 }
 
 EditResult MenuStore::add(const nv::message& values) {
-  if (spec_.capacity && order_.size() >= spec_.capacity)
-    return {ERROR_TOOMUCH, "no room for more than " + std::to_string(spec_.capacity) + " objects"};
-  nv::message object = spec_.defaults;
+  if (shape_.capacity && order_.size() >= shape_.capacity)
+    return {ERROR_TOOMUCH, "no room for more than " + std::to_string(shape_.capacity) + " objects"};
+  nv::message object = shape_.defaults;
   mergeMembers(values, object);
   EditResult refused = check(object, kNone);
   if (!refused.ok())

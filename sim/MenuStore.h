@@ -24,7 +24,7 @@ struct MemberRule {
 };
 
 // What a menu is and allows, taken from its descriptor.
-struct MenuSpec {
+struct MenuShape {
   std::string title;
   std::vector<uint32_t> path;
   bool ordered = true;
@@ -56,9 +56,9 @@ public:
   // "No object": the end of the order as a move target, and the end of a fetch.
   static constexpr Id kNone = 0xFFFFFFFF;
 
-  explicit MenuStore(MenuSpec spec);
+  explicit MenuStore(MenuShape shape);
 
-  const MenuSpec& spec() const { return spec_; }
+  const MenuShape& shape() const { return shape_; }
   size_t size() const { return order_.size(); }
   Id idAt(size_t position) const { return order_[position]; }
   bool contains(Id id) const { return id < slots_.size() && slots_[id].length != 0; }
@@ -105,7 +105,7 @@ private:
   void compact();
   void tell(Id id, Change change, size_t position);
 
-  MenuSpec spec_;
+  MenuShape shape_;
   Bytes arena_;
   size_t garbage_ = 0;
   std::vector<Slot> slots_{1}; // by id; id 0 is never used

@@ -6,19 +6,19 @@ namespace kestel::sim {
 
 namespace {
 
-MenuSpec flowSpec(std::vector<uint32_t> path) {
-  MenuSpec spec;
-  spec.title = "Traffic";
-  spec.path = std::move(path);
-  spec.readOnly = true;
-  spec.addable = false;
-  return spec;
+MenuShape flowShape(std::vector<uint32_t> path) {
+  MenuShape shape;
+  shape.title = "Traffic";
+  shape.path = std::move(path);
+  shape.readOnly = true;
+  shape.addable = false;
+  return shape;
 }
 
 } // namespace
 
 TrafficQuery::TrafficQuery(Reactor& reactor, std::vector<uint32_t> path, const MenuOptions& options)
-    : reactor_(reactor), path_(std::move(path)), options_(options), noFlows_(flowSpec(path_)),
+    : reactor_(reactor), path_(std::move(path)), options_(options), noFlows_(flowShape(path_)),
       policies_(reactor, noFlows_, options) {}
 
 TrafficQuery::~TrafficQuery() {
@@ -73,7 +73,7 @@ nv::message TrafficQuery::start(const RouterRequest& request) {
   run.peer = request.peer;
   run.filter = m.get(kFilter);
   run.mask = mask;
-  run.flows = std::make_unique<MenuStore>(flowSpec(path_));
+  run.flows = std::make_unique<MenuStore>(flowShape(path_));
   run.handler = std::make_unique<MenuHandler>(reactor_, *run.flows, options_);
   for (int i = 0; i < 3; ++i)
     tick(id);

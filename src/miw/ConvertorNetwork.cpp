@@ -75,23 +75,23 @@ template <size_t N> bool hostBitsZero(const std::array<uint8_t, N>& bytes, uint3
 
 // Host-bit and zero rules shared by both families.
 template <size_t N>
-bool networkAcceptable(const NetworkSpec& spec, const std::array<uint8_t, N>& bytes,
+bool networkAcceptable(const NetworkShape& shape, const std::array<uint8_t, N>& bytes,
                        uint32_t length) {
   // A full-length prefix (a single host) has no host part to be zero.
-  if (spec.host == HostBits::NonZero && length < N * 8 && hostBitsZero(bytes, length))
+  if (shape.host == HostBits::NonZero && length < N * 8 && hostBitsZero(bytes, length))
     return false;
-  return !(spec.zero == ZeroAddress::Invalid && hostBitsZero(bytes, 0));
+  return !(shape.zero == ZeroAddress::Invalid && hostBitsZero(bytes, 0));
 }
 
-std::string networkWords(const NetworkSpec& spec, const char* family) {
-  std::string words = spec.zero == ZeroAddress::Invalid ? "non zero " : "";
+std::string networkWords(const NetworkShape& shape, const char* family) {
+  std::string words = shape.zero == ZeroAddress::Invalid ? "non zero " : "";
   words += family;
-  return words + (spec.host == HostBits::Any ? " network" : " address with non zero host part");
+  return words + (shape.host == HostBits::Any ? " network" : " address with non zero host part");
 }
 
 class Ipv4NetworkConvertor final : public IConvertor {
 public:
-  explicit Ipv4NetworkConvertor(const NetworkSpec& spec) : spec_(spec) {}
+  explicit Ipv4NetworkConvertor(const NetworkShape& shape) : shape_(shape) {}
 
   std::string format(const FieldValue& value) const override {
     const auto* v = std::get_if<Ipv4Pair>(&value);
@@ -105,7 +105,7 @@ public:
     std::string_view address, mask;
     bool hasMask = false;
     splitLast(text, '/', address, mask, hasMask);
-    Ipv4Pair v{0, spec_.defaultMask};
+    Ipv4Pair v{0, shape_.defaultMask};
     uint32_t length = 0;
     if (!parseIpv4(address, v.address))
       return described(*this);
@@ -117,19 +117,19 @@ public:
     std::array<uint8_t, 4> bytes;
     for (size_t i = 0; i < 4; ++i)
       bytes[i] = static_cast<uint8_t>(v.address >> (8 * i)); // first octet in the lowest byte
-    if (bits < 0 || !networkAcceptable(spec_, bytes, static_cast<uint32_t>(bits)))
+    if (bits < 0 || !networkAcceptable(shape_, bytes, static_cast<uint32_t>(bits)))
       return described(*this);
     return FieldValue(v);
   }
-  std::string describe() const override { return networkWords(spec_, "ip"); }
+  std::string describe() const override { return networkWords(shape_, "ip"); }
 
 private:
-  NetworkSpec spec_;
+  NetworkShape shape_;
 };
 
 class Ipv6NetworkConvertor final : public IConvertor {
 public:
-  explicit Ipv6NetworkConvertor(const NetworkSpec& spec) : spec_(spec) {}
+  explicit Ipv6NetworkConvertor(const NetworkShape& shape) : shape_(shape) {}
 
   std::string format(const FieldValue& value) const override {
     const auto* v = std::get_if<Ipv6Prefix>(&value);
@@ -139,16 +139,16 @@ public:
     std::string_view address, length;
     bool hasLength = false;
     splitLast(text, '/', address, length, hasLength);
-    Ipv6Prefix v{{}, spec_.defaultLength};
+    Ipv6Prefix v{{}, shape_.defaultLength};
     if (!parseIpv6(address, v.address) || (hasLength && !readDecimal(length, 128, v.length)) ||
-        v.length > 128 || !networkAcceptable(spec_, v.address, v.length))
+        v.length > 128 || !networkAcceptable(shape_, v.address, v.length))
       return described(*this);
     return FieldValue(v);
   }
-  std::string describe() const override { return networkWords(spec_, "ipv6"); }
+  std::string describe() const override { return networkWords(shape_, "ipv6"); }
 
 private:
-  NetworkSpec spec_;
+  NetworkShape shape_;
 };
 
 int hexDigit(char c) {
@@ -224,11 +224,11 @@ bool parseRaw(std::string_view text, Bytes& bytes) {
 Reference<IConvertor> addressAndPortConvertor(uint32_t defaultPort) {
   return makeRef<AddressAndPortConvertor>(defaultPort);
 }
-Reference<IConvertor> ipv4NetworkConvertor(const NetworkSpec& spec) {
-  return makeRef<Ipv4NetworkConvertor>(spec);
+Reference<IConvertor> ipv4NetworkConvertor(const NetworkShape& shape) {
+  return makeRef<Ipv4NetworkConvertor>(shape);
 }
-Reference<IConvertor> ipv6NetworkConvertor(const NetworkSpec& spec) {
-  return makeRef<Ipv6NetworkConvertor>(spec);
+Reference<IConvertor> ipv6NetworkConvertor(const NetworkShape& shape) {
+  return makeRef<Ipv6NetworkConvertor>(shape);
 }
 Reference<IConvertor> rawConvertor() { return makeRef<RawConvertor>(); }
 

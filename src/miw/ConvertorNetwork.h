@@ -23,7 +23,7 @@ namespace kestel {
 Reference<IConvertor> addressAndPortConvertor(uint32_t defaultPort);
 
 enum class HostBits { Any, NonZero };
-struct NetworkSpec {
+struct NetworkShape {
   uint32_t defaultMask = 0xFFFFFFFF; // IPv4: netmask held like the address
   uint32_t defaultLength = 128;      // IPv6: prefix length
   HostBits host = HostBits::Any;
@@ -33,8 +33,8 @@ struct NetworkSpec {
 uint32_t ipv4Netmask(uint32_t length);
 // The number of leading ones of a contiguous netmask held like an address; -1 otherwise.
 int ipv4MaskLength(uint32_t mask);
-Reference<IConvertor> ipv4NetworkConvertor(const NetworkSpec& spec);
-Reference<IConvertor> ipv6NetworkConvertor(const NetworkSpec& spec);
+Reference<IConvertor> ipv4NetworkConvertor(const NetworkShape& shape);
+Reference<IConvertor> ipv6NetworkConvertor(const NetworkShape& shape);
 
 std::string rawText(const Bytes& bytes);
 bool parseRaw(std::string_view text, Bytes& bytes);

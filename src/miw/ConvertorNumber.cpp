@@ -56,7 +56,7 @@ uint64_t widthMax(NumberWidth width) {
 
 class NumberConvertor final : public IConvertor {
 public:
-  NumberConvertor(const NumberSpec& shape, RadixWords words) : shape_(shape), words_(words) {
+  NumberConvertor(const NumberShape& shape, RadixWords words) : shape_(shape), words_(words) {
     if (shape_.radix < 2 || shape_.radix > 36)
       shape_.radix = 10;
   }
@@ -85,7 +85,7 @@ public:
   }
 
 private:
-  NumberSpec shape_;
+  NumberShape shape_;
   RadixWords words_;
 };
 
@@ -367,7 +367,7 @@ private:
 
 } // namespace
 
-Reference<IConvertor> numberConvertor(const NumberSpec& shape, RadixWords words) {
+Reference<IConvertor> numberConvertor(const NumberShape& shape, RadixWords words) {
   return makeRef<NumberConvertor>(shape, words);
 }
 Reference<IConvertor> bigNumberConvertor(uint64_t min, uint64_t max) {

@@ -17,13 +17,13 @@ enum class ByteUnit { Bytes, KBytes, BigBytes };
 // Unsigned 32-bit number (u32 value). Format shows min instead of the default when the default
 // lies outside [min, max]; radix 16 is lower-case hexadecimal (read with or without "0x"), other
 // radices print and read in that radix so that a shown text reads back to the same value.
-struct NumberSpec {
+struct NumberShape {
   unsigned radix = 10;
   uint32_t min = 0;
   uint32_t max = 0xFFFFFFFF;
   uint32_t def = 0;
 };
-Reference<IConvertor> numberConvertor(const NumberSpec& shape, RadixWords words);
+Reference<IConvertor> numberConvertor(const NumberShape& shape, RadixWords words);
 // 64-bit number (u64 value) shown with digit grouping; reads digits with single blanks between.
 Reference<IConvertor> bigNumberConvertor(uint64_t min, uint64_t max);
 // Signed 32-bit integer (u32 value holding the two's complement). A value equal to `special`

@@ -81,28 +81,28 @@ unsigned stepDecimals(uint32_t scale) {
 
 class FixedPointConvertor final : public IConvertor {
 public:
-  explicit FixedPointConvertor(const FixedPointSpec& spec)
-      : spec_(spec), decimals_(stepDecimals(spec_.scale == 0 ? 1 : spec_.scale)) {
-    if (spec_.scale == 0)
-      spec_.scale = 1;
+  explicit FixedPointConvertor(const FixedPointShape& shape)
+      : shape_(shape), decimals_(stepDecimals(shape_.scale == 0 ? 1 : shape_.scale)) {
+    if (shape_.scale == 0)
+      shape_.scale = 1;
   }
 
   std::string format(const FieldValue& value) const override {
     const auto* v = std::get_if<uint32_t>(&value);
     if (!v)
       return {};
-    const int64_t shown = static_cast<int64_t>(*v) - spec_.offset;
+    const int64_t shown = static_cast<int64_t>(*v) - shape_.offset;
     const uint64_t magnitude = static_cast<uint64_t>(shown < 0 ? -shown : shown);
-    const uint64_t whole = magnitude / spec_.scale;
-    const uint64_t rest = magnitude % spec_.scale;
+    const uint64_t whole = magnitude / shape_.scale;
+    const uint64_t rest = magnitude % shape_.scale;
     // The fraction cut off at the shown decimals: rest / scale × 10^decimals.
-    const uint64_t fraction = rest * power10(decimals_) / spec_.scale;
+    const uint64_t fraction = rest * power10(decimals_) / shape_.scale;
     std::string text = strPrintf("%s%llu", shown < 0 ? "-" : "", (unsigned long long)whole);
     if (decimals_ == 0)
       return text;
     std::string digits =
         strPrintf("%0*llu", static_cast<int>(decimals_), (unsigned long long)fraction);
-    if (spec_.trimZeros) {
+    if (shape_.trimZeros) {
       while (!digits.empty() && digits.back() == '0')
         digits.pop_back();
       if (digits.empty())
@@ -143,33 +143,33 @@ public:
       return described(*this);
     // steps = round((whole + fraction / 10^digits) × scale); whole ≤ 10^12 and scale < 2^32 keep
     // whole × scale below 2^73, so the whole part is checked against the word first.
-    const uint64_t limit = uint64_t{0xFFFFFFFF} + static_cast<uint64_t>(std::abs(spec_.offset));
+    const uint64_t limit = uint64_t{0xFFFFFFFF} + static_cast<uint64_t>(std::abs(shape_.offset));
     if (whole > limit)
       return described(*this);
-    const unsigned __int128 wholeSteps = static_cast<unsigned __int128>(whole) * spec_.scale;
+    const unsigned __int128 wholeSteps = static_cast<unsigned __int128>(whole) * shape_.scale;
     const uint64_t unit = power10(fractionDigits);
     const unsigned __int128 fractionSteps =
-        (static_cast<unsigned __int128>(fraction) * spec_.scale * 2 + unit) / (2 * unit);
+        (static_cast<unsigned __int128>(fraction) * shape_.scale * 2 + unit) / (2 * unit);
     const unsigned __int128 steps = wholeSteps + fractionSteps;
     if (steps > limit)
       return described(*this);
     const int64_t signedSteps =
         negative ? -static_cast<int64_t>(steps) : static_cast<int64_t>(steps);
-    const int64_t stored = signedSteps + spec_.offset;
-    if (stored < spec_.min || stored > spec_.max)
+    const int64_t stored = signedSteps + shape_.offset;
+    if (stored < shape_.min || stored > shape_.max)
       return described(*this);
     return FieldValue(static_cast<uint32_t>(stored));
   }
 
   std::string describe() const override {
-    if (spec_.min == 0 && spec_.max == 0xFFFFFFFF && spec_.offset == 0)
+    if (shape_.min == 0 && shape_.max == 0xFFFFFFFF && shape_.offset == 0)
       return "fixed point number";
-    return "fixed point number in range [" + format(FieldValue(spec_.min)) + ";" +
-           format(FieldValue(spec_.max)) + "]";
+    return "fixed point number in range [" + format(FieldValue(shape_.min)) + ";" +
+           format(FieldValue(shape_.max)) + "]";
   }
 
 private:
-  FixedPointSpec spec_;
+  FixedPointShape shape_;
   unsigned decimals_;
 };
 
@@ -190,8 +190,8 @@ Reference<IConvertor> changeRateConvertor(NumberWidth width, RateOf what) {
   return makeRef<ChangeRateConvertor>(width, what);
 }
 
-Reference<IConvertor> fixedPointConvertor(const FixedPointSpec& spec) {
-  return makeRef<FixedPointConvertor>(spec);
+Reference<IConvertor> fixedPointConvertor(const FixedPointShape& shape) {
+  return makeRef<FixedPointConvertor>(shape);
 }
 
 } // namespace kestel

@@ -25,13 +25,13 @@ Reference<IConvertor> changeRateConvertor(NumberWidth width, RateOf what);
 // "1999/s", "2.0k/s", "1999.9k/s", "2.0M/s", "2.0G/s": the shown digit is cut off.
 std::string eventRateText(uint64_t perSecond);
 
-struct FixedPointSpec {
+struct FixedPointShape {
   uint32_t scale = 1; // steps per unit; 0 is taken as 1
   int64_t offset = 0; // stored = shown × scale + offset
   bool trimZeros = false;
   uint32_t min = 0; // bounds of the stored word
   uint32_t max = 0xFFFFFFFF;
 };
-Reference<IConvertor> fixedPointConvertor(const FixedPointSpec& spec);
+Reference<IConvertor> fixedPointConvertor(const FixedPointShape& shape);
 
 } // namespace kestel

@@ -109,28 +109,28 @@ Reference<IConvertor> changeRate(const Slot& slot, NumberWidth width) {
 
 Reference<IConvertor> fixedPoint(const Slot& slot) {
   const auto& n = static_cast<const SNumber&>(slot);
-  FixedPointSpec spec;
-  spec.scale = slot.fields()[0].scale;
-  spec.offset = static_cast<int64_t>(optionNumber(slot, "offset", 0));
-  spec.trimZeros = optionSet(slot, "trimzeros");
-  spec.min = n.minValue();
-  spec.max = n.maxValue();
-  return fixedPointConvertor(spec);
+  FixedPointShape shape;
+  shape.scale = slot.fields()[0].scale;
+  shape.offset = static_cast<int64_t>(optionNumber(slot, "offset", 0));
+  shape.trimZeros = optionSet(slot, "trimzeros");
+  shape.min = n.minValue();
+  shape.max = n.maxValue();
+  return fixedPointConvertor(shape);
 }
 
 // A network's default mask ("defmask", held like the address) or prefix length ("deflen"). The
 // lists of networks keep no default mask: an element without one is a single host.
 Reference<IConvertor> network(const Slot& slot, Family family) {
-  NetworkSpec spec;
+  NetworkShape shape;
   const auto* number = dynamic_cast<const SNumber*>(&slot);
   if (family == Family::Ipv4 && number) {
     const uint32_t mask = number->secondDefault();
-    spec.defaultMask = mask != 0 ? mask : 0xFFFFFFFF;
+    shape.defaultMask = mask != 0 ? mask : 0xFFFFFFFF;
   }
-  spec.defaultLength = static_cast<uint32_t>(optionNumber(slot, "deflen", 128));
-  spec.host = optionSet(slot, "hostnonzero") ? HostBits::NonZero : HostBits::Any;
-  spec.zero = zeroRule(slot);
-  return family == Family::Ipv4 ? ipv4NetworkConvertor(spec) : ipv6NetworkConvertor(spec);
+  shape.defaultLength = static_cast<uint32_t>(optionNumber(slot, "deflen", 128));
+  shape.host = optionSet(slot, "hostnonzero") ? HostBits::NonZero : HostBits::Any;
+  shape.zero = zeroRule(slot);
+  return family == Family::Ipv4 ? ipv4NetworkConvertor(shape) : ipv6NetworkConvertor(shape);
 }
 
 Maker fixed(std::function<Reference<IConvertor>()> f) {

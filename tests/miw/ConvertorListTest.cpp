@@ -66,13 +66,13 @@ std::string ntop6(const Addr6& a) {
 }
 
 TEST(ListConvertor, AddressNetworkAndByteStringLists) {
-  NetworkSpec spec;
+  NetworkShape shape;
   Reference<IConvertor> ip6s = elementListConvertor(
       ipv6Convertor(ZeroAddress::Invalid, Ipv4InIpv6::No), ListElements::Ipv6Addresses);
   Reference<IConvertor> nets =
-      elementListConvertor(ipv4NetworkConvertor(spec), ListElements::Ipv4Networks);
+      elementListConvertor(ipv4NetworkConvertor(shape), ListElements::Ipv4Networks);
   Reference<IConvertor> nets6 =
-      elementListConvertor(ipv6NetworkConvertor(spec), ListElements::Ipv6Networks);
+      elementListConvertor(ipv6NetworkConvertor(shape), ListElements::Ipv6Networks);
   Reference<IConvertor> raws = elementListConvertor(rawConvertor(), ListElements::ByteStrings);
   const Addr6 doc = pton6("2001:db8::1"), ula = pton6("fd00:1:2::");
   const struct {

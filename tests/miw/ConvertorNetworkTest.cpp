@@ -31,11 +31,11 @@ std::string ntop6(const Addr6& a) {
 }
 
 TEST(NetworkConvertors, ReadAndShowAgainstTheLibrary) {
-  NetworkSpec plain;
+  NetworkShape plain;
   plain.defaultMask = ipv4Netmask(24);
-  NetworkSpec host = plain;
+  NetworkShape host = plain;
   host.host = HostBits::NonZero;
-  NetworkSpec nonZero;
+  NetworkShape nonZero;
   nonZero.zero = ZeroAddress::Invalid;
   Reference<IConvertor> net4 = ipv4NetworkConvertor(plain);
   Reference<IConvertor> host4 = ipv4NetworkConvertor(host);
@@ -101,9 +101,9 @@ TEST(NetworkConvertors, NetmasksOfEveryLengthMatchTheLibrary) {
 }
 
 TEST(NetworkConvertors, Ipv6PrefixesAgainstTheLibrary) {
-  NetworkSpec plain;
+  NetworkShape plain;
   plain.defaultLength = 64;
-  NetworkSpec host = plain;
+  NetworkShape host = plain;
   host.host = HostBits::NonZero;
   Reference<IConvertor> net6 = ipv6NetworkConvertor(plain);
   Reference<IConvertor> host6 = ipv6NetworkConvertor(host);

@@ -47,7 +47,7 @@ TEST(ChangeRate, BitsAndEventsWithTheirThresholds) {
 
 TEST(FixedPoint, ShownWithTheDecimalsOfOneStep) {
   const struct {
-    FixedPointSpec spec;
+    FixedPointShape shape;
     uint32_t value;
     const char* shown;
   } cases[] = {
@@ -59,7 +59,7 @@ TEST(FixedPoint, ShownWithTheDecimalsOfOneStep) {
       {{10, 100, false}, 100, "0.0"},     {{1000, 0, true}, 0xFFFFFFFF, "4294967.295"},
   };
   for (const auto& c : cases) {
-    Reference<IConvertor> conv = fixedPointConvertor(c.spec);
+    Reference<IConvertor> conv = fixedPointConvertor(c.shape);
     EXPECT_EQ(conv->format(c.value), c.shown) << c.value;
     Expected<FieldValue> back = conv->parse(c.shown);
     ASSERT_TRUE(back.ok()) << c.shown;
@@ -68,21 +68,22 @@ TEST(FixedPoint, ShownWithTheDecimalsOfOneStep) {
 }
 
 TEST(FixedPoint, ReadsToTheNearestStepAgainstStrtod) {
-  const FixedPointSpec specs[] = {{16, 0, true}, {100, 0, false}, {3, 0, false}, {10, 100, false}};
+  const FixedPointShape shapes[] = {
+      {16, 0, true}, {100, 0, false}, {3, 0, false}, {10, 100, false}};
   const char* texts[] = {"0",   "1",     "1.0625", "1.06",      "2.5",      "0.03125", "-0.5",
                          "-10", "7.999", "42.1",   "123.45678", "0.000001", "65535",   "1000.5"};
-  for (const FixedPointSpec& spec : specs) {
-    Reference<IConvertor> conv = fixedPointConvertor(spec);
+  for (const FixedPointShape& shape : shapes) {
+    Reference<IConvertor> conv = fixedPointConvertor(shape);
     for (const char* text : texts) {
-      const double expected = std::strtod(text, nullptr) * spec.scale + double(spec.offset);
+      const double expected = std::strtod(text, nullptr) * shape.scale + double(shape.offset);
       Expected<FieldValue> v = conv->parse(text);
       if (expected < -0.5) {
         EXPECT_FALSE(v.ok()) << text; // below the word
         continue;
       }
-      ASSERT_TRUE(v.ok()) << text << " scale " << spec.scale;
+      ASSERT_TRUE(v.ok()) << text << " scale " << shape.scale;
       const double got = std::get<uint32_t>(v.value());
-      EXPECT_LE(std::fabs(got - expected), 0.5 + 1e-9) << text << " scale " << spec.scale;
+      EXPECT_LE(std::fabs(got - expected), 0.5 + 1e-9) << text << " scale " << shape.scale;
       // And what it shows reads back to the same word.
       EXPECT_EQ(conv->parse(conv->format(v.value())).value(), v.value()) << text;
     }
@@ -90,7 +91,7 @@ TEST(FixedPoint, ReadsToTheNearestStepAgainstStrtod) {
 }
 
 TEST(FixedPoint, RefusesWhatDoesNotFit) {
-  FixedPointSpec bounded{16, 0, true, 16, 32};
+  FixedPointShape bounded{16, 0, true, 16, 32};
   Reference<IConvertor> conv = fixedPointConvertor(bounded);
   EXPECT_TRUE(conv->check("1"));
   EXPECT_TRUE(conv->check("2"));

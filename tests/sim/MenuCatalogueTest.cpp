@@ -107,21 +107,21 @@ void expectDescribed(const Fields& fields, const Path& path, const nv::message& 
 TEST(MenuCatalogue, ServesOnlyWhatTheDescriptorsDescribe) {
   Fields fields = descriptorFields();
   for (const sim::MenuDefinition& menu : sim::sampleMenus()) {
-    sim::MenuStore store(menu.spec);
+    sim::MenuStore store(menu.shape);
     menu.seed(store);
     ASSERT_GT(store.size(), 0u) << menu.name;
     for (size_t i = 0; i < store.size(); ++i)
-      expectDescribed(fields, menu.spec.path, store.get(store.idAt(i)), menu.name);
-    expectDescribed(fields, menu.spec.path, menu.spec.defaults, menu.name + " defaults");
+      expectDescribed(fields, menu.shape.path, store.get(store.idAt(i)), menu.name);
+    expectDescribed(fields, menu.shape.path, menu.shape.defaults, menu.name + " defaults");
     for (uint32_t n = 0; menu.row && n < 4; ++n)
-      expectDescribed(fields, menu.spec.path, menu.row(n), menu.name + " generated");
-    for (const sim::MemberRule& rule : menu.spec.rules)
-      EXPECT_EQ(1u, fields[menu.spec.path].count(rule.fieldId)) << menu.name;
+      expectDescribed(fields, menu.shape.path, menu.row(n), menu.name + " generated");
+    for (const sim::MemberRule& rule : menu.shape.rules)
+      EXPECT_EQ(1u, fields[menu.shape.path].count(rule.fieldId)) << menu.name;
   }
   for (sim::ItemDefinition& item : sim::sampleItems([] { return 1u; })) {
     if (item.live)
       item.live(item.object);
-    expectDescribed(fields, item.spec.path, item.object, item.name);
+    expectDescribed(fields, item.shape.path, item.object, item.name);
   }
   using sim::PingAction;
   using sim::SetupWizard;

@@ -16,9 +16,9 @@ namespace {
 TEST(MenuHandler, WaitsWhileTheClientsBacklogIsFull) {
   PollReactor reactor(PollReactor::Clock::Manual);
   ReactorScope scope(reactor);
-  sim::MenuSpec spec;
-  spec.path = {22, 7};
-  sim::MenuStore store(spec);
+  sim::MenuShape shape;
+  shape.path = {22, 7};
+  sim::MenuStore store(shape);
   for (uint32_t n = 0; n < 5000; ++n) {
     nv::message row;
     row.set(nv::u32_id(1), n);
@@ -35,7 +35,7 @@ TEST(MenuHandler, WaitsWhileTheClientsBacklogIsFull) {
   subscribe.set(SYS_CMD, CMD_SUBSCRIBE);
   subscribe.set(SYS_FROM, std::vector<uint32_t>{0, 5});
   subscribe.set(sim::kDeliverCurrent, true); // and no SYS_ORIGINATOR: no credit limit
-  ASSERT_TRUE(handler.handle({subscribe, user, false, peer, spec.path}));
+  ASSERT_TRUE(handler.handle({subscribe, user, false, peer, shape.path}));
   for (int i = 0; i < 5; ++i)
     reactor.runOnce(0);
   EXPECT_EQ(0u, objects);
@@ -56,9 +56,9 @@ TEST(MenuHandler, WaitsWhileTheClientsBacklogIsFull) {
 TEST(MenuHandler, ChangesDoNotKeepTheCurrentObjectsWaiting) {
   PollReactor reactor(PollReactor::Clock::Manual);
   ReactorScope scope(reactor);
-  sim::MenuSpec spec;
-  spec.path = {22, 7};
-  sim::MenuStore store(spec);
+  sim::MenuShape shape;
+  shape.path = {22, 7};
+  sim::MenuStore store(shape);
   for (uint32_t n = 0; n < 2000; ++n) {
     nv::message row;
     row.set(nv::u32_id(1), n);
@@ -80,7 +80,7 @@ TEST(MenuHandler, ChangesDoNotKeepTheCurrentObjectsWaiting) {
   subscribe.set(SYS_FROM, std::vector<uint32_t>{0, 5});
   subscribe.set(SYS_ORIGINATOR, 300u);
   subscribe.set(sim::kDeliverCurrent, true);
-  ASSERT_TRUE(handler.handle({subscribe, user, false, peer, spec.path}));
+  ASSERT_TRUE(handler.handle({subscribe, user, false, peer, shape.path}));
   // Between two grants more objects change than the credit lets through.
   uint32_t changed = 0;
   for (int turn = 0; turn < 300 && delivered.size() < store.size(); ++turn) {
@@ -95,7 +95,7 @@ TEST(MenuHandler, ChangesDoNotKeepTheCurrentObjectsWaiting) {
     grant.set(SYS_FROM, std::vector<uint32_t>{0, 5});
     grant.set(SYS_ORIGINATOR, received);
     received = 0;
-    handler.handle({grant, user, false, peer, spec.path});
+    handler.handle({grant, user, false, peer, shape.path});
     reactor.runOnce(0);
   }
   EXPECT_EQ(store.size(), delivered.size());

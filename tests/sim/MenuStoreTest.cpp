@@ -21,8 +21,8 @@ nv::message row(uint32_t n) {
 }
 
 TEST(MenuStore, PositionsFollowMovesAndRemovals) {
-  sim::MenuSpec spec;
-  MenuStore store(spec);
+  sim::MenuShape shape;
+  MenuStore store(shape);
   std::vector<uint32_t> model;
   for (uint32_t n = 0; n < 50; ++n)
     model.push_back(store.append(row(n)));
@@ -59,8 +59,8 @@ TEST(MenuStore, PositionsFollowMovesAndRemovals) {
 }
 
 TEST(MenuStore, ArenaStaysBoundedUnderChanges) {
-  sim::MenuSpec spec;
-  MenuStore store(spec);
+  sim::MenuShape shape;
+  MenuStore store(shape);
   for (uint32_t n = 0; n < 1000; ++n)
     store.append(row(n));
   size_t live = store.arenaBytes();
