@@ -40,9 +40,7 @@ TEST(CliTerminal, ScriptedSessionsPrintTheOutputAndEndWithTheRouter) {
   EXPECT_NE(out.find("exit 4"), std::string::npos) << out;
 
   out = test::runCommand("printf 'quit\\r' | " + cliFor(sim, "--telnet 198.18.0.9 --screen"));
-  EXPECT_NE(out.find("Connected to 198.18.0.9.\n\n[admin@198.18.0.9] > quit\nbye\n"),
-            std::string::npos)
-      << out;
+  EXPECT_NE(out.find("quit\nbye\n"), std::string::npos) << out;
   out = test::runCommand("printf '' | " + cliFor(sim, "--telnet ''"));
   EXPECT_NE(out.find("could not login"), std::string::npos) << out;
   EXPECT_NE(out.find("exit 1"), std::string::npos) << out;
