@@ -30,19 +30,27 @@ nv::message errorReply(uint32_t code) {
 class Console::Session {
 public:
   Session(Console& owner, uint32_t id, std::shared_ptr<RouterPeer> peer, std::vector<uint32_t> to,
-          std::string prompt, int columns, int rows)
+          std::string banner, std::string prompt, uint64_t floodBytes, int columns, int rows)
       : owner_(owner), id_(id), peer_(std::move(peer)), to_(std::move(to)),
-        prompt_(std::move(prompt)), columns_(columns), rows_(rows) {}
+        banner_(std::move(banner)), prompt_(std::move(prompt)), floodBytes_(floodBytes),
+        columns_(columns), rows_(rows) {}
   ~Session() { owner_.reactor_.removeTimer(topTimer_); }
 
   bool alive() const { return peer_->alive() && !closed_; }
   const RouterPeer* peer() const { return peer_.get(); }
   std::pair<int, int> size() const { return {columns_, rows_}; }
 
-  void start(const std::string& banner, uint64_t floodBytes) {
-    write(banner);
-    if (floodBytes) {
-      floodLeft_ = floodBytes;
+  // Sends the banner and the first prompt (or starts the flood) once: on the turn after the
+  // open reply, or earlier when the client's first input arrives in the same turn as its open
+  // request — the input must find the session started, or a typed "quit" would end it before
+  // the banner is ever sent.
+  void start() {
+    if (started_)
+      return;
+    started_ = true;
+    write(banner_);
+    if (floodBytes_) {
+      floodLeft_ = floodBytes_;
       pump();
     } else {
       write(prompt_);
@@ -50,6 +58,7 @@ public:
   }
 
   void onData(const nv::message& message) {
+    start();
     if (message.has(kTerminalReceived))
       onAcknowledged(message.get(kTerminalReceived));
     if (!message.has(kTerminalBytes))
@@ -282,7 +291,10 @@ private:
   uint32_t id_;
   std::shared_ptr<RouterPeer> peer_;
   std::vector<uint32_t> to_;
+  std::string banner_;
   std::string prompt_;
+  uint64_t floodBytes_;
+  bool started_ = false;
   int columns_, rows_;
   Mode mode_ = Mode::Line;
   std::string line_;
@@ -382,13 +394,14 @@ std::optional<nv::message> Console::open(const RouterRequest& request) {
   banner =
       "\x1b[1mNimbalux\x1b[0m router console (" + std::string(kTerminalTypeName) + ")\r\n" + banner;
   auto& session = sessions_[id];
-  session = std::make_unique<Session>(*this, id, request.peer, m.get(SYS_FROM),
-                                      "[" + user + "@" + host + "] > ", columns, rows);
+  session = std::make_unique<Session>(*this, id, request.peer, m.get(SYS_FROM), std::move(banner),
+                                      "[" + user + "@" + host + "] > ", options_.floodBytes,
+                                      columns, rows);
   // The banner follows the reply: a client takes data only for a session it knows.
-  reactor_.post([this, id, banner, flood = options_.floodBytes] {
+  reactor_.post([this, id] {
     auto it = sessions_.find(id);
     if (it != sessions_.end() && it->second->alive())
-      it->second->start(banner, flood);
+      it->second->start();
   });
   if (!sweepTimer_)
     armSweep();

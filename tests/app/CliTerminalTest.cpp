@@ -29,7 +29,7 @@ TEST(CliTerminal, ScriptedSessionsPrintTheOutputAndEndWithTheRouter) {
   test::SimProcess sim(KESTEL_SIM_PATH, {"--user", "admin:pw"});
   ASSERT_GT(sim.port, 0);
   std::string out = test::runCommand("printf 'echo hi there\\rbox\\rquit\\r' | " + cliFor(sim, ""));
-  EXPECT_NE(out.find("echo hi there\r\nhi there\r\n[admin@Nimbalux] > "), std::string::npos) << out;
+  EXPECT_NE(out.find("[admin@Nimbalux] > echo hi there\r\nhi there\r\n"), std::string::npos) << out;
   EXPECT_NE(out.find("\x1b(0lqq"), std::string::npos) << out; // the raw bytes, not a screen
   EXPECT_NE(out.find("bye\r\nexit 0"), std::string::npos) << out;
 
@@ -40,7 +40,9 @@ TEST(CliTerminal, ScriptedSessionsPrintTheOutputAndEndWithTheRouter) {
   EXPECT_NE(out.find("exit 4"), std::string::npos) << out;
 
   out = test::runCommand("printf 'quit\\r' | " + cliFor(sim, "--telnet 198.18.0.9 --screen"));
-  EXPECT_NE(out.find("quit\nbye\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Connected to 198.18.0.9.\n\n[admin@198.18.0.9] > quit\nbye\n"),
+            std::string::npos)
+      << out;
   out = test::runCommand("printf '' | " + cliFor(sim, "--telnet ''"));
   EXPECT_NE(out.find("could not login"), std::string::npos) << out;
   EXPECT_NE(out.find("exit 1"), std::string::npos) << out;

@@ -5,6 +5,7 @@
 // whole, the full-screen view, and the three ways a session ends.
 #include "LoopbackRouter.h"
 #include "api/term/TerminalText.h"
+#include "api/wire/Vocabulary.h"
 #include "app/TerminalConsole.h"
 
 #include <zlib.h>
@@ -138,6 +139,39 @@ TEST_F(TerminalExchangeTest, ClosingTheWindowAndLosingTheConnection) {
   ASSERT_TRUE(
       drive([&] { return terminal->session().state() == TerminalSession::State::Disconnected; }));
   EXPECT_EQ(terminal->session().title(), "Terminal (Disconnected)");
+}
+
+// The router may read the client's first input in the same turn as its open request (the
+// client sends it as soon as the reply arrives); the banner and the first prompt still come
+// first, and a "quit" typed at once does not swallow them.
+TEST(TerminalConsoleOrder, InputInTheOpeningTurnFindsTheSessionStarted) {
+  PollReactor reactor(PollReactor::Clock::Manual);
+  ReactorScope scope(reactor);
+  sim::Console console(reactor);
+  std::string shown;
+  auto peer = std::make_shared<sim::RouterPeer>([&](const nv::message& m) {
+    if (m.get(SYS_CMD) == kTerminalData && m.has(kTerminalBytes)) {
+      std::vector<uint8_t> bytes = m.get(kTerminalBytes);
+      shown.append(bytes.begin(), bytes.end());
+    }
+  });
+  sim::SimUser user;
+  user.login.name = "admin";
+  std::vector<uint32_t> path{kTerminalHandler};
+  nv::message open;
+  open.set(SYS_CMD, kTerminalOpen);
+  open.set(SYS_FROM, std::vector<uint32_t>{7});
+  auto reply = console.serve({open, user, false, peer, path});
+  ASSERT_TRUE(reply);
+  nv::message typed;
+  typed.set(SYS_CMD, kTerminalData);
+  typed.set(STD_ID, reply->get(STD_ID));
+  std::string quit = "quit\r";
+  typed.set(kTerminalBytes, std::vector<uint8_t>(quit.begin(), quit.end()));
+  console.serve({typed, user, false, peer, path});
+  reactor.runOnce(0);
+  EXPECT_EQ(shown.find("\x1b[1mNimbalux\x1b[0m router console"), 0u) << shown;
+  EXPECT_NE(shown.find("[admin@Nimbalux] > quit\r\nbye\r\n"), std::string::npos) << shown;
 }
 
 } // namespace
