@@ -114,9 +114,10 @@ UpgradeHandler::~UpgradeHandler() {
 
 void UpgradeHandler::onRequest(IHandler* handler, const nv::message& request) {
   uint32_t command = request.get(SYS_CMD);
-  if (command == CMD_SUBSCRIBE)
-    subscribed(); // before the subscriber gets the object
+  bool lookUp = command == CMD_SUBSCRIBE && subscribed(); // before the subscriber gets the object
   if (subscribers_.handle(handler, request, [this] { return std::vector<nv::message>{object_}; })) {
+    if (lookUp)
+      fetch(Fetch::Latest, std::string(kServerPath) + "LATEST.3");
     if (command == CMD_UNSUBSCRIBE)
       unsubscribed();
     return;
@@ -140,25 +141,24 @@ void UpgradeHandler::onRequest(IHandler* handler, const nv::message& request) {
   }
 }
 
-void UpgradeHandler::subscribed() {
+bool UpgradeHandler::subscribed() {
   logLine("subscribed");
   cancel();
   phase_ = Phase::LookingUp;
   upgradeRequested_ = false;
+  lookup_ = Lookup::Stopped;
   std::string server = setup_.server ? setup_.server() : std::string();
   if (server.empty() || !setup_.web) {
-    lookup_ = Lookup::Stopped;
     setStatus(kNoUpgradeServer);
-    return;
+    return false;
   }
   if (!isServerName(server)) {
-    lookup_ = Lookup::Stopped;
     setStatus(std::string(kWebFailed) + "bad server name " + server);
-    return;
+    return false;
   }
   lookup_ = Lookup::Running;
   setStatus("looking up latest version...");
-  request(Fetch::Latest, std::string(kServerPath) + "LATEST.3");
+  return true;
 }
 
 void UpgradeHandler::unsubscribed() {
@@ -208,7 +208,7 @@ std::string UpgradeHandler::startDownload() {
   count_ = 0;
   length_.reset();
   setStatus("Downloading...");
-  request(Fetch::Program, kServerPath + latest_ + "/" + upgradeProgramName());
+  fetch(Fetch::Program, kServerPath + latest_ + "/" + upgradeProgramName());
   return {};
 }
 
@@ -216,7 +216,7 @@ std::string UpgradeHandler::baseUrl() const {
   return "http://" + (setup_.server ? setup_.server() : std::string());
 }
 
-void UpgradeHandler::request(Fetch what, const std::string& path) {
+void UpgradeHandler::fetch(Fetch what, const std::string& path) {
   request_.reset();
   body_.clear();
   fetch_ = what;
@@ -331,7 +331,7 @@ void UpgradeHandler::latestArrived() {
   latestVersion_ = parseVersion(latest_);
   phase_ = Phase::FetchingChangeLog;
   setStatus("fetching changelog...");
-  request(Fetch::ChangeLog, kServerPath + latest_ + "/CHANGELOG");
+  fetch(Fetch::ChangeLog, kServerPath + latest_ + "/CHANGELOG");
 }
 
 void UpgradeHandler::changeLogArrived() {
@@ -374,7 +374,7 @@ void UpgradeHandler::programArrived() {
     downloadFailed("cannot flush " + file_.path(), "failed: couldn't write file to disk");
     return;
   }
-  request(Fetch::Signature, kServerPath + latest_ + "/" + upgradeProgramName() + ".sig");
+  fetch(Fetch::Signature, kServerPath + latest_ + "/" + upgradeProgramName() + ".sig");
 }
 
 void UpgradeHandler::signatureArrived() {

@@ -96,12 +96,13 @@ private:
   enum class Lookup { Running, Finished, Stopped };
   enum class Fetch { None, Latest, ChangeLog, Program, Signature };
 
-  void subscribed();
+  // Prepares the lookup; true when the latest version is to be requested.
+  bool subscribed();
   void unsubscribed();
   // Reply to command 1: empty when accepted, else the error text.
   std::string upgradeCommand();
   std::string startDownload();
-  void request(Fetch what, const std::string& path);
+  void fetch(Fetch what, const std::string& path);
   void cancel();
   void setStatus(const std::string& text);
   void publish();
