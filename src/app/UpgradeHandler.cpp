@@ -289,6 +289,7 @@ bool UpgradeHandler::webData(ByteSpan block) {
 void UpgradeHandler::webDone() {
   Fetch done = fetch_;
   fetch_ = Fetch::None;
+  request_.reset(); // finished: the web client touches it no more
   switch (done) {
   case Fetch::Latest:
     latestArrived();
@@ -310,6 +311,7 @@ void UpgradeHandler::webDone() {
 void UpgradeHandler::webFailed(const std::string& text) {
   Fetch failed = fetch_;
   fetch_ = Fetch::None;
+  request_.reset();
   logf("upgrade request failed: ", text);
   if (failed == Fetch::Program || failed == Fetch::Signature) {
     downloadFailed(text, kUpgradeCorrupted);
@@ -363,7 +365,6 @@ void UpgradeHandler::showProgress() {
 }
 
 void UpgradeHandler::programArrived() {
-  request_.reset();
   setStatus("Downloaded");
   if (length_ && count_ != *length_) {
     downloadFailed("got " + std::to_string(count_) + " of " + std::to_string(*length_) + " bytes",
@@ -378,7 +379,6 @@ void UpgradeHandler::programArrived() {
 }
 
 void UpgradeHandler::signatureArrived() {
-  request_.reset();
   if (setup_.publicKey.size() != kSignaturePublicKeySize) {
     downloadFailed("this program was built without an upgrade key", kUpgradeCorrupted);
     return;
