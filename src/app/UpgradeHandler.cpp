@@ -18,17 +18,6 @@ namespace {
 
 constexpr const char* kServerPath = "/nimbalux/kestel/";
 
-// Host names, addresses (with brackets for IPv6) and a port: nothing that could change the path.
-bool isServerName(std::string_view server) {
-  if (server.empty())
-    return false;
-  for (char c : server)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-          c == '-' || c == '_' || c == ':' || c == '[' || c == ']'))
-      return false;
-  return true;
-}
-
 int hexDigit(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -40,6 +29,16 @@ int hexDigit(char c) {
 }
 
 } // namespace
+
+bool isUpgradeServerName(std::string_view server) {
+  if (server.empty())
+    return false;
+  for (char c : server)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+          c == '-' || c == '_' || c == ':' || c == '[' || c == ']'))
+      return false;
+  return true;
+}
 
 std::string upgradeServerSetting(SettingsRegistry& settings) {
   std::string server;
@@ -152,7 +151,7 @@ bool UpgradeHandler::subscribed() {
     setStatus(kNoUpgradeServer);
     return false;
   }
-  if (!isServerName(server)) {
+  if (!isUpgradeServerName(server)) {
     setStatus(std::string(kWebFailed) + "bad server name " + server);
     return false;
   }

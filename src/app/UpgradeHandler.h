@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kestel {
 
@@ -49,6 +50,8 @@ inline constexpr size_t kMaxLatestSize = 4096;
 inline constexpr size_t kMaxChangeLogSize = 1 << 20;
 inline constexpr uint64_t kMaxProgramSize = uint64_t(512) << 20;
 
+// "host[:port]" with nothing that could change the path of a request.
+bool isUpgradeServerName(std::string_view server);
 // The saved upgrade server ("" when none) and its change.
 std::string upgradeServerSetting(SettingsRegistry& settings);
 bool setUpgradeServerSetting(SettingsRegistry& settings, const std::string& server);

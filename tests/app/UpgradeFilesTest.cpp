@@ -3,8 +3,12 @@
 // target whole when it fails), who may replace the program, and the whole hand-off of three
 // processes run for real on a copy of a program.
 #include "app/UpgradeFiles.h"
+#include "app/Startup.h"
 #include "app/UpgradeHandOff.h"
+#include "app/UpgradeHandler.h"
 #include "miw/SafeFile.h"
+#include "miw/Settings.h"
+#include "support/Programs.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -186,6 +190,31 @@ TEST(UpgradeFilesTest, HandOffReplacesTheProgramAndRestartsIt) {
   EXPECT_EQ(modeOf(target), 0751u);
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{"kestel"}); // the download is gone
   fs::remove_all(folder);
+}
+
+// The upgrade server is off until set, and takes only a host with an optional port.
+TEST(UpgradeSettingsTest, ServerIsSetFromTheCommandLine) {
+  test::TempFolder home;
+  std::string cli =
+      "KESTEL_HOME=" + home.path() + " " + KESTEL_CLI_PATH + " settings upgrade-server";
+  struct Step {
+    std::string args, output, saved;
+  } steps[] = {
+      {"", "(none: the self-upgrade is off)\nexit 0", ""},
+      {" 127.0.0.1:8080", "exit 0", "127.0.0.1:8080"},
+      {" [::1]:80", "exit 0", "[::1]:80"},
+      {" 'evil/path?x'", "kestel-cli: not a host name or address with a port: evil/path?x\nexit 2",
+       "[::1]:80"},
+      {"", "[::1]:80\nexit 0", "[::1]:80"},
+      {" --off", "exit 0", ""},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.args);
+    EXPECT_EQ(test::runCommand(cli + step.args), step.output);
+    SettingsRegistry settings;
+    settings.loadSettings(home.file(kSettingsFileName));
+    EXPECT_EQ(upgradeServerSetting(settings), step.saved);
+  }
 }
 
 } // namespace
