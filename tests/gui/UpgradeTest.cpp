@@ -87,6 +87,10 @@ std::vector<std::string> namesIn(const std::string& folder) {
   return names;
 }
 
+ByteSpan bytesOf(const QByteArray& data) {
+  return ByteSpan(reinterpret_cast<const uint8_t*>(data.data()), size_t(data.size()));
+}
+
 QByteArray fileBytes(const std::string& path) {
   Expected<Bytes> bytes = readWholeFile(path);
   return bytes ? QByteArray(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size()))
@@ -133,17 +137,16 @@ class UpgradeTest : public QObject {
       return {};
     std::string target = pattern + "/kestel";
     QByteArray old = probe_ + "old version";
-    saveFileAtomically(target, ByteSpan(reinterpret_cast<const uint8_t*>(old.data()), old.size()),
-                       ".save");
-    ::chmod(target.c_str(), 0751);
+    if (!saveFileAtomically(target, bytesOf(old), ".save") || ::chmod(target.c_str(), 0751) != 0)
+      return {};
     return pattern;
   }
 
   // The signature the build's key tool makes with the test key.
   QByteArray sign(const QByteArray& program, const std::string& folder) {
     std::string file = folder + "/signed", signature = folder + "/signed.sig";
-    saveFileAtomically(
-        file, ByteSpan(reinterpret_cast<const uint8_t*>(program.data()), program.size()), ".save");
+    if (!saveFileAtomically(file, bytesOf(program), ".save"))
+      return {};
     std::string command = std::string(KESTEL_UPGRADE_KEY_TOOL) + " sign " +
                           KESTEL_UPGRADE_TEST_KEY + ".key " + file + " " + signature;
     QByteArray out = fileBytes(std::system(command.c_str()) == 0 ? signature : "");
