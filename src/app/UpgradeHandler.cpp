@@ -303,6 +303,7 @@ void UpgradeHandler::webDone() {
     signatureArrived();
     break;
   case Fetch::None:
+    logf("onCompletion in wrong state=", int(phase_));
     break;
   }
 }

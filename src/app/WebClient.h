@@ -1,6 +1,6 @@
 // Plain HTTP GET for the self-upgrade, behind an interface: the core never talks to a web server
 // itself; the desktop program gives it a client (QtWebClient). Replies arrive on the reactor's
-// thread, never from inside get().
+// thread; only the status kWebConnecting may come from inside get(), everything else later.
 #pragma once
 
 #include "util/Bytes.h"

@@ -44,6 +44,8 @@ public:
     });
   }
   ~QtWebRequest() override {
+    if (!reply_)
+      return; // the manager went first and took its replies along
     QObject::disconnect(reply_, nullptr, nullptr, nullptr);
     reply_->abort();
     reply_->deleteLater();
@@ -62,7 +64,7 @@ public:
   }
 
 private:
-  QNetworkReply* reply_;
+  QPointer<QNetworkReply> reply_;
 };
 
 } // namespace

@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <map>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace kestel {
@@ -29,6 +31,16 @@ struct Reply {
   std::string failure;            // after the body: webFailed with this text
   size_t stallAfter = SIZE_MAX;   // blocks delivered before the server stalls
 };
+Reply served(std::string body) {
+  Reply r;
+  r.body = std::move(body);
+  return r;
+}
+Reply failing(std::string text) {
+  Reply r;
+  r.failure = std::move(text);
+  return r;
+}
 
 // Plays one request at a time, in 1000-byte blocks, when the test says so.
 class ScriptedWeb final : public WebClient {
@@ -59,8 +71,7 @@ public:
     for (int guard = 0; current_ && guard < 10; ++guard) {
       Request* r = current_;
       auto found = replies.find(r->url.substr(std::string(kBase).size()));
-      Reply reply =
-          found != replies.end() ? found->second : Reply{"", true, {}, "failed: Not Found"};
+      Reply reply = found != replies.end() ? found->second : failing("failed: Not Found");
       WebListener& l = r->listener_;
       if (reply.announceLength)
         l.webLength(reply.length.value_or(reply.body.size()));
@@ -100,9 +111,9 @@ protected:
     newProgram_ = std::string(2500, 'n');
     for (size_t i = 0; i < newProgram_.size(); ++i)
       newProgram_[i] = char(i * 7);
-    web_.replies["LATEST.3"] = {"99.1\r\nanything after the first line"};
-    web_.replies["99.1/CHANGELOG"] = {"what changed"};
-    web_.replies["99.1/" + upgradeProgramName()] = {newProgram_};
+    web_.replies["LATEST.3"] = served("99.1\r\nanything after the first line");
+    web_.replies["99.1/CHANGELOG"] = served("what changed");
+    web_.replies["99.1/" + upgradeProgramName()] = served(newProgram_);
     setSignature(test::signUpgrade(asBytes(newProgram_)));
     EXPECT_TRUE(saveFileAtomically(program_, asBytes("old program"), ".save").ok());
     ::chmod(program_.c_str(), 0755);
@@ -114,8 +125,8 @@ protected:
   }
 
   void setSignature(const Bytes& signature) {
-    web_.replies["99.1/" + upgradeProgramName() + ".sig"] = {
-        std::string(signature.begin(), signature.end())};
+    web_.replies["99.1/" + upgradeProgramName() + ".sig"] =
+        served(std::string(signature.begin(), signature.end()));
   }
 
   UpgradeSetup setup() {
@@ -250,8 +261,8 @@ TEST_F(UpgradeHandlerTest, NoNewerVersionIsNothingToUpgradeTo) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.latest);
-    web_.replies["LATEST.3"] = {c.latest};
-    web_.replies["3.43/CHANGELOG"] = web_.replies["3.42/CHANGELOG"] = {"log"};
+    web_.replies["LATEST.3"] = served(c.latest);
+    web_.replies["3.43/CHANGELOG"] = web_.replies["3.42/CHANGELOG"] = served("log");
     make();
     subscribe();
     web_.play();
@@ -268,9 +279,9 @@ TEST_F(UpgradeHandlerTest, LookupFailuresEndInTheirText) {
     Reply latest;
     std::string status;
   } cases[] = {
-      {{std::string(kMaxLatestSize + 1, '9')}, "failed: reply too large"},
-      {{"", true, {}, kWebNoConnection}, kWebNoConnection},
-      {{"", true, {}, "failed: Too many redirects"}, "failed: Too many redirects"},
+      {served(std::string(kMaxLatestSize + 1, '9')), "failed: reply too large"},
+      {failing(kWebNoConnection), kWebNoConnection},
+      {failing("failed: Too many redirects"), "failed: Too many redirects"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
@@ -339,6 +350,28 @@ TEST_F(UpgradeHandlerTest, EveryBadDownloadIsRemovedAndLeavesTheProgram) {
     EXPECT_EQ(quits_, 0);
     expectProgramAlone();
   }
+}
+
+// A disk that fills during the download: writes past 1500 bytes fail (the file size limit stands
+// in for a full disk).
+TEST_F(UpgradeHandlerTest, ADiskThatFillsEndsInItsText) {
+  make();
+  subscribe();
+  web_.play();
+  EXPECT_EQ(ask(kCommandUpgrade), "");
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 1500;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  web_.play();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(status(), "failed: couldn't write file to disk");
+  EXPECT_FALSE(web_.pending());
+  EXPECT_TRUE(started_.empty());
+  expectProgramAlone();
 }
 
 TEST_F(UpgradeHandlerTest, ClosingThePanelRemovesThePartialDownload) {
