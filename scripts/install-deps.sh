@@ -9,6 +9,7 @@ packages=(
   clang clang-format libclang-rt-dev
   # product
   zlib1g-dev
+  libsodium-dev # Ed25519 signatures of upgrade downloads
   # the desktop program: Qt 6 Widgets and Test, SVG for the program's own art, the offscreen and
   # X11 platform plugins, and a font so that windows drawn off screen show their texts
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev fonts-dejavu-core

@@ -2,6 +2,7 @@
 
 #include "api/net/Looper.h"
 #include "app/CacheFolders.h"
+#include "app/HandOff.h"
 #include "app/ParameterPipe.h"
 #include "miw/Settings.h"
 #include "miw/SlotConvertors.h"
@@ -78,6 +79,19 @@ void LoaderStart::run(const nv::message& parameters, std::time_t now) {
     if (discovery_)
       discovery_->refresh();
   });
+  if (hooks_.web) {
+    Expected<std::string> program = ownProgramPath();
+    UpgradeSetup setup;
+    setup.web = hooks_.web;
+    setup.server = [] { return upgradeServerSetting(settingsRegistry()); };
+    setup.program = program ? *program : std::string();
+    setup.publicKey = builtInUpgradeKey();
+    setup.quit = [this] {
+      if (hooks_.quit)
+        hooks_.quit();
+    };
+    upgrade_ = std::make_unique<UpgradeHandler>(std::move(setup));
+  }
   if (hooks_.build)
     hooks_.build(loaderAccelerators());
 

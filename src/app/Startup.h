@@ -13,6 +13,7 @@
 #include "app/Discovery.h"
 #include "app/InstanceCensus.h"
 #include "app/NeighbourHandler.h"
+#include "app/UpgradeHandler.h"
 
 #include <ctime>
 #include <functional>
@@ -73,8 +74,11 @@ struct LoaderHooks {
   std::function<void(const nv::message&)> apply;
   // Connect with the parameters (the auto-connect).
   std::function<void(const nv::message&)> connect;
-  // Another instance asked every loader to quit (before an upgrade).
+  // Another instance asked every loader to quit (before an upgrade), or the upgraded program
+  // has started.
   std::function<void()> quit;
+  // The self-upgrade's web client; null: no upgrade handler (4).
+  WebClient* web = nullptr;
 };
 
 inline constexpr uint32_t kAutoConnectDelayMs = 100;
@@ -101,6 +105,8 @@ public:
   // This loader's place in the census of running instances; null without one.
   InstanceCensus* census() const { return census_.get(); }
   bool autoConnectPending() const { return autoConnect_ != 0; }
+  // The self-upgrade (handler 4); null without a web client.
+  UpgradeHandler* upgrade() const { return upgrade_.get(); }
 
 private:
   // Starts or stops discovery as discoveryWanted() now says.
@@ -115,6 +121,7 @@ private:
   NeighbourTable neighbours_;
   std::unique_ptr<Discovery> discovery_; // while discovery runs
   std::unique_ptr<NeighbourHandler> neighbourHandler_;
+  std::unique_ptr<UpgradeHandler> upgrade_;
   Reactor::TimerId autoConnect_ = 0;
 };
 

@@ -8,6 +8,8 @@
 #include "app/AddressBookStore.h"
 #include "app/AppPaths.h"
 #include "app/PasswordInput.h"
+#include "app/Startup.h"
+#include "app/UpgradeHandler.h"
 #include "miw/SafeFile.h"
 #include "miw/Settings.h"
 #include "util/Log.h"
@@ -33,7 +35,8 @@ int usage() {
                        "                           [--password-file P] [--file F]\n"
                        "       kestel-cli book passwd [--file F]\n"
                        "       (every book command takes --master-password-file M)\n"
-                       "       kestel-cli settings dump <file.viw>\n");
+                       "       kestel-cli settings dump <file.viw>\n"
+                       "       kestel-cli settings upgrade-server [<host>[:<port>] | --off]\n");
   return 2;
 }
 
@@ -255,7 +258,26 @@ int runBookCommand(int argc, char** argv) {
   return BookSession::failed(s.ask(bookcmd::kSetPassword, req)) ? 1 : 0;
 }
 
+// The loader's upgrade server: printed, set, or switched off ("--off").
+int upgradeServerCommand(int argc, char** argv) {
+  SettingsRegistry& settings = settingsRegistry();
+  settings.loadSettings(appDataFolder() + "/" + kSettingsFileName);
+  if (argc == 1) {
+    std::string server = upgradeServerSetting(settings);
+    std::printf("%s\n", server.empty() ? "(none: the self-upgrade is off)" : server.c_str());
+    return 0;
+  }
+  std::string server = std::strcmp(argv[1], "--off") == 0 ? std::string() : argv[1];
+  if (!server.empty() && !isUpgradeServerName(server)) {
+    std::fprintf(stderr, "kestel-cli: not a host name or address with a port: %s\n", argv[1]);
+    return 2;
+  }
+  return setUpgradeServerSetting(settings, server) && settings.saveSettings() ? 0 : 1;
+}
+
 int runSettingsCommand(int argc, char** argv) {
+  if (argc >= 1 && argc <= 2 && std::strcmp(argv[0], "upgrade-server") == 0)
+    return upgradeServerCommand(argc, argv);
   if (argc != 2 || std::strcmp(argv[0], "dump") != 0)
     return usage();
   auto bytes = readWholeFile(argv[1]);

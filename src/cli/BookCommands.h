@@ -1,5 +1,6 @@
 // kestel-cli's address-book and settings commands: "book list|import|export|add|passwd" through
-// the address-book store, and "settings dump" of a settings or session file as JSON.
+// the address-book store, "settings dump" of a settings or session file as JSON, and "settings
+// upgrade-server" to show or change the loader's upgrade server.
 #pragma once
 
 namespace kestel {

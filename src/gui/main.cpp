@@ -1,6 +1,7 @@
 // kestel: the desktop program. Until the loader window exists it opens the demonstration
 // window, which shows every value view, the icon sheets and the session desktop.
 #include "api/net/ReactorScope.h"
+#include "app/UpgradeHandOff.h"
 #include "gui/Art.h"
 #include "gui/DemoWindow.h"
 #include "gui/QtReactor.h"
@@ -30,12 +31,22 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
+  kestel::openLogFile(kestel::defaultLogPath());
+  // The self-upgrade's hand-off, before anything else.
+  switch (kestel::runHandOffForms({argv, size_t(argc)})) {
+  case kestel::HandOffStep::Exit:
+    return 0;
+  case kestel::HandOffStep::StartEmpty:
+    argc = 1;
+    break;
+  case kestel::HandOffStep::None:
+    break;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kestel");
   QApplication::setOrganizationName("Halvorne");
   QApplication::setDesktopFileName("kestel");
   QApplication::setWindowIcon(kestel::gui::applicationIcon());
-  kestel::openLogFile(kestel::defaultLogPath());
 
   kestel::gui::QtReactor reactor;
   kestel::ReactorScope scope(reactor);
