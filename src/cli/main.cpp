@@ -17,6 +17,7 @@
 #include "app/CacheFolders.h"
 #include "app/ConnectAddress.h"
 #include "app/ConnectStep.h"
+#include "app/CrashReport.h"
 #include "app/PasswordInput.h"
 #include "app/ReadyStep.h"
 #include "app/Startup.h"
@@ -99,6 +100,7 @@ int printRouterMenus(ConnectRequest connect) {
 } // namespace
 
 int main(int argc, char** argv) {
+  installCrashHandler();
   initialiseFramework();
   if (argc == 2 && std::strcmp(argv[1], "-") == 0) {
     openDefaultLog();

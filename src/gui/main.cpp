@@ -1,6 +1,7 @@
 // kestel: the desktop program. Until the loader window exists it opens the demonstration
 // window, which shows every value view, the icon sheets and the session desktop.
 #include "api/net/ReactorScope.h"
+#include "app/CrashReport.h"
 #include "gui/Art.h"
 #include "gui/DemoWindow.h"
 #include "gui/QtReactor.h"
@@ -30,6 +31,7 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
+  kestel::installCrashHandler();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kestel");
   QApplication::setOrganizationName("Halvorne");
