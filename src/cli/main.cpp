@@ -38,10 +38,10 @@ namespace {
 using namespace kestel;
 using namespace kestel::cli;
 
-void usage() {
+void usage(FILE* out = stderr) {
   std::fprintf(
-      stderr,
-      "usage: kestel-cli --version\n"
+      out,
+      "usage: kestel-cli --version | --help\n"
       "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus | "
       "--new-window] <address>[:port] <login>\n"
       "       kestel-cli terminal [options] <address>[:port] <login>   (terminal --help)\n"
@@ -53,7 +53,7 @@ void usage() {
       "to %s.\n"
       "Router commands (each with --help):\n",
       kPasswordVariable, defaultLogPath().c_str());
-  kestel::cli::printRouterCommandsUsage();
+  kestel::cli::printRouterCommandsUsage(out);
 }
 
 void printFacts(const ConnectOutcome& outcome) {
@@ -114,6 +114,10 @@ int main(int argc, char** argv) {
     return runSettingsCommand(argc - 2, argv + 2);
   if (argc >= 2 && std::strcmp(argv[1], "neighbors") == 0)
     return runNeighborsCommand(argc - 2, argv + 2);
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    usage(stdout);
+    return 0;
+  }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("kestel-cli %s\n", kKestelVersion);
     return 0;
