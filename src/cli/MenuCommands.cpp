@@ -162,8 +162,7 @@ bool isRouterCommand(std::string_view word) { return helpOf(word) != nullptr; }
 
 void printRouterCommandsUsage(FILE* out) {
   for (const CommandHelp& c : kCommands)
-    std::fprintf(out, "       kestel-cli [login options] <address>[:port] <login> %s\n",
-                 c.usage);
+    std::fprintf(out, "       kestel-cli [login options] <address>[:port] <login> %s\n", c.usage);
 }
 
 int routerCommandHelp(const RouterCommand& command) {
