@@ -145,10 +145,11 @@ int main(int argc, char** argv) {
   sim::TorchSource torch(reactor);
   torch.install(login);
   crashes.setListener([&crashFile](const sim::CrashReport& report) {
-    std::fprintf(stderr, "nimbalux-sim: crash report from %s (%zu bytes)\n",
-                 report.peerAddress.c_str(), report.text.size());
+    // The file first: whoever reads the line on stderr finds the report in the file.
     if (!crashFile.empty() && !sim::appendCrashReport(crashFile, report))
       std::fprintf(stderr, "nimbalux-sim: cannot write %s\n", crashFile.c_str());
+    std::fprintf(stderr, "nimbalux-sim: crash report from %s (%zu bytes)\n",
+                 report.peerAddress.c_str(), report.text.size());
   });
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {

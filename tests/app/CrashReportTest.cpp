@@ -393,6 +393,109 @@ TEST_F(CrashProbe, RegistersStackAndCodeAreThoseOfTheFault) {
 }
 #endif
 
+// A child process with its standard streams on pipes; killed when the object goes.
+class Child {
+public:
+  Child(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+      return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      for (const std::string& e : env)
+        ::putenv(const_cast<char*>(e.c_str()));
+      ::dup2(in[0], STDIN_FILENO);
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(err[1], STDERR_FILENO);
+      std::vector<char*> argv;
+      for (std::string& a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    input = in[1];
+    output = out[0];
+    errors = err[0];
+  }
+  ~Child() {
+    for (int fd : {input, output, errors})
+      ::close(fd);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Reads `fd` until a line holds `fragment`; false at the end of the stream.
+  static bool readUntil(int fd, const std::string& fragment, std::string* seen = nullptr) {
+    std::string text;
+    char c;
+    while (::read(fd, &c, 1) == 1) {
+      text += c;
+      if (text.find(fragment) != std::string::npos) {
+        if (seen)
+          *seen = text;
+        return true;
+      }
+    }
+    return false;
+  }
+  // Sends the signal and returns the signal that ended the process (0 when it exited).
+  int killWith(int signal) {
+    ::kill(pid_, signal);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+
+  int input = -1, output = -1, errors = -1;
+
+private:
+  pid_t pid_ = -1;
+};
+
+// The shipped command line has the handlers: killed in the middle of a terminal session it
+// reports to its log and, over the session's connection, to the router.
+TEST(CrashReportOfTheCli, AKilledSessionReportsToTheLogAndTheRouter) {
+  test::TempFolder folder;
+  std::string reportsFile = folder.file("reports.txt");
+  Child sim({KESTEL_SIM_PATH, "--port", "0", "--user", "admin:pw", "--crash-reports", reportsFile});
+  std::string port;
+  ASSERT_TRUE(Child::readUntil(sim.output, "\n", &port));
+  Child cli({KESTEL_CLI_PATH, "terminal", "--timeout", "600",
+             "127.0.0.1:" + port.substr(0, port.size() - 1), "admin"},
+            {"KESTEL_PASSWORD=pw", "KESTEL_HOME=" + folder.path()});
+  char first;
+  ASSERT_EQ(::read(cli.output, &first, 1), 1); // the console answered: the session is up
+  EXPECT_EQ(cli.killWith(SIGABRT), SIGABRT);
+  ASSERT_TRUE(Child::readUntil(sim.errors, "crash report from 127.0.0.1"));
+
+  std::string log = fileText(folder.file("kestel.log"));
+  size_t start = log.find("UNKNOWN EXCEPTION SIGABRT SI_USER at address: ");
+  ASSERT_NE(start, std::string::npos) << log;
+  std::string report = log.substr(start);
+  EXPECT_NE(report.find("\nkestel version: " + std::string(kKestelVersion) + "\n"),
+            std::string::npos);
+  // Symbols come from the program's own tables: the session was waiting in the event loop.
+  EXPECT_NE(section(report, "backtrace:\n", "\n\nstack:\n").find("kestel::PollReactor::run"),
+            std::string::npos)
+      << report;
+  expectStackAndCode(report);
+  std::string atRouter = fileText(reportsFile);
+  EXPECT_EQ(atRouter.rfind(
+                "crash report from 127.0.0.1 (" + std::to_string(report.size()) + " bytes)\n", 0),
+            0u)
+      << atRouter;
+  EXPECT_NE(atRouter.find(report), std::string::npos);
+}
+
 TEST(CrashSocket, TheConnectionRegistersItsSocketWhileUp) {
   PollReactor reactor(PollReactor::Clock::Manual);
   ReactorScope scope(reactor);
