@@ -1,7 +1,7 @@
 # Installation of the programs with their desktop integration, and the Debian package `kestel`
 # built from it by cpack (scripts/package.sh does both). Installs: kestel, kestel-cli and
-# nimbalux-sim with its sample router, the .desktop file, the icon in the hicolor theme, the
-# man pages and the bash completion of kestel-cli.
+# nimbalux-sim with its sample router, the .desktop file, the icon in the hicolor theme (SVG and
+# PNGs), the man pages and the bash completion of kestel-cli.
 include(GNUInstallDirs)
 
 if(TARGET nimbalux-sim)
@@ -24,6 +24,27 @@ foreach(page ${man_pages})
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${man_outputs})
 install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The icon as PNGs beside the SVG (which src/CMakeLists.txt installs), drawn from it at build time
+# (not in sanitizer builds, whose leak check would fail the drawing program over Qt's caches).
+if(KESTEL_GUI AND NOT KESTEL_SANITIZE)
+  find_package(Qt6 REQUIRED COMPONENTS Gui Svg)
+  set(icon_sizes 16 22 24 32 48 64 128 256)
+  set(icon_source ${PROJECT_SOURCE_DIR}/src/gui/art/kestel.svg)
+  set(icon_outputs)
+  foreach(size ${icon_sizes})
+    list(APPEND icon_outputs ${PROJECT_BINARY_DIR}/icons/${size}x${size}/apps/kestel.png)
+  endforeach()
+  add_executable(render_icon ${PROJECT_SOURCE_DIR}/packaging/RenderIcon.cpp)
+  target_link_libraries(render_icon PRIVATE Qt6::Svg Qt6::Gui)
+  add_custom_command(OUTPUT ${icon_outputs}
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:render_icon>
+            ${icon_source} ${PROJECT_BINARY_DIR}/icons ${icon_sizes}
+    DEPENDS render_icon ${icon_source} VERBATIM)
+  add_custom_target(icons ALL DEPENDS ${icon_outputs})
+  install(DIRECTORY ${PROJECT_BINARY_DIR}/icons/
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor FILES_MATCHING PATTERN "*.png")
+endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestel-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kestel-cli)

@@ -38,6 +38,7 @@ check() {
 }
 for path in /usr/bin/kestel /usr/bin/kestel-cli /usr/bin/nimbalux-sim \
   /usr/share/applications/kestel.desktop /usr/share/icons/hicolor/scalable/apps/kestel.svg \
+  /usr/share/icons/hicolor/48x48/apps/kestel.png /usr/share/icons/hicolor/256x256/apps/kestel.png \
   /usr/share/man/man1/kestel.1.gz /usr/share/man/man1/kestel-cli.1.gz \
   /usr/share/man/man1/nimbalux-sim.1.gz /usr/share/bash-completion/completions/kestel-cli \
   /usr/share/nimbalux-sim/sample/nimblux.jg; do

@@ -13,6 +13,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTAL
 lock=()
 [ -e /tmp/kestel-build.lock ] && command -v flock >/dev/null && lock=(flock /tmp/kestel-build.lock)
 "${lock[@]}" cmake --build "$build" -j "${KESTEL_JOBS:-$(nproc)}" \
-  --target kestel kestel-cli nimbalux-sim man_pages
+  --target kestel kestel-cli nimbalux-sim man_pages icons
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$PWD/$build"/kestel_*.deb
