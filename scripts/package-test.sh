@@ -2,8 +2,9 @@
 # Installs the Debian package in a fresh Debian 12 root and runs the programs' --help there:
 #   scripts/package-test.sh [build/package/kestel_3.43_amd64.deb]
 # Makes the root with mmdebstrap (minbase, plus only the packages the .deb declares it needs),
-# installs the .deb with dpkg -i, checks what it put where, and runs kestel-cli --help,
-# kestel --help and nimbalux-sim --help in it. Needs root (or unshare for mmdebstrap's own
+# installs the .deb with dpkg -i, checks what it put where, runs kestel-cli --help,
+# kestel --help and nimbalux-sim --help in it, logs in to the installed simulator and checks a
+# crash report of the installed kestel-cli. Needs root (or unshare for mmdebstrap's own
 # mode) and the Debian mirror; it is not part of the test suite for that reason.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,7 +24,7 @@ trap cleanup EXIT
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed -E 's/\|.*//; s/\(.*\)//; s/ //g' |
   grep -v '^$' | paste -sd, -)
 echo "package-test: making a Debian 12 root with: $depends"
-mmdebstrap --quiet --variant=minbase --include="$depends" bookworm "$root"
+mmdebstrap --quiet --variant=minbase --include="$depends,binutils" bookworm "$root"
 
 cp "$deb" "$root/tmp/kestel.deb"
 mount -t proc proc "$root/proc"
@@ -56,5 +57,29 @@ check chroot "$root" sh -c '
   read port < /tmp/port
   KESTEL_PASSWORD=secret KESTEL_HOME=/tmp/home kestel-cli 127.0.0.1:$port admin
   code=$?; kill $sim; exit $code'
+# The installed command line's crash report: killed in the middle of a terminal session it
+# reports to its log and to the simulator, with function names from its symbol table (addr2line
+# comes with binutils, which the root has for this).
+check chroot "$root" bash -c '
+  set -e
+  rm -f /tmp/port /tmp/in /tmp/screen /tmp/simerr /tmp/crashes
+  mkfifo /tmp/port /tmp/in /tmp/screen /tmp/simerr
+  # Read-write opens: nobody waits for a peer, and no end of file or broken pipe comes early.
+  exec 3<>/tmp/in 4<>/tmp/screen 5<>/tmp/simerr
+  nimbalux-sim --port 0 --user admin:secret --crash-reports /tmp/crashes >/tmp/port 2>&5 &
+  sim=$!
+  read port </tmp/port
+  KESTEL_PASSWORD=secret KESTEL_HOME=/tmp/home \
+    kestel-cli terminal --timeout 600 127.0.0.1:$port admin <&3 >&4 &
+  cli=$!
+  head -c 1 <&4 >/dev/null # the console answered: the session is up
+  kill -SEGV $cli
+  wait $cli || true
+  timeout 60 grep -m 1 -q "crash report from" <&5
+  kill $sim
+  grep -q "^UNKNOWN EXCEPTION SIGSEGV SI_USER at address: " /tmp/home/kestel.log
+  grep -q "kestel-cli+0x[0-9a-f]* .*PollReactor::run" /tmp/home/kestel.log
+  grep -q "^UNKNOWN EXCEPTION SIGSEGV SI_USER at address: " /tmp/crashes'
+
 [ $fail -eq 0 ] && echo "package-test: the package installs and runs on a fresh Debian 12"
 exit $fail
