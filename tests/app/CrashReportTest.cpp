@@ -210,36 +210,93 @@ std::string fileText(const std::string& path) {
   return s.str();
 }
 
+// A child process with its standard streams on pipes, without core dumps and with an 8 MiB
+// stack; killed when the object goes.
+class Child {
+public:
+  Child(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+      return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // The crashes are on purpose: no core files. And an unlimited stack would let a stack
+      // overflow run into other mappings.
+      rlimit core{0, 0}, stack{8 << 20, 8 << 20};
+      ::setrlimit(RLIMIT_CORE, &core);
+      ::setrlimit(RLIMIT_STACK, &stack);
+      for (const std::string& e : env)
+        ::putenv(const_cast<char*>(e.c_str()));
+      ::dup2(in[0], STDIN_FILENO);
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(err[1], STDERR_FILENO);
+      std::vector<char*> argv;
+      for (std::string& a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    input = in[1];
+    output = out[0];
+    errors = err[0];
+  }
+  ~Child() {
+    for (int fd : {input, output, errors})
+      ::close(fd);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Reads `fd` until a line holds `fragment`; false at the end of the stream.
+  static bool readUntil(int fd, const std::string& fragment, std::string* seen = nullptr) {
+    std::string text;
+    char c;
+    while (::read(fd, &c, 1) == 1) {
+      text += c;
+      if (text.find(fragment) != std::string::npos) {
+        if (seen)
+          *seen = text;
+        return true;
+      }
+    }
+    return false;
+  }
+  // Sends the signal and returns the signal that ended the process (0 when it exited).
+  int killWith(int signal) {
+    ::kill(pid_, signal);
+    return wait();
+  }
+  // Waits for the process to end; returns the signal that ended it (0 when it exited).
+  int wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+
+  int input = -1, output = -1, errors = -1;
+
+private:
+  pid_t pid_ = -1;
+};
+
 ProbeRun runProbe(const std::string& kind, const test::TempFolder& folder, int port) {
   ProbeRun run;
   std::string log = folder.file(kind + ".log"), maps = folder.file(kind + ".maps");
   std::vector<std::string> args = {KESTEL_CRASH_PROBE_PATH, kind, log, maps};
   if (port)
     args.push_back(std::to_string(port));
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0)
-    return run;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    // An unlimited stack would let the overflow run into other mappings.
-    rlimit stack{8 << 20, 8 << 20};
-    ::setrlimit(RLIMIT_STACK, &stack);
-    rlimit core{0, 0}; // the crashes are on purpose: no core files
-    ::setrlimit(RLIMIT_CORE, &core);
-    ::dup2(out[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (std::string& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  run.stdoutText = readAll(out[0]);
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  Child probe(args);
+  run.stdoutText = readAll(probe.output);
+  run.signal = probe.wait();
   run.log = fileText(log);
   run.maps = fileText(maps);
   std::vector<std::string> m;
@@ -392,74 +449,6 @@ TEST_F(CrashProbe, RegistersStackAndCodeAreThoseOfTheFault) {
   EXPECT_NE(r.find("\nstack:\n" + m[0] + " "), std::string::npos) << r;
 }
 #endif
-
-// A child process with its standard streams on pipes; killed when the object goes.
-class Child {
-public:
-  Child(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-      return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      for (const std::string& e : env)
-        ::putenv(const_cast<char*>(e.c_str()));
-      ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(err[1], STDERR_FILENO);
-      std::vector<char*> argv;
-      for (std::string& a : args)
-        argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    input = in[1];
-    output = out[0];
-    errors = err[0];
-  }
-  ~Child() {
-    for (int fd : {input, output, errors})
-      ::close(fd);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // Reads `fd` until a line holds `fragment`; false at the end of the stream.
-  static bool readUntil(int fd, const std::string& fragment, std::string* seen = nullptr) {
-    std::string text;
-    char c;
-    while (::read(fd, &c, 1) == 1) {
-      text += c;
-      if (text.find(fragment) != std::string::npos) {
-        if (seen)
-          *seen = text;
-        return true;
-      }
-    }
-    return false;
-  }
-  // Sends the signal and returns the signal that ended the process (0 when it exited).
-  int killWith(int signal) {
-    ::kill(pid_, signal);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-
-  int input = -1, output = -1, errors = -1;
-
-private:
-  pid_t pid_ = -1;
-};
 
 // The shipped command line has the handlers: killed in the middle of a terminal session it
 // reports to its log and, over the session's connection, to the router.
