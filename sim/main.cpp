@@ -3,6 +3,7 @@
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "sim/Console.h"
+#include "sim/CrashReports.h"
 #include "sim/DiscoveryResponder.h"
 #include "sim/FileService.h"
 #include "sim/HoplinkAgent.h"
@@ -26,11 +27,12 @@ void usage(FILE* out = stderr) {
                "usage: nimbalux-sim [--help] [--port <port>] [--host <address>]\n"
                "                    [--echo <channel>]...\n"
                "                    [--drop-after <bytes>] [--login-timeout <seconds>]\n"
-               "                    [--idle-timeout <seconds>]\n"
+               "                    [--idle-timeout <seconds>] [--crash-reports <file>]\n"
                "  --login-timeout  close connections that have not logged in by then (default %u,\n"
                "                   0: never)\n"
                "  --idle-timeout   close connections that have sent nothing for that long\n"
-               "                   (default 0: never)\n",
+               "                   (default 0: never)\n"
+               "  --crash-reports  append the crash reports clients send to the file\n",
                kDefaultLoginTimeoutS);
   std::fprintf(out, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::fileOptionsUsage());
@@ -58,7 +60,10 @@ int main(int argc, char** argv) {
   unsigned long port = 8291;
   std::string host = "127.0.0.1";
   sim::RouterLogin login;
+  std::string crashFile;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
+  sim::CrashReports crashes;
+  crashes.install(server); // channel 4
   sim::FileServiceOptions fileOptions;
   sim::AnnounceOptions announce;
   sim::MacOptions macOptions;
@@ -106,6 +111,8 @@ int main(int argc, char** argv) {
       server.limits().idleMs = uint32_t(value * 1000);
     } else if (arg == "--host" && hasValue) {
       host = argv[i + 1];
+    } else if (arg == "--crash-reports" && hasValue) {
+      crashFile = argv[i + 1];
     } else if (arg == "--echo" && hasValue && parseNumber(argv[i + 1], 254, value)) {
       auto channel = static_cast<uint8_t>(value);
       server.registerChannel(
@@ -137,6 +144,13 @@ int main(int argc, char** argv) {
   console.install(login);
   sim::TorchSource torch(reactor);
   torch.install(login);
+  crashes.setListener([&crashFile](const sim::CrashReport& report) {
+    // The file first: whoever reads the line on stderr finds the report in the file.
+    if (!crashFile.empty() && !sim::appendCrashReport(crashFile, report))
+      std::fprintf(stderr, "nimbalux-sim: cannot write %s\n", crashFile.c_str());
+    std::fprintf(stderr, "nimbalux-sim: crash report from %s (%zu bytes)\n",
+                 report.peerAddress.c_str(), report.text.size());
+  });
   auto bound = server.listen(static_cast<uint16_t>(port), host);
   if (!bound) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", bound.error().text.c_str());

@@ -160,10 +160,9 @@ int dispatch(CommandContext& context, const RouterCommand& command, MapArguments
 
 bool isRouterCommand(std::string_view word) { return helpOf(word) != nullptr; }
 
-void printRouterCommandsUsage() {
+void printRouterCommandsUsage(FILE* out) {
   for (const CommandHelp& c : kCommands)
-    std::fprintf(stderr, "       kestel-cli [login options] <address>[:port] <login> %s\n",
-                 c.usage);
+    std::fprintf(out, "       kestel-cli [login options] <address>[:port] <login> %s\n", c.usage);
 }
 
 int routerCommandHelp(const RouterCommand& command) {

@@ -7,6 +7,7 @@
 
 #include "app/ConnectStep.h"
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,7 @@ struct RouterCommand {
 };
 
 // Prints the usage lines of every router command (for the program's usage text).
-void printRouterCommandsUsage();
+void printRouterCommandsUsage(FILE* out = stderr);
 // When the arguments ask for help ("--help" among them) prints the command's help and returns 0;
 // -1 otherwise.
 int routerCommandHelp(const RouterCommand& command);

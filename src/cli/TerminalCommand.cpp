@@ -6,6 +6,7 @@
 #include "api/term/TerminalText.h"
 #include "app/ConnectAddress.h"
 #include "app/ConnectStep.h"
+#include "app/CrashReport.h"
 #include "app/LooperRoute.h"
 #include "app/PasswordInput.h"
 #include "app/TerminalConsole.h"
@@ -140,12 +141,10 @@ void restoreMode() {
   }
 }
 
-// A crash still gives the terminal back before the default action.
-void onFatalSignal(int signal) {
+// A crash gives the terminal back before the crash report is written.
+void restoreModeOnCrash() {
   if (gRawActive)
     ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedMode);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
 }
 
 // Window size changes and requests to end are handled on the reactor's thread.
@@ -163,12 +162,14 @@ public:
       return;
     termios raw = gSavedMode;
     ::cfmakeraw(&raw);
-    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-      ::signal(s, onFatalSignal);
+    setCrashCleanup(restoreModeOnCrash);
     gRawActive = 1;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
   }
-  ~RawMode() { restoreMode(); }
+  ~RawMode() {
+    restoreMode();
+    setCrashCleanup(nullptr);
+  }
   RawMode(const RawMode&) = delete;
   RawMode& operator=(const RawMode&) = delete;
 };

@@ -17,6 +17,7 @@
 #include "app/CacheFolders.h"
 #include "app/ConnectAddress.h"
 #include "app/ConnectStep.h"
+#include "app/CrashReport.h"
 #include "app/PasswordInput.h"
 #include "app/ReadyStep.h"
 #include "app/Startup.h"
@@ -37,10 +38,10 @@ namespace {
 using namespace kestel;
 using namespace kestel::cli;
 
-void usage() {
+void usage(FILE* out = stderr) {
   std::fprintf(
-      stderr,
-      "usage: kestel-cli --version\n"
+      out,
+      "usage: kestel-cli --version | --help\n"
       "       kestel-cli [--legacy] [--verbose] [--password-file <path>] [--menus | "
       "--new-window] <address>[:port] <login>\n"
       "       kestel-cli terminal [options] <address>[:port] <login>   (terminal --help)\n"
@@ -52,7 +53,7 @@ void usage() {
       "to %s.\n"
       "Router commands (each with --help):\n",
       kPasswordVariable, defaultLogPath().c_str());
-  kestel::cli::printRouterCommandsUsage();
+  kestel::cli::printRouterCommandsUsage(out);
 }
 
 void printFacts(const ConnectOutcome& outcome) {
@@ -99,6 +100,7 @@ int printRouterMenus(ConnectRequest connect) {
 } // namespace
 
 int main(int argc, char** argv) {
+  installCrashHandler();
   initialiseFramework();
   if (argc == 2 && std::strcmp(argv[1], "-") == 0) {
     openDefaultLog();
@@ -112,6 +114,10 @@ int main(int argc, char** argv) {
     return runSettingsCommand(argc - 2, argv + 2);
   if (argc >= 2 && std::strcmp(argv[1], "neighbors") == 0)
     return runNeighborsCommand(argc - 2, argv + 2);
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    usage(stdout);
+    return 0;
+  }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("kestel-cli %s\n", kKestelVersion);
     return 0;

@@ -1,6 +1,7 @@
 // kestel: the desktop program. Until the loader window exists it opens the demonstration
 // window, which shows every value view, the icon sheets and the session desktop.
 #include "api/net/ReactorScope.h"
+#include "app/CrashReport.h"
 #include "app/UpgradeHandOff.h"
 #include "gui/Art.h"
 #include "gui/DemoWindow.h"
@@ -28,11 +29,25 @@ public:
   }
 };
 
+void usage() {
+  std::cout << "usage: kestel [--icons <folder>] [--screenshots <folder>] [--quit-when-shown]\n"
+               "  --icons        icon sheets: icons16/24/32.png, or the router's icons.png,\n"
+               "                 icons24.png, icons32.png as the descriptor cache keeps them\n"
+               "  --screenshots  write PNGs of every window into the folder and quit\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+  kestel::installCrashHandler();
+  // Before Qt starts: the usage needs no display.
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      usage();
+      return 0;
+    }
   kestel::openLogFile(kestel::defaultLogPath());
-  // The self-upgrade's hand-off, before anything else.
+  // The self-upgrade's hand-off, before Qt starts.
   switch (kestel::runHandOffForms({argv, size_t(argc)})) {
   case kestel::HandOffStep::Exit:
     return 0;
@@ -61,13 +76,7 @@ int main(int argc, char** argv) {
       screenshots = QString::fromLocal8Bit(argv[++i]);
     else if (std::strcmp(argv[i], "--quit-when-shown") == 0)
       quitWhenShown = true;
-    else if (std::strcmp(argv[i], "--help") == 0) {
-      std::cout << "usage: kestel [--icons <folder>] [--screenshots <folder>] [--quit-when-shown]\n"
-                   "  --icons        icon sheets: icons16/24/32.png, or the router's icons.png,\n"
-                   "                 icons24.png, icons32.png as the descriptor cache keeps them\n"
-                   "  --screenshots  write PNGs of every window into the folder and quit\n";
-      return 0;
-    } else {
+    else {
       std::cerr << "kestel: unknown argument " << argv[i] << "\n";
       return 2;
     }

@@ -1,6 +1,7 @@
 #include "util/Log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@ public:
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
   bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   void writeLine(std::string_view line) override {
     std::string text(line);
     text += '\n';
@@ -68,6 +70,22 @@ public:
     std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
   }
 };
+
+// What a signal handler may read of the log state: plain atomics, no sinks.
+std::atomic<int> gSignalLogFd{-1};
+std::atomic<bool> gSignalToStderr{false};
+
+void writeAllFrom(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t n = ::write(fd, data, length);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
+    data += n;
+    length -= size_t(n);
+  }
+}
 
 struct LogState {
   std::vector<LogSink*> sinks;
@@ -114,6 +132,7 @@ void setLogToStderr(bool on) {
   if (on == s.toStderr)
     return;
   s.toStderr = on;
+  gSignalToStderr.store(on);
   if (on)
     addLogSink(&s.stderrSink);
   else
@@ -123,6 +142,7 @@ void setLogToStderr(bool on) {
 bool openLogFile(const std::string& path) {
   auto& s = state();
   if (s.file) {
+    gSignalLogFd.store(-1);
     removeLogSink(s.file.get());
     s.file.reset();
   }
@@ -135,6 +155,7 @@ bool openLogFile(const std::string& path) {
     return false;
   s.file = std::move(file);
   addLogSink(s.file.get());
+  gSignalLogFd.store(s.file->fd());
   return true;
 }
 
@@ -144,6 +165,16 @@ std::string defaultLogPath() {
     return home + "/kestel.log";
   std::string stateDir = envOr("XDG_STATE_HOME", envOr("HOME", ".") + "/.local/state");
   return stateDir + "/Halvorne/Kestel/kestel.log";
+}
+
+void writeLogFromSignal(const char* data, size_t length) {
+  int saved = errno;
+  int fd = gSignalLogFd.load();
+  if (fd >= 0)
+    writeAllFrom(fd, data, length);
+  if (fd < 0 || gSignalToStderr.load())
+    writeAllFrom(STDERR_FILENO, data, length);
+  errno = saved;
 }
 
 void logLine(std::string_view line) {

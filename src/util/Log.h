@@ -32,6 +32,11 @@ bool openLogFile(const std::string& path);
 // (KESTEL_HOME/kestel.log when KESTEL_HOME is set).
 std::string defaultLogPath();
 
+// Writes raw bytes straight to the log file and to stderr when the log is mirrored there or no
+// log file is open (a crash report must land somewhere), bypassing the sinks; safe inside a
+// signal handler.
+void writeLogFromSignal(const char* data, size_t length);
+
 // Writes one line to every sink. Embedded newlines split it into several lines.
 void logLine(std::string_view line);
 

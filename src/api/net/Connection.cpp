@@ -1,5 +1,6 @@
 #include "api/net/Connection.h"
 
+#include "api/net/CrashSocket.h"
 #include "api/wire/Message.h"
 #include "util/Log.h"
 
@@ -291,6 +292,7 @@ void Connection::onConnectReady() {
 
 void Connection::goUp() {
   state_ = State::Up;
+  registerCrashSocket(fd_);
   addresses_.clear();
   updateWatch();
   notify(IConnectionEvent::Up, {});
@@ -395,6 +397,7 @@ void Connection::close(CloseMode mode, const std::string& reason) {
 void Connection::closeSocket() {
   if (fd_ < 0)
     return;
+  unregisterCrashSocket(fd_);
   reactor_.unwatch(fd_);
   ::close(fd_);
   fd_ = -1;
@@ -451,6 +454,7 @@ std::vector<std::pair<std::string, std::string>> Connection::textDescription(boo
     return out;
   // The socket now belongs to the process that adopts it: stop watching it, but do not close
   // it. It stays close-on-exec, so no other child of this process inherits it by accident.
+  unregisterCrashSocket(fd_);
   reactor_.unwatch(fd_);
   if (connectTimer_)
     reactor_.removeTimer(std::exchange(connectTimer_, 0));
@@ -505,6 +509,7 @@ bool Connection::adopt(const nv::message& description) {
   output_ = std::move(unsent);
   resetLoginChannel();
   state_ = State::Up;
+  registerCrashSocket(fd_);
   updateWatch();
   return true;
 }
