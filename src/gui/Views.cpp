@@ -442,8 +442,9 @@ ValueView* createValueView(const Slot& slot, const SkinEntry* skin, bool windowR
       auto* list = static_cast<IListConvertor*>(convertor->cast(kListConvertorInterface));
       if (!list) // a list kind shown on one line only
         return new ReadOnlyView(label, value, convertor, values);
-      view =
-          new MultiView(label, value, list->element(), true, false, slot.kind() == "multiipaddr");
+      // A container over single values keeps its one row: its editors change, its rows do not.
+      view = new MultiView(label, value, list->element(), list->fixedCount() == 0, false,
+                           slot.kind() == "multiipaddr");
     } else
       view = new TextView(label, value, convertor, slot.kind() == "ipaddr");
     break;
