@@ -326,6 +326,83 @@ private slots:
       QVERIFY2(cell.get() == c.goodValue, c.good);
     }
   }
+
+  // The containers and bit-set lists edit one entry per row through the entry's convertor; a
+  // container over a single value keeps its one row; nested messages are shown, never typed.
+  void containerKindsEditTheirRows() {
+    using MB = MaskedBytes;
+    const struct {
+      const char* slot;
+      FieldValue start;
+      const char* shown; // row 0
+      const char* bad;
+      const char* error;
+      const char* good;
+      FieldValue goodValue;
+      bool rowsChange;
+    } cases[] = {
+        {"{type:'multibits',name:'state',title:'Connection State',id:'R8',maskid:'R9',"
+         "values:{type:'static',map:['established','related','new']}}",
+         std::vector<MB>{{{0x03}, {0x07}}}, "established,related", "old",
+         "Error in Connection State - list of names expected!", "new",
+         std::vector<MB>{{{0x04}, {0x07}}}, true},
+        {"{type:'multitristate',name:'flags',id:'RA',maskid:'RB',"
+         "values:{type:'static',map:['syn','ack']}}",
+         std::vector<MB>{{{0x01}, {0x03}}}, "syn,!ack", "syn,syn",
+         "Error in flags - list of names, each may be preceded by ! expected!", "!syn",
+         std::vector<MB>{{{0x00}, {0x01}}}, true},
+        {"{type:'multitristatearray',name:'tri',id:'RB'}", std::vector<Bytes>{{0}}, "false",
+         "maybe", "Error in tri - true, false or nothing expected!", "true",
+         std::vector<Bytes>{{1}}, true},
+        {"{type:'multituple',name:'lists',c:[{type:'multinetwork',name:'src',id:'U19',"
+         "maskid:'U1A'},{type:'multimacnetwork',name:'mac',id:'R1B',maskid:'R1C'}]}",
+         std::vector<TupleRow>{
+             {{Ipv4Pair{0x000200C0, 0x00FFFFFF}, MB{Bytes(6, 0), Bytes(6, 0xFF)}}}},
+         "192.0.2.0/24 00:00:00:00:00:00", "192.0.2.0/24",
+         "Error in lists - ip network followed by mac network expected!",
+         "198.18.0.0/15 02:00:00:00:00:01",
+         std::vector<TupleRow>{
+             {{Ipv4Pair{0x000012C6, 0x0000FEFF}, MB{{2, 0, 0, 0, 0, 1}, Bytes(6, 0xFF)}}}},
+         true},
+        {"{type:'multi',name:'m',c:[{type:'number',name:'n',id:'u21',max:9}]}",
+         std::vector<TupleRow>{{{uint32_t(3)}}}, "3", "10",
+         "Error in m - number in range [0;9] expected!", "4",
+         std::vector<TupleRow>{{{uint32_t(4)}}}, false},
+    };
+    for (const auto& c : cases) {
+      SlotFromText s(c.slot);
+      QVERIFY2(s.slot, c.slot);
+      LocalCell cell(c.start);
+      std::unique_ptr<ValueView> view(
+          createValueView(*s.slot, nullptr, false, false, cell, nullptr, nullptr));
+      auto* multi = qobject_cast<MultiView*>(view.get());
+      QVERIFY2(multi, c.slot);
+      view->show();
+      QCOMPARE(multi->rowCount(), size_t(1));
+      QCOMPARE(multi->row(0)->editor()->text(), QString(c.shown));
+      QCOMPARE(multi->addButton(0) != nullptr, c.rowsChange);
+      retype(multi->row(0)->editor(), c.bad);
+      InputError error;
+      QVERIFY2(!view->validate(error), c.bad);
+      QCOMPARE(error.text, std::string(c.error));
+      retype(multi->row(0)->editor(), c.good);
+      QVERIFY2(view->validate(error), c.good);
+      view->apply();
+      QVERIFY2(cell.get() == c.goodValue, c.good);
+    }
+    for (const char* kind : {"message", "object"}) {
+      SlotFromText s((std::string("{type:'") + kind + "',name:'x',id:'m4'}").c_str());
+      QVERIFY(s.slot);
+      nv::message m;
+      m.set(nv::u32_id(0x10), 5u);
+      LocalCell cell(m);
+      std::unique_ptr<ValueView> view(
+          createValueView(*s.slot, nullptr, false, false, cell, nullptr, nullptr));
+      auto* shown = qobject_cast<ReadOnlyView*>(view.get());
+      QVERIFY2(shown, kind);
+      QVERIFY(shown->text().contains("u32"));
+    }
+  }
 };
 
 KESTEL_GUI_TEST(ViewsTest)
