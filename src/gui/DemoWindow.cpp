@@ -66,7 +66,7 @@ bool DemoWindow::event(QEvent* event) {
     openIconsWindow();
     openToolkitWindow();
     openViewsWindow();
-    desktop_->tileSubWindows();
+    desktop_->manager().tileWindows(); // side by side, inside the desktop
   }
   return result;
 }

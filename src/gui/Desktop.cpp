@@ -46,6 +46,11 @@ Size ManagedWindow::preferredSize() const {
   return {s.width(), s.height()};
 }
 
+Size ManagedWindow::smallestSize() const {
+  QSize s = minimumSizeHint().expandedTo(minimumSize());
+  return {s.width(), s.height()};
+}
+
 void ManagedWindow::setMaximised(bool on) {
   if (on)
     showMaximized();

@@ -31,6 +31,7 @@ public:
   Rect bounds() const override;
   void setBounds(const Rect& bounds) override;
   Size preferredSize() const override;
+  Size smallestSize() const override;
   bool isMaximised() const override { return isMaximized(); }
   void setMaximised(bool on) override;
   std::string title() const override;
