@@ -119,8 +119,14 @@ ManagedWindow* Desktop::makeWindow(QWidget* content, const QString& title) {
 void Desktop::windowGone(ManagedWindow* window) { manager_.windowDestroyed(window); }
 
 Rect Desktop::clientRect() const {
-  QRect r = viewport()->rect();
-  return {0, 0, r.width(), r.height()};
+  // The area without scroll bars: windows that fit into it need none.
+  const QSize s = maximumViewportSize();
+  return {0, 0, s.width(), s.height()};
+}
+
+void Desktop::resizeEvent(QResizeEvent* event) {
+  QMdiArea::resizeEvent(event);
+  manager_.fitWindows();
 }
 
 int Desktop::captionHeight() const {

@@ -76,6 +76,11 @@ public:
   void removeLauncherEntry(uint32_t entry) override;
   void refreshLauncher() override;
 
+protected:
+  // A desktop that shrinks (the main window's bars settling, the user resizing it) moves its
+  // windows back inside.
+  void resizeEvent(QResizeEvent* event) override;
+
 private:
   QPointer<QMenu> windowsMenu_;
   std::function<QIcon(unsigned)> icons_;

@@ -258,6 +258,20 @@ void WindowManager::tileWindows() {
   }
 }
 
+void WindowManager::fitWindows() {
+  if (closing_)
+    return;
+  const Rect area = desktop_.clientRect();
+  for (const Record& r : records_) {
+    if (r.window->isMaximised())
+      continue;
+    const Rect now = r.window->bounds();
+    const Rect fitted = fitIntoRect(now, area, r.window->smallestSize());
+    if (fitted != now)
+      r.window->setBounds(fitted);
+  }
+}
+
 void WindowManager::shutdown() {
   closing_ = true;
   for (const Record& r : records_)

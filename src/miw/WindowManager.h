@@ -128,6 +128,9 @@ public:
   // Arranges the managed windows side by side in the desktop (tileRects), oldest first; maximised
   // windows are restored first.
   void tileWindows();
+  // Moves every managed window that pokes out of the desktop back inside, as far as its smallest
+  // size allows (after the desktop shrank); maximised windows follow the desktop by themselves.
+  void fitWindows();
   // From now on destroyed windows leave their placements alone; drops every record.
   void shutdown();
 

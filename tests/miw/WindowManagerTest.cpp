@@ -45,7 +45,7 @@ private:
 
 class FakeDesktop final : public IDesktop {
 public:
-  Rect clientRect() const override { return {0, 0, 800, 600}; }
+  Rect clientRect() const override { return area; }
   int captionHeight() const override { return 20; }
   void addWindow(IManagedWindow& w) override { stack.insert(stack.begin(), &w); }
   std::vector<IManagedWindow*> windowsTopFirst() const override { return stack; }
@@ -80,6 +80,7 @@ public:
   }
 
   WindowManager* manager = nullptr;
+  Rect area{0, 0, 800, 600};
   std::vector<IManagedWindow*> stack;
   std::vector<std::unique_ptr<FakeWindow>> owned;
   std::map<uint32_t, std::string> launcher;
@@ -225,6 +226,14 @@ TEST_F(WindowManagerTest, MinimumSizesAreFittedAndTiledInsideTheDesktop) {
   EXPECT_EQ(wide->bounds(), (Rect{0, 0, 400, 600}));
   EXPECT_EQ(cascaded->bounds(), (Rect{400, 0, 800, 300}));
   EXPECT_EQ(third->bounds(), (Rect{300, 300, 800, 600}));
+
+  // The desktop shrinks: windows poking out move back in, as far as their smallest size allows.
+  desktop.area = {0, 0, 700, 450};
+  cascaded->setMaximised(true);
+  wm->fitWindows();
+  EXPECT_EQ(wide->bounds(), (Rect{0, 0, 400, 450}));
+  EXPECT_EQ(cascaded->bounds(), (Rect{400, 0, 800, 300})) << "maximised: left alone";
+  EXPECT_EQ(third->bounds(), (Rect{200, 150, 700, 450}));
 }
 
 TEST_F(WindowManagerTest, SameProducerAndContextRaisesTheOpenWindow) {
