@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QStyle>
 
 #include <algorithm>
@@ -158,7 +159,12 @@ void Desktop::windowActivated(IManagedWindow& window) {
 uint32_t Desktop::addLauncherEntry(IManagedWindow& window, unsigned groupIcon) {
   if (!windowsMenu_)
     return 0;
-  if (windowsMenu_->icon().isNull() && icons_)
+  // The group's icon, unless the group is a menu of a menu bar: a bar shows an icon instead of
+  // the title, and "Windows" must stay readable there.
+  const QList<QObject*> holders = windowsMenu_->menuAction()->associatedObjects();
+  const bool inBar = std::any_of(holders.begin(), holders.end(),
+                                 [](QObject* o) { return qobject_cast<QMenuBar*>(o) != nullptr; });
+  if (!inBar && windowsMenu_->icon().isNull() && icons_)
     windowsMenu_->setIcon(icons_(groupIcon));
   auto* frame = static_cast<ManagedWindow*>(&window);
   QAction* action = windowsMenu_->addAction(frame->windowIcon(), frame->windowTitle());

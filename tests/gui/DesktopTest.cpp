@@ -169,6 +169,11 @@ private slots:
       QVERIFY(!desktop.horizontalScrollBar()->isVisible());
       QVERIFY(!desktop.verticalScrollBar()->isVisible());
     }
+    // The menu bar shows the launcher group by its name, not by an icon in its place.
+    const QList<QAction*> bar = window.menuBar()->actions();
+    QVERIFY(!bar.isEmpty());
+    QCOMPARE(bar.front()->text(), QString("Windows"));
+    QVERIFY(bar.front()->icon().isNull());
   }
 };
 
