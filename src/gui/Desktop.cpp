@@ -101,6 +101,7 @@ Desktop::Desktop(QWidget* parent, QMenu* windowsMenu, std::function<QIcon(unsign
     : QMdiArea(parent), windowsMenu_(windowsMenu), icons_(std::move(icons)),
       manager_(settings, *this) {
   setObjectName(kPaneName);
+  setBackground(palette().brush(QPalette::Dark));
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
@@ -123,6 +124,12 @@ Rect Desktop::clientRect() const {
   // The area without scroll bars: windows that fit into it need none.
   const QSize s = maximumViewportSize();
   return {0, 0, s.width(), s.height()};
+}
+
+void Desktop::changeEvent(QEvent* event) {
+  QMdiArea::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange)
+    setBackground(palette().brush(QPalette::Dark));
 }
 
 void Desktop::resizeEvent(QResizeEvent* event) {

@@ -80,6 +80,8 @@ protected:
   // A desktop that shrinks (the main window's bars settling, the user resizing it) moves its
   // windows back inside.
   void resizeEvent(QResizeEvent* event) override;
+  // The desktop's background follows the palette (light or dark).
+  void changeEvent(QEvent* event) override;
 
 private:
   QPointer<QMenu> windowsMenu_;

@@ -174,6 +174,15 @@ private slots:
     QVERIFY(!bar.isEmpty());
     QCOMPARE(bar.front()->text(), QString("Windows"));
     QVERIFY(bar.front()->icon().isNull());
+
+    // A dark palette while it runs: the desktop's background follows.
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Dark, QColor(0x10, 0x12, 0x14));
+    QApplication::setPalette(dark);
+    QApplication::processEvents();
+    QCOMPARE(window.desktop().background().color(), QColor(0x10, 0x12, 0x14));
+    QApplication::setPalette(before);
   }
 };
 

@@ -13,6 +13,7 @@
 #include "miw/ConvertorNumber.h"
 #include "miw/SlotConvertors.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -51,6 +52,30 @@ struct SlotFromText {
       slot = std::move(e.value().slot);
   }
 };
+
+// The colour of the most opaque pixel of a button's glyph.
+QColor glyphColour(const QToolButton* button) {
+  const QImage image = button->icon().pixmap(16).toImage();
+  QColor best(Qt::transparent);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y).alpha() > best.alpha())
+        best = image.pixelColor(x, y);
+  return QColor(best.red(), best.green(), best.blue());
+}
+
+QPalette darkPalette() {
+  QPalette p;
+  for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    p.setColor(g, QPalette::Window, QColor(0x20, 0x22, 0x26));
+    p.setColor(g, QPalette::WindowText, QColor(0xe8, 0xe8, 0xe0));
+    p.setColor(g, QPalette::Base, QColor(0x18, 0x18, 0x1c));
+    p.setColor(g, QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
+    p.setColor(g, QPalette::Dark, QColor(0x10, 0x10, 0x10));
+  }
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x70, 0x70, 0x70));
+  return p;
+}
 
 } // namespace
 
@@ -402,6 +427,40 @@ private slots:
       QVERIFY2(shown, kind);
       QVERIFY(shown->text().contains("u32"));
     }
+  }
+
+  // The desktop switching to a dark palette while the program runs: glyphs are drawn again in the
+  // new text colour, editors take the new colours, and a refused text gets the dark warning shade.
+  void viewsFollowAPaletteSwitch() {
+    const QPalette before = QApplication::palette();
+    LocalCell list(std::vector<uint32_t>{1}), good(uint32_t(5)), bad(uint32_t(5));
+    MultiView rows("DNS", list, ipv4Convertor(ZeroAddress::Invalid), true, false, true);
+    TextView valid("MTU", good, numberConvertor({10, 0, 100, 0}, RadixWords::Plain));
+    TextView refused("MTU", bad, numberConvertor({10, 0, 100, 0}, RadixWords::Plain));
+    rows.show();
+    valid.show();
+    refused.show();
+    retype(refused.editor(), "500");
+    const QColor lightWarning = refused.editor()->palette().color(QPalette::Base);
+    QCOMPARE(glyphColour(rows.addButton(0)), before.color(QPalette::WindowText));
+
+    const QPalette dark = darkPalette();
+    QApplication::setPalette(dark);
+    QApplication::processEvents();
+    QCOMPARE(glyphColour(rows.addButton(0)), dark.color(QPalette::WindowText));
+    QCOMPARE(glyphColour(rows.removeButton(0)), dark.color(QPalette::WindowText));
+    QCOMPARE(valid.editor()->palette().color(QPalette::Base), dark.color(QPalette::Base));
+    QCOMPARE(valid.editor()->palette().color(QPalette::Text), dark.color(QPalette::Text));
+    const QColor darkWarning = refused.editor()->palette().color(QPalette::Base);
+    QVERIFY(darkWarning.lightness() < 128);
+    QVERIFY(lightWarning.lightness() > 128);
+    QCOMPARE(refused.editor()->palette().color(QPalette::Window), dark.color(QPalette::Window));
+    retype(refused.editor(), "50"); // valid again: the editor's colours are the palette's
+    QCOMPARE(refused.editor()->palette().color(QPalette::Base), dark.color(QPalette::Base));
+
+    QApplication::setPalette(before);
+    QApplication::processEvents();
+    QCOMPARE(glyphColour(rows.addButton(0)), before.color(QPalette::WindowText));
   }
 };
 
