@@ -2,6 +2,7 @@
 // window, which shows every value view, the icon sheets and the session desktop.
 #include "api/net/ReactorScope.h"
 #include "gui/Art.h"
+#include "gui/ColourScheme.h"
 #include "gui/DemoWindow.h"
 #include "gui/QtReactor.h"
 #include "gui/Toolkit.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName("kestel");
   QApplication::setWindowIcon(kestel::gui::applicationIcon());
   kestel::openLogFile(kestel::defaultLogPath());
+  kestel::gui::ColourSchemeFollower colourScheme; // light or dark as the desktop switches
 
   kestel::gui::QtReactor reactor;
   kestel::ReactorScope scope(reactor);
