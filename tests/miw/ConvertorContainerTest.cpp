@@ -102,6 +102,8 @@ TEST_F(ContainerConvertorTest, TextsRoundTripThroughTheRecord) {
        std::vector<MB>{{mac, macMask}, {mac, {0xFF, 0xFF, 0xFF, 0, 0, 0}}},
        "00:11:22:33:44:55,00:11:22:33:44:55/FF:FF:FF:00:00:00"},
       {kMacs, "00:11:22:33:44/ff", false, {}, ""},
+      {"{type:'macnetwork',name:'m',id:'r1',maskid:'r2'}", "00-11-22-33-44-55 / FF:FF:00:00:00:00",
+       true, MB{mac, {0xFF, 0xFF, 0, 0, 0, 0}}, "00:11:22:33:44:55/FF:FF:00:00:00:00"},
       {kLists, "192.0.2.0/24 00:11:22:33:44:55, 198.18.0.1 00:11:22:33:44:55/FF:FF:FF:00:00:00",
        true,
        std::vector<TupleRow>{
