@@ -3,10 +3,13 @@
 // whose text is lossless, the formatted value must read back to the same value.
 #include "gen/Enumerations.h"
 #include "miw/ConvertorAddress.h"
+#include "miw/ConvertorBits.h"
 #include "miw/ConvertorList.h"
+#include "miw/ConvertorMessage.h"
 #include "miw/ConvertorNetwork.h"
 #include "miw/ConvertorNumber.h"
 #include "miw/ConvertorRate.h"
+#include "miw/ConvertorRows.h"
 #include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
 #include "miw/Version.h"
@@ -184,6 +187,40 @@ std::vector<Kind> makeKinds() {
          return l &&
                 std::all_of(l->begin(), l->end(), [](const Bytes& b) { return b.size() <= 65535; });
        }},
+      // Kinds from here on are picked by the first bytes 48 to 54 of the seeds ("0" to "6").
+      {elementListConvertor(bitEntryConvertor(names.get(), BitEntry::Plain),
+                            ListElements::MaskedByteStrings, ';'),
+       Text::Lossless, holds<std::vector<MaskedBytes>>()},
+      {elementListConvertor(bitEntryConvertor(names.get(), BitEntry::Tristate),
+                            ListElements::MaskedByteStrings, ';'),
+       Text::Lossless, holds<std::vector<MaskedBytes>>()},
+      // One unset element shows as the empty text, which reads as no element.
+      {elementListConvertor(tristateElementConvertor(), ListElements::ByteStrings), Text::Lossy,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<Bytes>>(&v);
+         return l &&
+                std::all_of(l->begin(), l->end(), [](const Bytes& b) { return b.size() <= 1; });
+       }},
+      {elementListConvertor(macNetworkConvertor(), ListElements::MaskedByteStrings), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<MaskedBytes>>(&v);
+         return l && std::all_of(l->begin(), l->end(), [](const MaskedBytes& m) {
+                  return m.value.size() == 6 && m.mask.size() == 6;
+                });
+       }},
+      {tupleRowsConvertor({ipv4NetworkConvertor({}), macNetworkConvertor()}, 0), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<TupleRow>>(&v);
+         return l && std::all_of(l->begin(), l->end(),
+                                 [](const TupleRow& r) { return r.cells.size() == 2; });
+       }},
+      {tupleRowsConvertor({number}, 1), Text::Lossless,
+       [](const FieldValue& v) {
+         const auto* l = std::get_if<std::vector<TupleRow>>(&v);
+         return l && l->size() == 1 && l->front().cells.size() == 1 &&
+                u32In(3, 1000)(l->front().cells.front());
+       }},
+      {messageConvertor(), Text::Lossless, holds<nv::message>()},
   };
   return kinds;
 }

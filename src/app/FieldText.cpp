@@ -177,6 +177,18 @@ std::string plainText(const FieldValue& value) {
     std::string operator()(const std::vector<Ipv4Pair>& v) const { return joined(v, *this); }
     std::string operator()(const std::vector<Ipv6Prefix>& v) const { return joined(v, *this); }
     std::string operator()(const std::vector<Bytes>& v) const { return joined(v, *this); }
+    std::string operator()(const MaskedBytes& v) const {
+      return hex(v.value.data(), v.value.size()) + "/" + hex(v.mask.data(), v.mask.size());
+    }
+    std::string operator()(const std::vector<MaskedBytes>& v) const { return joined(v, *this); }
+    std::string operator()(const nv::message& v) const { return std::to_string(v.size()); }
+    std::string operator()(const TupleRow& v) const {
+      std::string out;
+      for (size_t i = 0; i < v.cells.size(); ++i)
+        out += (i ? " " : "") + std::visit(*this, v.cells[i]);
+      return out;
+    }
+    std::string operator()(const std::vector<TupleRow>& v) const { return joined(v, *this); }
     static std::string hex(const uint8_t* data, size_t n) {
       std::string out;
       char two[3];

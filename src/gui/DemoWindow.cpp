@@ -1,6 +1,7 @@
 #include "gui/DemoWindow.h"
 
 #include "gen/Enumerations.h"
+#include "gui/ColourScheme.h"
 #include "gui/Toolkit.h"
 #include "miw/ConvertorAddress.h"
 #include "miw/ConvertorNumber.h"
@@ -66,7 +67,7 @@ bool DemoWindow::event(QEvent* event) {
     openIconsWindow();
     openToolkitWindow();
     openViewsWindow();
-    desktop_->tileSubWindows();
+    desktop_->manager().tileWindows(); // side by side, inside the desktop
   }
   return result;
 }
@@ -104,6 +105,13 @@ QStringList DemoWindow::saveScreenshots(const QString& folder) {
   box->adjustSize();
   save(box, "message-box");
   box->close();
+  // The same desktop after a switch to the dark scheme.
+  const QPalette desktopPalette = QApplication::palette();
+  QApplication::setPalette(darkPalette());
+  QCoreApplication::sendPostedEvents(); // the palette changes reach the widgets as posted events
+  save(this, "desktop-dark");
+  QApplication::setPalette(desktopPalette);
+  QCoreApplication::sendPostedEvents();
   return written;
 }
 

@@ -30,8 +30,8 @@ public:
   void openViewsWindow();
   void openIconsWindow();
   void openToolkitWindow();
-  // Writes PNGs of the whole window and of each desktop window into `folder` (review shots);
-  // returns the files written.
+  // Writes PNGs of the whole window (also in the dark palette) and of each desktop window into
+  // `folder` (review shots); returns the files written.
   QStringList saveScreenshots(const QString& folder);
 
 protected:

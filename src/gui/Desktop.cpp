@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QStyle>
 
 #include <algorithm>
@@ -43,6 +44,11 @@ void ManagedWindow::setBounds(const Rect& b) {
 
 Size ManagedWindow::preferredSize() const {
   QSize s = sizeHint().expandedTo(minimumSizeHint());
+  return {s.width(), s.height()};
+}
+
+Size ManagedWindow::smallestSize() const {
+  QSize s = minimumSizeHint().expandedTo(minimumSize());
   return {s.width(), s.height()};
 }
 
@@ -95,6 +101,7 @@ Desktop::Desktop(QWidget* parent, QMenu* windowsMenu, std::function<QIcon(unsign
     : QMdiArea(parent), windowsMenu_(windowsMenu), icons_(std::move(icons)),
       manager_(settings, *this) {
   setObjectName(kPaneName);
+  setBackground(palette().brush(QPalette::Dark));
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
@@ -114,8 +121,20 @@ ManagedWindow* Desktop::makeWindow(QWidget* content, const QString& title) {
 void Desktop::windowGone(ManagedWindow* window) { manager_.windowDestroyed(window); }
 
 Rect Desktop::clientRect() const {
-  QRect r = viewport()->rect();
-  return {0, 0, r.width(), r.height()};
+  // The area without scroll bars: windows that fit into it need none.
+  const QSize s = maximumViewportSize();
+  return {0, 0, s.width(), s.height()};
+}
+
+void Desktop::changeEvent(QEvent* event) {
+  QMdiArea::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange)
+    setBackground(palette().brush(QPalette::Dark));
+}
+
+void Desktop::resizeEvent(QResizeEvent* event) {
+  QMdiArea::resizeEvent(event);
+  manager_.fitWindows();
 }
 
 int Desktop::captionHeight() const {
@@ -147,7 +166,12 @@ void Desktop::windowActivated(IManagedWindow& window) {
 uint32_t Desktop::addLauncherEntry(IManagedWindow& window, unsigned groupIcon) {
   if (!windowsMenu_)
     return 0;
-  if (windowsMenu_->icon().isNull() && icons_)
+  // The group's icon, unless the group is a menu of a menu bar: a bar shows an icon instead of
+  // the title, and "Windows" must stay readable there.
+  const QList<QObject*> holders = windowsMenu_->menuAction()->associatedObjects();
+  const bool inBar = std::any_of(holders.begin(), holders.end(),
+                                 [](QObject* o) { return qobject_cast<QMenuBar*>(o) != nullptr; });
+  if (!inBar && windowsMenu_->icon().isNull() && icons_)
     windowsMenu_->setIcon(icons_(groupIcon));
   auto* frame = static_cast<ManagedWindow*>(&window);
   QAction* action = windowsMenu_->addAction(frame->windowIcon(), frame->windowTitle());

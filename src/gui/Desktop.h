@@ -31,6 +31,7 @@ public:
   Rect bounds() const override;
   void setBounds(const Rect& bounds) override;
   Size preferredSize() const override;
+  Size smallestSize() const override;
   bool isMaximised() const override { return isMaximized(); }
   void setMaximised(bool on) override;
   std::string title() const override;
@@ -74,6 +75,13 @@ public:
   uint32_t addLauncherEntry(IManagedWindow& window, unsigned groupIcon) override;
   void removeLauncherEntry(uint32_t entry) override;
   void refreshLauncher() override;
+
+protected:
+  // A desktop that shrinks (the main window's bars settling, the user resizing it) moves its
+  // windows back inside.
+  void resizeEvent(QResizeEvent* event) override;
+  // The desktop's background follows the palette (light or dark).
+  void changeEvent(QEvent* event) override;
 
 private:
   QPointer<QMenu> windowsMenu_;

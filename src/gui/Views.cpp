@@ -22,9 +22,27 @@
 namespace kestel::gui {
 namespace {
 
+// A compact button whose glyph takes the palette's text colours, drawn again whenever the palette
+// changes (the desktop switching between light and dark while the program runs).
+class GlyphButton final : public QToolButton {
+public:
+  GlyphButton(QWidget* parent, Glyph glyph) : QToolButton(parent), glyph_(glyph) {
+    setIcon(glyphIcon(glyph_, palette()));
+  }
+
+protected:
+  void changeEvent(QEvent* event) override {
+    QToolButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+      setIcon(glyphIcon(glyph_, palette()));
+  }
+
+private:
+  Glyph glyph_;
+};
+
 QToolButton* compactButton(QWidget* parent, Glyph glyph, const QString& tip) {
-  auto* b = new QToolButton(parent);
-  b->setIcon(glyphIcon(glyph, parent->palette()));
+  auto* b = new GlyphButton(parent, glyph);
   b->setToolTip(tip);
   b->setAutoRaise(true);
   b->setFocusPolicy(Qt::TabFocus);
@@ -84,18 +102,26 @@ void TextView::update() {
   showValidity();
 }
 
-void TextView::showValidity() {
+void TextView::showValidity(bool again) {
   const bool valid = convertor_->check(ss(edit_->text()));
-  if (edit_->property("valid").isValid() && edit_->property("valid").toBool() == valid)
+  if (!again && edit_->property("valid").isValid() && edit_->property("valid").toBool() == valid)
     return;
   edit_->setProperty("valid", valid);
-  QPalette p = palette();
+  // Only the two warning roles are set: every other role, and both when the text is valid, keep
+  // following the palette the editor inherits.
+  QPalette p;
   if (!valid) {
-    const bool dark = isDarkPalette(p);
+    const bool dark = isDarkPalette(palette());
     p.setColor(QPalette::Base, dark ? QColor(0x6b, 0x20, 0x20) : QColor(0xff, 0xd6, 0xd6));
     p.setColor(QPalette::Text, dark ? QColor(0xff, 0xe8, 0xe8) : QColor(0x40, 0x00, 0x00));
   }
   edit_->setPalette(p);
+}
+
+void TextView::changeEvent(QEvent* event) {
+  ValueView::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange)
+    showValidity(true); // the warning shade that suits the new palette's lightness
 }
 
 bool TextView::validate(InputError& error) {
@@ -442,8 +468,9 @@ ValueView* createValueView(const Slot& slot, const SkinEntry* skin, bool windowR
       auto* list = static_cast<IListConvertor*>(convertor->cast(kListConvertorInterface));
       if (!list) // a list kind shown on one line only
         return new ReadOnlyView(label, value, convertor, values);
-      view =
-          new MultiView(label, value, list->element(), true, false, slot.kind() == "multiipaddr");
+      // A container over single values keeps its one row: its editors change, its rows do not.
+      view = new MultiView(label, value, list->element(), list->fixedCount() == 0, false,
+                           slot.kind() == "multiipaddr");
     } else
       view = new TextView(label, value, convertor, slot.kind() == "ipaddr");
     break;

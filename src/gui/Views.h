@@ -71,8 +71,12 @@ public:
   void apply() override;
   QLineEdit* editor() const { return edit_; }
 
+protected:
+  void changeEvent(QEvent* event) override;
+
 private:
-  void showValidity();
+  // Marks the editor valid or invalid when that changed (or `again`: when the palette changed).
+  void showValidity(bool again = false);
   IValueCell& cell_;
   Reference<IConvertor> convertor_;
   bool address_;

@@ -4,6 +4,7 @@
 #include "app/CrashReport.h"
 #include "app/UpgradeHandOff.h"
 #include "gui/Art.h"
+#include "gui/ColourScheme.h"
 #include "gui/DemoWindow.h"
 #include "gui/QtReactor.h"
 #include "gui/Toolkit.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName("Halvorne");
   QApplication::setDesktopFileName("kestel");
   QApplication::setWindowIcon(kestel::gui::applicationIcon());
+  kestel::gui::ColourSchemeFollower colourScheme; // light or dark as the desktop switches
 
   kestel::gui::QtReactor reactor;
   kestel::ReactorScope scope(reactor);

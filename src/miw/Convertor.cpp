@@ -30,7 +30,40 @@ struct Orderer {
       c = order(a.name, b.name);
     return c != 0 ? c : order(a.prefix, b.prefix);
   }
+  // Nested messages order by their field count, then by their diagnostic text.
+  int operator()(const nv::message& a, const nv::message& b) const {
+    int c = order(a.size(), b.size());
+    if (c != 0)
+      return c;
+    std::string da, db;
+    a.dump(da);
+    b.dump(db);
+    return order(da, db);
+  }
+  int operator()(const TupleRow& a, const TupleRow& b) const {
+    for (size_t i = 0; i < a.cells.size() && i < b.cells.size(); ++i)
+      if (int c = values(a.cells[i], b.cells[i]); c != 0)
+        return c;
+    return order(a.cells.size(), b.cells.size());
+  }
+  int operator()(const std::vector<TupleRow>& a, const std::vector<TupleRow>& b) const {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+      if (int c = (*this)(a[i], b[i]); c != 0)
+        return c;
+    return order(a.size(), b.size());
+  }
   template <typename T> int operator()(const T& a, const T& b) const { return order(a, b); }
+
+  int values(const FieldValue& a, const FieldValue& b) const {
+    if (a.index() != b.index())
+      return order(a.index(), b.index());
+    return std::visit(
+        [&](const auto& x) {
+          using T = std::decay_t<decltype(x)>;
+          return (*this)(x, std::get<T>(b));
+        },
+        a);
+  }
 };
 
 Error described(const IConvertor& c) { return makeError(c.describe()); }
@@ -72,14 +105,7 @@ std::string IConvertor::magnitudeLabel(uint32_t magnitudeClass) const {
 }
 
 int IConvertor::compare(const FieldValue& a, const FieldValue& b) const {
-  if (a.index() != b.index())
-    return order(a.index(), b.index());
-  return std::visit(
-      [&](const auto& x) {
-        using T = std::decay_t<decltype(x)>;
-        return Orderer{}(x, std::get<T>(b));
-      },
-      a);
+  return Orderer{}.values(a, b);
 }
 
 std::string inputErrorTitle(std::string_view field) { return "Wrong " + std::string(field); }

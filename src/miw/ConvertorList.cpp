@@ -13,7 +13,8 @@ std::string_view trimmed(std::string_view s) {
 
 template <typename T> class ListConvertor final : public IListConvertor {
 public:
-  explicit ListConvertor(Reference<IConvertor> element) : element_(std::move(element)) {}
+  ListConvertor(Reference<IConvertor> element, char separator)
+      : element_(std::move(element)), separator_(separator) {}
 
   IBase* cast(unsigned int id) override { return id == kListConvertorInterface ? this : nullptr; }
   Reference<IConvertor> element() const override { return element_; }
@@ -22,7 +23,7 @@ public:
     std::string out;
     if (const auto* v = std::get_if<std::vector<T>>(&value))
       for (size_t i = 0; i < v->size(); ++i) // an empty element still gets its comma
-        out += (i ? "," : "") + element_->format((*v)[i]);
+        out += (i ? std::string(1, separator_) : std::string()) + element_->format((*v)[i]);
     return out;
   }
 
@@ -30,7 +31,7 @@ public:
     std::vector<T> out;
     if (!trimmed(text).empty()) {
       for (;;) {
-        size_t comma = text.find(',');
+        size_t comma = text.find(separator_);
         Expected<FieldValue> e = element_->parse(trimmed(text.substr(0, comma)));
         if (!e)
           return Error{describe()};
@@ -50,6 +51,7 @@ public:
 
 private:
   Reference<IConvertor> element_;
+  char separator_;
 };
 
 class RangeListConvertor final : public IConvertor {
@@ -125,22 +127,31 @@ Reference<IConvertor> rangeListConvertor(uint32_t min, uint32_t max) {
   return Reference<IConvertor>(new RangeListConvertor(min, max));
 }
 
-Reference<IConvertor> elementListConvertor(Reference<IConvertor> element, ListElements kind) {
+Reference<IConvertor> elementListConvertor(Reference<IConvertor> element, ListElements kind,
+                                           char separator) {
+  auto make = [&](auto* type) {
+    using T = std::remove_pointer_t<decltype(type)>;
+    return Reference<IConvertor>(new ListConvertor<T>(std::move(element), separator));
+  };
   switch (kind) {
   case ListElements::Numbers:
-    return Reference<IConvertor>(new ListConvertor<uint32_t>(std::move(element)));
+    return make(static_cast<uint32_t*>(nullptr));
   case ListElements::Texts:
-    return Reference<IConvertor>(new ListConvertor<std::string>(std::move(element)));
+    return make(static_cast<std::string*>(nullptr));
   case ListElements::Ipv6Addresses:
-    return Reference<IConvertor>(new ListConvertor<Addr6>(std::move(element)));
+    return make(static_cast<Addr6*>(nullptr));
   case ListElements::Ipv4Networks:
-    return Reference<IConvertor>(new ListConvertor<Ipv4Pair>(std::move(element)));
+    return make(static_cast<Ipv4Pair*>(nullptr));
   case ListElements::Ipv6Networks:
-    return Reference<IConvertor>(new ListConvertor<Ipv6Prefix>(std::move(element)));
+    return make(static_cast<Ipv6Prefix*>(nullptr));
+  case ListElements::MaskedByteStrings:
+    return make(static_cast<MaskedBytes*>(nullptr));
+  case ListElements::Rows:
+    return make(static_cast<TupleRow*>(nullptr));
   case ListElements::ByteStrings:
     break;
   }
-  return Reference<IConvertor>(new ListConvertor<Bytes>(std::move(element)));
+  return make(static_cast<Bytes*>(nullptr));
 }
 
 } // namespace kestel

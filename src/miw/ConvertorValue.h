@@ -3,6 +3,7 @@
 // the slot that owns the storage moves values between the record and this variant.
 #pragma once
 
+#include "api/wire/Message.h"
 #include "util/Bytes.h"
 
 #include <array>
@@ -53,12 +54,32 @@ struct AddressValue {
   bool operator==(const AddressValue&) const = default;
 };
 
+// A byte string with a mask of the same layout: one entry of a list of bit sets (bit n in byte
+// n / 8, bit n % 8; the mask marks the bits the entry speaks about), or a MAC address with its
+// mask.
+struct MaskedBytes {
+  Bytes value;
+  Bytes mask;
+  auto operator<=>(const MaskedBytes&) const = default;
+};
+
+struct TupleRow;
+
 // One value as convertors see it. Signed integers and time-zone offsets travel in the u32 field
 // the router uses for them (two's complement); monostate is "unset" (tristate convertors). The
-// lists of addresses, networks and byte strings are the values of the multi-value kinds.
-using FieldValue = std::variant<std::monostate, bool, uint32_t, uint64_t, Addr6, std::string, Bytes,
-                                std::vector<uint32_t>, std::vector<std::string>, NumberRange,
-                                AddressValue, Ipv4Pair, Ipv6Prefix, std::vector<Addr6>,
-                                std::vector<Ipv4Pair>, std::vector<Ipv6Prefix>, std::vector<Bytes>>;
+// lists of addresses, networks, byte strings, masked bit sets and tuple rows are the values of the
+// multi-value kinds; a nested message is the value of the message and object kinds.
+using FieldValue =
+    std::variant<std::monostate, bool, uint32_t, uint64_t, Addr6, std::string, Bytes,
+                 std::vector<uint32_t>, std::vector<std::string>, NumberRange, AddressValue,
+                 Ipv4Pair, Ipv6Prefix, std::vector<Addr6>, std::vector<Ipv4Pair>,
+                 std::vector<Ipv6Prefix>, std::vector<Bytes>, MaskedBytes, std::vector<MaskedBytes>,
+                 nv::message, TupleRow, std::vector<TupleRow>>;
+
+// One row of a list of tuples: one cell per column (the inner slots of a multi-value container).
+struct TupleRow {
+  std::vector<FieldValue> cells;
+  bool operator==(const TupleRow&) const = default;
+};
 
 } // namespace kestel

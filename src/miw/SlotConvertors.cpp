@@ -2,12 +2,16 @@
 
 #include "gen/Slot.h"
 #include "miw/ConvertorAddress.h"
+#include "miw/ConvertorBits.h"
 #include "miw/ConvertorList.h"
+#include "miw/ConvertorMessage.h"
 #include "miw/ConvertorNetwork.h"
 #include "miw/ConvertorNumber.h"
 #include "miw/ConvertorRate.h"
+#include "miw/ConvertorRows.h"
 #include "miw/ConvertorSet.h"
 #include "miw/ConvertorTime.h"
+#include "miw/ViewChoice.h"
 
 #include <functional>
 #include <map>
@@ -133,6 +137,38 @@ Reference<IConvertor> network(const Slot& slot, Family family) {
   return family == Family::Ipv4 ? ipv4NetworkConvertor(shape) : ipv6NetworkConvertor(shape);
 }
 
+// Lists of bit-set entries; each entry names its bits, so the entries are joined with ";".
+Reference<IConvertor> bitList(const Slot& slot, BitEntry form) {
+  return elementListConvertor(bitEntryConvertor(slot.enumeration().get(), form),
+                              ListElements::MaskedByteStrings, ';');
+}
+
+// The multi-value containers: one column per inner slot, through the element convertor of a
+// multi-value inner slot or the convertor of a single-valued one (then the rows are exactly one).
+// None when an inner slot has no convertor.
+Reference<IConvertor> tupleRows(const Slot& slot) {
+  std::vector<Reference<IConvertor>> columns;
+  size_t fixed = 0;
+  for (const auto& inner : slot.inner()) {
+    Reference<IBase> made = inner->createConvertor();
+    auto* c = static_cast<IConvertor*>(made.get());
+    if (!c)
+      return {};
+    if (isMultiKind(inner->kind())) {
+      auto* list = static_cast<IListConvertor*>(c->cast(kListConvertorInterface));
+      if (!list)
+        return {};
+      columns.push_back(list->element());
+    } else {
+      columns.push_back(Reference<IConvertor>(c));
+      fixed = 1;
+    }
+  }
+  if (columns.empty())
+    return {};
+  return tupleRowsConvertor(std::move(columns), fixed);
+}
+
 Maker fixed(std::function<Reference<IConvertor>()> f) {
   return [f = std::move(f)](const Slot&) { return f(); };
 }
@@ -179,6 +215,10 @@ const std::map<std::string_view, Maker>& makers() {
       {"ipaddr", [](const Slot& s) { return ipv4Convertor(zeroRule(s)); }},
       {"kbytes", fixed([] { return bytesConvertor(ByteUnit::KBytes); })},
       {"macaddr", [](const Slot& s) { return macConvertor(MacForm::Full, zeroRule(s)); }},
+      {"macnetwork", fixed(macNetworkConvertor)},
+      {"message", fixed(messageConvertor)},
+      {"multi", tupleRows},
+      {"multibits", [](const Slot& s) { return bitList(s, BitEntry::Plain); }},
       {"multiipaddr",
        [](const Slot& s) {
          return elementListConvertor(ipv4Convertor(zeroRule(s)), ListElements::Numbers);
@@ -197,12 +237,20 @@ const std::map<std::string_view, Maker>& makers() {
        [](const Slot& s) {
          return elementListConvertor(network(s, Family::Ipv6), ListElements::Ipv6Networks);
        }},
+      {"multimacnetwork", fixed([] {
+         return elementListConvertor(macNetworkConvertor(), ListElements::MaskedByteStrings);
+       })},
       {"multinumber", numberList},
       {"multiraw",
        fixed([] { return elementListConvertor(rawConvertor(), ListElements::ByteStrings); })},
       {"multistring", fixed([] {
          return elementListConvertor(textConvertor(0, 0xFFFFFFFF), ListElements::Texts);
        })},
+      {"multitristate", [](const Slot& s) { return bitList(s, BitEntry::Tristate); }},
+      {"multitristatearray", fixed([] {
+         return elementListConvertor(tristateElementConvertor(), ListElements::ByteStrings);
+       })},
+      {"multituple", tupleRows},
       {"netmask", fixed([] { return ipv4Convertor(ZeroAddress::Valid); })},
       {"network", [](const Slot& s) { return network(s, Family::Ipv4); }},
       {"network6", [](const Slot& s) { return network(s, Family::Ipv6); }},
@@ -217,6 +265,7 @@ const std::map<std::string_view, Maker>& makers() {
       {"numbertable", numberList},
       {"numbar", unsignedNumber},
       {"numflag", unsignedNumber},
+      {"object", fixed(messageConvertor)},
       {"objtype", unsignedNumber},
       {"packet", text},
       {"password", text},

@@ -1,7 +1,9 @@
 #include "miw/ValueCell.h"
 
 #include "gen/Slot.h"
+#include "miw/ViewChoice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -65,11 +67,139 @@ void writeNetworks(std::vector<Pair> networks, std::vector<Address>& addresses,
   }
 }
 
+// Bit-set lists and MAC networks: a byte string (or a list of them) in the first field, the masks
+// in the second.
+bool isMaskedKind(const Slot& slot) {
+  if (slot.fields().size() < 2)
+    return false;
+  const Store first = slot.fields()[0].store(), second = slot.fields()[1].store();
+  if (slot.kind() == "macnetwork")
+    return first == Store::Raw && second == Store::Raw;
+  return (slot.kind() == "multibits" || slot.kind() == "multitristate" ||
+          slot.kind() == "multimacnetwork") &&
+         first == Store::RawList && second == Store::RawList;
+}
+
+bool isMessageKind(const Slot& slot) {
+  return (slot.kind() == "message" || slot.kind() == "object") && !slot.fields().empty() &&
+         slot.fields()[0].store() == Store::Message;
+}
+
+Bytes& rawAt(std::byte* part, const SlotField& f) {
+  return *reinterpret_cast<Bytes*>(part + f.offset);
+}
+std::vector<Bytes>& rawListAt(std::byte* part, const SlotField& f) {
+  return *reinterpret_cast<std::vector<Bytes>*>(part + f.offset);
+}
+
+FieldValue readMasked(const Slot& slot, std::byte* part) {
+  const SlotField &values = slot.fields()[0], &masks = slot.fields()[1];
+  if (values.store() == Store::Raw)
+    return MaskedBytes{rawAt(part, values), rawAt(part, masks)};
+  const std::vector<Bytes>& v = rawListAt(part, values);
+  const std::vector<Bytes>& m = rawListAt(part, masks);
+  std::vector<MaskedBytes> out(v.size());
+  for (size_t i = 0; i < v.size(); ++i)
+    out[i] = {v[i], i < m.size() ? m[i] : Bytes()}; // a missing mask speaks about no bit
+  return out;
+}
+
+bool writeMasked(const Slot& slot, std::byte* part, const FieldValue& value) {
+  const SlotField &values = slot.fields()[0], &masks = slot.fields()[1];
+  if (values.store() == Store::Raw) {
+    const auto* v = std::get_if<MaskedBytes>(&value);
+    if (!v)
+      return false;
+    rawAt(part, values) = v->value;
+    rawAt(part, masks) = v->mask;
+    return true;
+  }
+  const auto* v = std::get_if<std::vector<MaskedBytes>>(&value);
+  if (!v)
+    return false;
+  std::vector<Bytes>& out = rawListAt(part, values);
+  std::vector<Bytes>& outMasks = rawListAt(part, masks);
+  out.resize(v->size());
+  outMasks.resize(v->size());
+  for (size_t i = 0; i < v->size(); ++i) {
+    out[i] = (*v)[i].value;
+    outMasks[i] = (*v)[i].mask;
+  }
+  return true;
+}
+
+// The containers of tuple rows: each inner slot is a column, a list column (a multi-value kind)
+// gives element i to row i, a single-valued column gives its value to the only row.
+bool isRowsKind(const Slot& slot) {
+  return (slot.kind() == "multi" || slot.kind() == "multituple") && !slot.inner().empty();
+}
+
+FieldValue readRows(const Slot& slot, std::byte* part) {
+  std::vector<FieldValue> columns;
+  size_t rows = 0;
+  for (size_t j = 0; j < slot.inner().size(); ++j) {
+    const Slot& inner = *slot.inner()[j];
+    columns.push_back(RecordCell(inner, part + slot.innerOffsets()[j]).get());
+    rows = std::max(rows, isMultiKind(inner.kind()) ? listSize(columns.back()) : 1);
+  }
+  std::vector<TupleRow> out(rows);
+  for (size_t j = 0; j < columns.size(); ++j) {
+    FieldValue blank = columns[j]; // an empty element of the column's kind fills short columns
+    while (listSize(blank) > 0)
+      (void)removeListElement(blank, 0);
+    (void)insertListElement(blank, 0);
+    for (size_t i = 0; i < rows; ++i) {
+      if (!isMultiKind(slot.inner()[j]->kind()))
+        out[i].cells.push_back(columns[j]);
+      else
+        out[i].cells.push_back(i < listSize(columns[j]) ? listElement(columns[j], i)
+                                                        : listElement(blank, 0));
+    }
+  }
+  return out;
+}
+
+bool writeRows(const Slot& slot, std::byte* part, const FieldValue& value) {
+  const auto* rows = std::get_if<std::vector<TupleRow>>(&value);
+  if (!rows)
+    return false;
+  // Every column is made first, so a refused value leaves the record untouched.
+  std::vector<FieldValue> columns;
+  for (size_t j = 0; j < slot.inner().size(); ++j) {
+    RecordCell cell(*slot.inner()[j], part + slot.innerOffsets()[j]);
+    FieldValue column = cell.get();
+    if (!isMultiKind(slot.inner()[j]->kind())) {
+      if (rows->size() != 1 || j >= (*rows)[0].cells.size() ||
+          (*rows)[0].cells[j].index() != column.index())
+        return false;
+      columns.push_back((*rows)[0].cells[j]);
+      continue;
+    }
+    while (listSize(column) > 0)
+      (void)removeListElement(column, 0);
+    for (size_t i = 0; i < rows->size(); ++i)
+      if (j >= (*rows)[i].cells.size() || !insertListElement(column, i) ||
+          !setListElement(column, i, (*rows)[i].cells[j]))
+        return false;
+    columns.push_back(std::move(column));
+  }
+  for (size_t j = 0; j < columns.size(); ++j)
+    if (!RecordCell(*slot.inner()[j], part + slot.innerOffsets()[j]).set(columns[j]))
+      return false;
+  return true;
+}
+
 } // namespace
 
 FieldValue RecordCell::get() const {
+  if (isRowsKind(slot_))
+    return readRows(slot_, part_);
   if (slot_.fields().empty())
     return {};
+  if (isMaskedKind(slot_))
+    return readMasked(slot_, part_);
+  if (isMessageKind(slot_))
+    return *at<nv::message>(part_, slot_);
   if (isAddressPairKind(slot_)) {
     if (slot_.fields()[0].store() == Store::Addr6) {
       Ipv6Prefix v;
@@ -120,8 +250,18 @@ FieldValue RecordCell::get() const {
 }
 
 bool RecordCell::set(const FieldValue& value) {
+  if (isRowsKind(slot_))
+    return writeRows(slot_, part_, value);
   if (slot_.fields().empty())
     return false;
+  if (isMaskedKind(slot_))
+    return writeMasked(slot_, part_, value);
+  if (isMessageKind(slot_)) {
+    const auto* v = std::get_if<nv::message>(&value);
+    if (v)
+      *at<nv::message>(part_, slot_) = *v;
+    return v != nullptr;
+  }
   if (isAddressPairKind(slot_)) {
     if (const auto* v = std::get_if<Ipv6Prefix>(&value);
         v && slot_.fields()[0].store() == Store::Addr6) {

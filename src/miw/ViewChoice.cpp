@@ -9,6 +9,8 @@ bool isMultiKind(const std::string& kind) {
   return kind.rfind("multi", 0) == 0 && kind != "multilinestring";
 }
 
+bool isDisplayKind(const std::string& kind) { return kind == "message" || kind == "object"; }
+
 ViewChoice chooseView(const Slot& slot, const SkinEntry* skin, bool windowReadOnly, bool optional) {
   ViewChoice choice;
   if (skin && !skin->name.empty())
@@ -20,7 +22,7 @@ ViewChoice chooseView(const Slot& slot, const SkinEntry* skin, bool windowReadOn
     return choice; // Hidden
   const JSValue* ro = slot.option("ro");
   bool slotReadOnly = ro && ro->number != 0;
-  if (slotReadOnly || windowReadOnly || (skin && skin->readOnly)) {
+  if (slotReadOnly || windowReadOnly || (skin && skin->readOnly) || isDisplayKind(slot.kind())) {
     choice.kind = ViewKind::ReadOnly;
     return choice;
   }

@@ -33,5 +33,7 @@ ViewChoice chooseView(const Slot& slot, const SkinEntry* skin, bool windowReadOn
 
 // The slot kinds shown as a list of element editors.
 bool isMultiKind(const std::string& kind);
+// The slot kinds that are shown but never typed (nested messages: "message", "object").
+bool isDisplayKind(const std::string& kind);
 
 } // namespace kestel

@@ -74,7 +74,9 @@ void WindowManager::open(IManagedWindow& window, IWindowProducer* producer, void
   Rect bounds = saved.bounds.value_or(Rect{});
   if (bounds.empty())
     bounds = centredRect(window.preferredSize(), area);
-  bounds = fitIntoRect(bounds, area);
+  // At least the window's minimum size, which the frame would enforce anyway, so the fitting
+  // accounts for the size the window really gets.
+  bounds = fitIntoRect(bounds, area, window.smallestSize());
   std::vector<Point> taken;
   for (const Record& r : records_)
     if (r.type == type)
@@ -242,6 +244,32 @@ void WindowManager::closeAll() {
   for (IManagedWindow* window : windows)
     if (manages(window))
       window->destroy();
+}
+
+void WindowManager::tileWindows() {
+  std::vector<Size> minimum;
+  for (const Record& r : records_)
+    minimum.push_back(r.window->smallestSize());
+  const std::vector<Rect> tiles = tileRects(minimum, desktop_.clientRect());
+  for (size_t i = 0; i < tiles.size() && i < records_.size(); ++i) {
+    if (records_[i].window->isMaximised())
+      records_[i].window->setMaximised(false);
+    records_[i].window->setBounds(tiles[i]);
+  }
+}
+
+void WindowManager::fitWindows() {
+  if (closing_)
+    return;
+  const Rect area = desktop_.clientRect();
+  for (const Record& r : records_) {
+    if (r.window->isMaximised())
+      continue;
+    const Rect now = r.window->bounds();
+    const Rect fitted = fitIntoRect(now, area, r.window->smallestSize());
+    if (fitted != now)
+      r.window->setBounds(fitted);
+  }
 }
 
 void WindowManager::shutdown() {

@@ -31,6 +31,8 @@ public:
   virtual Rect bounds() const = 0;
   virtual void setBounds(const Rect& bounds) = 0;
   virtual Size preferredSize() const = 0;
+  // The smallest size the window can take (its frame refuses smaller bounds); none by default.
+  virtual Size smallestSize() const { return {}; }
   virtual bool isMaximised() const = 0;
   virtual void setMaximised(bool on) = 0;
   virtual std::string title() const = 0;
@@ -123,6 +125,12 @@ public:
   void init(const StringMap& session);
   // Destroys every managed window, remembering placements.
   void closeAll();
+  // Arranges the managed windows side by side in the desktop (tileRects), oldest first; maximised
+  // windows are restored first.
+  void tileWindows();
+  // Moves every managed window that pokes out of the desktop back inside, as far as its smallest
+  // size allows (after the desktop shrank); maximised windows follow the desktop by themselves.
+  void fitWindows();
   // From now on destroyed windows leave their placements alone; drops every record.
   void shutdown();
 

@@ -104,4 +104,29 @@ Rect cascadeRect(Rect r, const std::vector<Point>& taken, int step, const Rect& 
   return r;
 }
 
+std::vector<Rect> tileRects(const std::vector<Size>& minimum, const Rect& area) {
+  std::vector<Rect> out;
+  const size_t n = minimum.size();
+  if (n == 0 || area.width() <= 0 || area.height() <= 0)
+    return out;
+  size_t columns = 1;
+  while (columns * columns < n)
+    ++columns;
+  const size_t base = n / columns, longer = n % columns; // the last `longer` columns take one more
+  size_t next = 0;
+  for (size_t c = 0; c < columns && next < n; ++c) {
+    const size_t rows = base + (c >= columns - longer ? 1 : 0);
+    if (rows == 0)
+      continue;
+    const int left = area.left + int(int64_t(area.width()) * int64_t(c) / int64_t(columns));
+    const int right = area.left + int(int64_t(area.width()) * int64_t(c + 1) / int64_t(columns));
+    for (size_t r = 0; r < rows && next < n; ++r, ++next) {
+      const int top = area.top + int(int64_t(area.height()) * int64_t(r) / int64_t(rows));
+      const int bottom = area.top + int(int64_t(area.height()) * int64_t(r + 1) / int64_t(rows));
+      out.push_back(fitIntoRect({left, top, right, bottom}, area, minimum[next]));
+    }
+  }
+  return out;
+}
+
 } // namespace kestel

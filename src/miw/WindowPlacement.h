@@ -80,5 +80,11 @@ Rect fitIntoRect(const Rect& r, const Rect& area, Size minimum = {});
 // the same type) equals its top-left corner, at most once per taken corner; an axis whose far
 // edge passes the area's goes back to the area's start, keeping the size.
 Rect cascadeRect(Rect r, const std::vector<Point>& taken, int step, const Rect& area);
+// Tiles for windows with the given minimum sizes: ceil(sqrt(n)) columns of equal width, filled in
+// order, the later columns taking one window more when the count does not divide evenly; each
+// column's height shared equally. A window whose minimum exceeds its tile grows into its
+// neighbours but stays inside `area` (as fitIntoRect places it). An area without width or height
+// gives no tiles.
+std::vector<Rect> tileRects(const std::vector<Size>& minimum, const Rect& area);
 
 } // namespace kestel

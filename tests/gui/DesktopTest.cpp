@@ -5,14 +5,20 @@
 
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
+#include "gui/DemoWindow.h"
 #include "gui/Desktop.h"
 #include "gui/Toolkit.h"
 
+#include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace kestel::gui {
@@ -130,6 +136,53 @@ private slots:
     QCOMPARE(s.desktop->manager().size(), size_t(3));
     QCOMPARE(s.titlesTopFirst(), order);
     QCOMPARE(reactor.timerCount(), size_t(0));
+  }
+
+  // The demonstration desktop (with icon sheets, so the icons window is as wide as it gets): at
+  // its first size and after the main window shrank, every window lies inside the desktop area
+  // and no scroll bar is needed.
+  void demonstrationWindowsStayInsideTheDesktop() {
+    PollReactor reactor;
+    ReactorScope scope(reactor);
+    QTemporaryDir sheets;
+    for (auto [name, size] :
+         {std::pair{"icons16.png", 16}, {"icons24.png", 24}, {"icons32.png", 32}}) {
+      QImage sheet(32 * size, 2 * size, QImage::Format_RGBA8888);
+      sheet.fill(QColor(40, 120, 200));
+      QVERIFY(sheet.save(sheets.filePath(name), "PNG"));
+    }
+    DemoWindow window(sheets.path().toStdString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (QSize size : {QSize(), QSize(900, 600), QSize(760, 560)}) {
+      if (size.isValid()) {
+        window.resize(size);
+        QApplication::processEvents();
+      }
+      Desktop& desktop = window.desktop();
+      const QRect area(QPoint(0, 0), desktop.maximumViewportSize());
+      const QList<QMdiSubWindow*> frames = desktop.subWindowList();
+      QCOMPARE(frames.size(), qsizetype(3));
+      for (QMdiSubWindow* frame : frames)
+        QVERIFY2(area.contains(frame->geometry()),
+                 qPrintable(frame->windowTitle() + " in " + QString::number(area.width())));
+      QVERIFY(!desktop.horizontalScrollBar()->isVisible());
+      QVERIFY(!desktop.verticalScrollBar()->isVisible());
+    }
+    // The menu bar shows the launcher group by its name, not by an icon in its place.
+    const QList<QAction*> bar = window.menuBar()->actions();
+    QVERIFY(!bar.isEmpty());
+    QCOMPARE(bar.front()->text(), QString("Windows"));
+    QVERIFY(bar.front()->icon().isNull());
+
+    // A dark palette while it runs: the desktop's background follows.
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Dark, QColor(0x10, 0x12, 0x14));
+    QApplication::setPalette(dark);
+    QApplication::processEvents();
+    QCOMPARE(window.desktop().background().color(), QColor(0x10, 0x12, 0x14));
+    QApplication::setPalette(before);
   }
 };
 

@@ -13,6 +13,7 @@
 #include "miw/ConvertorNumber.h"
 #include "miw/SlotConvertors.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -51,6 +52,30 @@ struct SlotFromText {
       slot = std::move(e.value().slot);
   }
 };
+
+// The colour of the most opaque pixel of a button's glyph.
+QColor glyphColour(const QToolButton* button) {
+  const QImage image = button->icon().pixmap(16).toImage();
+  QColor best(Qt::transparent);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y).alpha() > best.alpha())
+        best = image.pixelColor(x, y);
+  return QColor(best.red(), best.green(), best.blue());
+}
+
+QPalette darkPalette() {
+  QPalette p;
+  for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    p.setColor(g, QPalette::Window, QColor(0x20, 0x22, 0x26));
+    p.setColor(g, QPalette::WindowText, QColor(0xe8, 0xe8, 0xe0));
+    p.setColor(g, QPalette::Base, QColor(0x18, 0x18, 0x1c));
+    p.setColor(g, QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
+    p.setColor(g, QPalette::Dark, QColor(0x10, 0x10, 0x10));
+  }
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x70, 0x70, 0x70));
+  return p;
+}
 
 } // namespace
 
@@ -325,6 +350,117 @@ private slots:
       view->apply();
       QVERIFY2(cell.get() == c.goodValue, c.good);
     }
+  }
+
+  // The containers and bit-set lists edit one entry per row through the entry's convertor; a
+  // container over a single value keeps its one row; nested messages are shown, never typed.
+  void containerKindsEditTheirRows() {
+    using MB = MaskedBytes;
+    const struct {
+      const char* slot;
+      FieldValue start;
+      const char* shown; // row 0
+      const char* bad;
+      const char* error;
+      const char* good;
+      FieldValue goodValue;
+      bool rowsChange;
+    } cases[] = {
+        {"{type:'multibits',name:'state',title:'Connection State',id:'R8',maskid:'R9',"
+         "values:{type:'static',map:['established','related','new']}}",
+         std::vector<MB>{{{0x03}, {0x07}}}, "established,related", "old",
+         "Error in Connection State - list of names expected!", "new",
+         std::vector<MB>{{{0x04}, {0x07}}}, true},
+        {"{type:'multitristate',name:'flags',id:'RA',maskid:'RB',"
+         "values:{type:'static',map:['syn','ack']}}",
+         std::vector<MB>{{{0x01}, {0x03}}}, "syn,!ack", "syn,syn",
+         "Error in flags - list of names, each may be preceded by ! expected!", "!syn",
+         std::vector<MB>{{{0x00}, {0x01}}}, true},
+        {"{type:'multitristatearray',name:'tri',id:'RB'}", std::vector<Bytes>{{0}}, "false",
+         "maybe", "Error in tri - true, false or nothing expected!", "true",
+         std::vector<Bytes>{{1}}, true},
+        {"{type:'multituple',name:'lists',c:[{type:'multinetwork',name:'src',id:'U19',"
+         "maskid:'U1A'},{type:'multimacnetwork',name:'mac',id:'R1B',maskid:'R1C'}]}",
+         std::vector<TupleRow>{
+             {{Ipv4Pair{0x000200C0, 0x00FFFFFF}, MB{Bytes(6, 0), Bytes(6, 0xFF)}}}},
+         "192.0.2.0/24 00:00:00:00:00:00", "192.0.2.0/24",
+         "Error in lists - ip network followed by mac network expected!",
+         "198.18.0.0/15 02:00:00:00:00:01",
+         std::vector<TupleRow>{
+             {{Ipv4Pair{0x000012C6, 0x0000FEFF}, MB{{2, 0, 0, 0, 0, 1}, Bytes(6, 0xFF)}}}},
+         true},
+        {"{type:'multi',name:'m',c:[{type:'number',name:'n',id:'u21',max:9}]}",
+         std::vector<TupleRow>{{{uint32_t(3)}}}, "3", "10",
+         "Error in m - number in range [0;9] expected!", "4",
+         std::vector<TupleRow>{{{uint32_t(4)}}}, false},
+    };
+    for (const auto& c : cases) {
+      SlotFromText s(c.slot);
+      QVERIFY2(s.slot, c.slot);
+      LocalCell cell(c.start);
+      std::unique_ptr<ValueView> view(
+          createValueView(*s.slot, nullptr, false, false, cell, nullptr, nullptr));
+      auto* multi = qobject_cast<MultiView*>(view.get());
+      QVERIFY2(multi, c.slot);
+      view->show();
+      QCOMPARE(multi->rowCount(), size_t(1));
+      QCOMPARE(multi->row(0)->editor()->text(), QString(c.shown));
+      QCOMPARE(multi->addButton(0) != nullptr, c.rowsChange);
+      retype(multi->row(0)->editor(), c.bad);
+      InputError error;
+      QVERIFY2(!view->validate(error), c.bad);
+      QCOMPARE(error.text, std::string(c.error));
+      retype(multi->row(0)->editor(), c.good);
+      QVERIFY2(view->validate(error), c.good);
+      view->apply();
+      QVERIFY2(cell.get() == c.goodValue, c.good);
+    }
+    for (const char* kind : {"message", "object"}) {
+      SlotFromText s((std::string("{type:'") + kind + "',name:'x',id:'m4'}").c_str());
+      QVERIFY(s.slot);
+      nv::message m;
+      m.set(nv::u32_id(0x10), 5u);
+      LocalCell cell(m);
+      std::unique_ptr<ValueView> view(
+          createValueView(*s.slot, nullptr, false, false, cell, nullptr, nullptr));
+      auto* shown = qobject_cast<ReadOnlyView*>(view.get());
+      QVERIFY2(shown, kind);
+      QVERIFY(shown->text().contains("u32"));
+    }
+  }
+
+  // The desktop switching to a dark palette while the program runs: glyphs are drawn again in the
+  // new text colour, editors take the new colours, and a refused text gets the dark warning shade.
+  void viewsFollowAPaletteSwitch() {
+    const QPalette before = QApplication::palette();
+    LocalCell list(std::vector<uint32_t>{1}), good(uint32_t(5)), bad(uint32_t(5));
+    MultiView rows("DNS", list, ipv4Convertor(ZeroAddress::Invalid), true, false, true);
+    TextView valid("MTU", good, numberConvertor({10, 0, 100, 0}, RadixWords::Plain));
+    TextView refused("MTU", bad, numberConvertor({10, 0, 100, 0}, RadixWords::Plain));
+    rows.show();
+    valid.show();
+    refused.show();
+    retype(refused.editor(), "500");
+    const QColor lightWarning = refused.editor()->palette().color(QPalette::Base);
+    QCOMPARE(glyphColour(rows.addButton(0)), before.color(QPalette::WindowText));
+
+    const QPalette dark = darkPalette();
+    QApplication::setPalette(dark);
+    QApplication::processEvents();
+    QCOMPARE(glyphColour(rows.addButton(0)), dark.color(QPalette::WindowText));
+    QCOMPARE(glyphColour(rows.removeButton(0)), dark.color(QPalette::WindowText));
+    QCOMPARE(valid.editor()->palette().color(QPalette::Base), dark.color(QPalette::Base));
+    QCOMPARE(valid.editor()->palette().color(QPalette::Text), dark.color(QPalette::Text));
+    const QColor darkWarning = refused.editor()->palette().color(QPalette::Base);
+    QVERIFY(darkWarning.lightness() < 128);
+    QVERIFY(lightWarning.lightness() > 128);
+    QCOMPARE(refused.editor()->palette().color(QPalette::Window), dark.color(QPalette::Window));
+    retype(refused.editor(), "50"); // valid again: the editor's colours are the palette's
+    QCOMPARE(refused.editor()->palette().color(QPalette::Base), dark.color(QPalette::Base));
+
+    QApplication::setPalette(before);
+    QApplication::processEvents();
+    QCOMPARE(glyphColour(rows.addButton(0)), before.color(QPalette::WindowText));
   }
 };
 

@@ -23,6 +23,7 @@ public:
   Rect bounds() const override { return bounds_; }
   void setBounds(const Rect& b) override { bounds_ = b; }
   Size preferredSize() const override { return preferred_; }
+  Size smallestSize() const override { return smallest; }
   bool isMaximised() const override { return maximised_; }
   void setMaximised(bool on) override { maximised_ = on; }
   std::string title() const override { return title_; }
@@ -32,6 +33,7 @@ public:
 
   bool shown = false;
   IPersistent* saver = nullptr;
+  Size smallest;
 
 private:
   FakeDesktop& desktop_;
@@ -43,7 +45,7 @@ private:
 
 class FakeDesktop final : public IDesktop {
 public:
-  Rect clientRect() const override { return {0, 0, 800, 600}; }
+  Rect clientRect() const override { return area; }
   int captionHeight() const override { return 20; }
   void addWindow(IManagedWindow& w) override { stack.insert(stack.begin(), &w); }
   std::vector<IManagedWindow*> windowsTopFirst() const override { return stack; }
@@ -78,6 +80,7 @@ public:
   }
 
   WindowManager* manager = nullptr;
+  Rect area{0, 0, 800, 600};
   std::vector<IManagedWindow*> stack;
   std::vector<std::unique_ptr<FakeWindow>> owned;
   std::map<uint32_t, std::string> launcher;
@@ -157,6 +160,80 @@ TEST_F(WindowManagerTest, NewWindowsAreCentredAndCascadedBackToTheEdge) {
   EXPECT_EQ(third->bounds(), (Rect{500, 100, 800, 300}));
   IManagedWindow* fourth = wm->openWindow(d.get(), nullptr);
   EXPECT_EQ(fourth->bounds(), (Rect{0, 120, 300, 320}));
+}
+
+bool inside(const Rect& r, const Rect& area) {
+  return r.left >= area.left && r.top >= area.top && r.right <= area.right &&
+         r.bottom <= area.bottom;
+}
+
+TEST(WindowPlacement, TilesKeepWindowsInsideTheArea) {
+  const Rect area{0, 0, 1000, 640};
+  const struct {
+    std::vector<Size> minimum;
+    std::vector<Rect> tiles;
+  } cases[] = {
+      {{{0, 0}}, {{0, 0, 1000, 640}}},
+      {{{0, 0}, {0, 0}}, {{0, 0, 500, 640}, {500, 0, 1000, 640}}},
+      {{{0, 0}, {0, 0}, {0, 0}}, {{0, 0, 500, 640}, {500, 0, 1000, 320}, {500, 320, 1000, 640}}},
+      // The demonstration desktop: windows wider than their tiles grow inwards, not past the edge.
+      {{{480, 380}, {520, 300}, {560, 200}},
+       {{0, 0, 500, 640}, {480, 0, 1000, 320}, {440, 320, 1000, 640}}},
+      {{{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}},
+       {{0, 0, 333, 640},
+        {333, 0, 666, 320},
+        {333, 320, 666, 640},
+        {666, 0, 1000, 320},
+        {666, 320, 1000, 640}}},
+      {{{1200, 100}}, {{0, 0, 1200, 640}}}, // larger than the desktop: anchored at its start
+  };
+  for (const auto& c : cases) {
+    const std::vector<Rect> tiles = tileRects(c.minimum, area);
+    EXPECT_EQ(tiles, c.tiles) << c.minimum.size() << " windows";
+    for (size_t i = 0; i < tiles.size() && i < c.minimum.size(); ++i) {
+      EXPECT_GE(tiles[i].width(), c.minimum[i].width);
+      EXPECT_GE(tiles[i].height(), c.minimum[i].height);
+      if (c.minimum[i].width <= area.width()) {
+        EXPECT_TRUE(inside(tiles[i], area)) << i;
+      }
+    }
+  }
+  EXPECT_TRUE(tileRects({{0, 0}}, Rect{}).empty()) << "a desktop not laid out yet";
+  EXPECT_TRUE(tileRects({}, area).empty());
+}
+
+// Windows whose frames refuse small bounds are placed at the size they really get.
+TEST_F(WindowManagerTest, MinimumSizesAreFittedAndTiledInsideTheDesktop) {
+  FakeWindow* narrow = desktop.make("narrow");
+  wm->openWindow(*narrow, "kind");
+  narrow->setBounds({600, 100, 780, 250});
+  narrow->destroy(); // its kind is remembered at the right edge, smaller than the next one allows
+  FakeWindow* wide = desktop.make("wide", {100, 100});
+  wide->smallest = {400, 300};
+  wm->openWindow(*wide, "kind");
+  EXPECT_EQ(wide->bounds(), (Rect{400, 100, 800, 400}));
+  FakeWindow* cascaded = desktop.make("wide 2", {100, 100});
+  cascaded->smallest = {400, 300};
+  wm->openWindow(*cascaded, "kind");
+  EXPECT_EQ(cascaded->bounds(), (Rect{0, 120, 400, 420})) << "cascaded back to the left edge";
+
+  FakeWindow* third = desktop.make("third");
+  third->smallest = {500, 100};
+  wm->openWindow(*third, "other");
+  wide->setMaximised(true);
+  wm->tileWindows();
+  EXPECT_FALSE(wide->isMaximised());
+  EXPECT_EQ(wide->bounds(), (Rect{0, 0, 400, 600}));
+  EXPECT_EQ(cascaded->bounds(), (Rect{400, 0, 800, 300}));
+  EXPECT_EQ(third->bounds(), (Rect{300, 300, 800, 600}));
+
+  // The desktop shrinks: windows poking out move back in, as far as their smallest size allows.
+  desktop.area = {0, 0, 700, 450};
+  cascaded->setMaximised(true);
+  wm->fitWindows();
+  EXPECT_EQ(wide->bounds(), (Rect{0, 0, 400, 450}));
+  EXPECT_EQ(cascaded->bounds(), (Rect{400, 0, 800, 300})) << "maximised: left alone";
+  EXPECT_EQ(third->bounds(), (Rect{200, 150, 700, 450}));
 }
 
 TEST_F(WindowManagerTest, SameProducerAndContextRaisesTheOpenWindow) {
