@@ -48,6 +48,7 @@ public:
 
   ObjectMap& map() const { return *map_; }
   IObjectEditorOpener* opener() const { return opener_; }
+  void setOpener(IObjectEditorOpener* opener) { opener_ = opener; }
 
   // The variants Add offers: those set, or else one that makes the map's new object.
   void setAddVariants(std::vector<AddVariant> variants) { variants_ = std::move(variants); }

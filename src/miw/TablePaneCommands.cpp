@@ -72,8 +72,10 @@ bool commandOffered(PaneCommand command, const PaneFacts& f) {
   case PaneCommand::Paste:
     return f.canPaste && f.canAdd;
   case PaneCommand::Filter:
-  case PaneCommand::Copy:
+    return f.canFilter;
   case PaneCommand::Freeze:
+    return f.canFreeze;
+  case PaneCommand::Copy:
   case PaneCommand::Refresh:
     return true;
   default:

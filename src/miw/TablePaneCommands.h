@@ -50,6 +50,8 @@ struct PaneFacts {
   bool hasDisabled = false; // the type has a "disabled" member
   bool hasComment = false;  // the type has a comment member
   bool canPaste = false;    // someone takes pasted rows
+  bool canFilter = true;    // the table has a filter row to show
+  bool canFreeze = true;    // the table can stop following the map
   size_t addVariants = 1;
   size_t rows = 0;
   size_t selected = 0;
