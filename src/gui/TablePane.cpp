@@ -202,6 +202,24 @@ void TablePane::setOpener(IObjectEditorOpener* opener) {
 
 void TablePane::setAddVariants(std::vector<AddVariant> variants) {
   actions_->setAddVariants(std::move(variants));
+  QAction* add = action(PaneCommand::Add);
+  if (!add)
+    return;
+  // Several variants: the Add button opens a menu of them.
+  if (QMenu* old = add->menu()) {
+    add->setMenu(nullptr);
+    old->deleteLater();
+  }
+  std::vector<std::string> labels = actions_->addVariantLabels();
+  if (labels.size() > 1) {
+    auto* menu = new QMenu(this);
+    for (size_t i = 0; i < labels.size(); ++i)
+      connect(menu->addAction(qs(labels[i])), &QAction::triggered, this,
+              [this, i] { run(PaneCommand::Add, i); });
+    add->setMenu(menu);
+  }
+  if (auto* b = qobject_cast<QToolButton*>(toolBar_->widgetForAction(add)))
+    b->setPopupMode(labels.size() > 1 ? QToolButton::InstantPopup : QToolButton::DelayedPopup);
   refresh();
 }
 
@@ -299,21 +317,6 @@ void TablePane::refresh() {
     a->setVisible(commandOffered(command, f));
     a->setEnabled(commandEnabled(command, f));
     a->setChecked(commandChecked(command, f));
-  }
-  if (QAction* add = action(PaneCommand::Add)) {
-    // Several variants: the Add button opens a menu of them.
-    std::vector<std::string> labels = actions_->addVariantLabels();
-    if (labels.size() > 1) {
-      auto* menu = new QMenu(this);
-      for (size_t i = 0; i < labels.size(); ++i)
-        connect(menu->addAction(qs(labels[i])), &QAction::triggered, this,
-                [this, i] { run(PaneCommand::Add, i); });
-      if (QMenu* old = add->menu())
-        old->deleteLater();
-      add->setMenu(menu);
-      if (auto* b = qobject_cast<QToolButton*>(toolBar_->widgetForAction(add)))
-        b->setPopupMode(QToolButton::InstantPopup);
-    }
   }
   QString status = qs(map_->statusText());
   mapStatus_->setText(status);

@@ -424,6 +424,11 @@ private slots:
     QCOMPARE(late->selectedIds(), std::vector<uint32_t>{13});
     QVERIFY(window.pane(0)->selectedIds().empty());
 
+    // The first pane with every command, for the review shot.
+    window.pane(0)->setFilterHook([](bool) {});
+    window.pane(0)->setFreezeHook([](bool) {});
+    window.setActivePane(0);
+    selectRows(window.pane(0), {1});
     QTemporaryDir dir;
     window.resize(520, 260);
     window.show();
