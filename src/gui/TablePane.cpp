@@ -92,6 +92,12 @@ TablePane::TablePane(Reference<ObjectMap> map, const CType* type, bool withComma
     : QWidget(parent), map_(std::move(map)), type_(type), withCommands_(withCommands), bare_(bare),
       viewKind_(map_->getType()) {
   setObjectName(kTablePaneName);
+  if (viewKind_.empty()) // maps made in code may have no type text: their path names the kind
+    for (uint32_t n : map_->path()) {
+      if (n == kNoId)
+        break;
+      viewKind_ += (viewKind_.empty() ? "path " : ",") + std::to_string(n);
+    }
   actions_ = std::make_unique<TablePaneActions>(map_, nullptr, [this] { refresh(); });
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

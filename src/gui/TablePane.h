@@ -78,7 +78,7 @@ public:
   // The table's filter row and freezing; the commands are offered only when set.
   void setFilterHook(std::function<void(bool shown)> hook);
   void setFreezeHook(std::function<void(bool frozen)> hook);
-  // The table kind named views are kept under (default: the map's type).
+  // The table kind named views are kept under (default: the map's type text, else its path).
   void setViewKind(std::string kind);
 
   // Runs a command as its button, key or menu entry does.

@@ -390,6 +390,8 @@ private slots:
     QCOMPARE(header->sectionSize(0), 155);
     QVERIFY(!pane->recallNamedView("nothing"));
     QCOMPARE(pane->namedViews().names(), std::vector<std::string>{"value first"});
+    // A map without a type text keeps its views under its path.
+    QVERIFY(settingsRegistry().getSettings(0, nullptr, 0)->has("views/path 21,4"));
   }
 
   // Reopening a window selects the row that was selected when it closed, in each pane, even when
