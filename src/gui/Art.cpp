@@ -36,6 +36,20 @@ const char* glyphName(Glyph g) {
     return "reset";
   case Glyph::Provide:
     return "provide";
+  case Glyph::Enable:
+    return "enable";
+  case Glyph::Disable:
+    return "disable";
+  case Glyph::Comment:
+    return "comment";
+  case Glyph::Filter:
+    return "filter";
+  case Glyph::Copy:
+    return "copy";
+  case Glyph::Paste:
+    return "paste";
+  case Glyph::Freeze:
+    return "freeze";
   }
   return "add";
 }

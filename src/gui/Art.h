@@ -9,7 +9,20 @@
 
 namespace kestel::gui {
 
-enum class Glyph { Add, Remove, Reset, Provide };
+enum class Glyph {
+  Add,
+  Remove,
+  Reset,
+  Provide,
+  // The table panes' toolbar.
+  Enable,
+  Disable,
+  Comment,
+  Filter,
+  Copy,
+  Paste,
+  Freeze,
+};
 
 QIcon applicationIcon();
 // The glyph in the colours of `palette` (normal and disabled text colours).
