@@ -167,27 +167,24 @@ void ObjectMap::onPage(const nv::message& reply) {
   notice_ = reply.get(KEY_MAP_NOTICE);
   tellState = tellState || !notice_.empty();
 
-  uint32_t getAllId = reply.get(STD_GETALLID, kNoId);
-  nv::message cookie = cookieOf(reply);
-  bool last = getAllId >= 0xFFFFFFFE && cookie.empty();
-  bool loops = !last && pageRepeats(cookie, getAllId);
-  // The next page is asked for before this one is applied: the router prepares it meanwhile.
-  // Should this page turn out to bring nothing new once too often, the request is cancelled.
-  if (!last && !loops)
-    requestNextPage(std::move(cookie), getAllId);
-
   size_t before = progress_;
   Batch batch(handled_ + reply.count(STD_OBJS) >= kQuietBatch);
   reply.forEach(STD_OBJS, [&](const nv::message& element) { applyElement(element, batch); });
+  uint32_t getAllId = reply.get(STD_GETALLID, kNoId);
+  nv::message cookie = cookieOf(reply);
+  bool last = getAllId >= 0xFFFFFFFE && cookie.empty();
   bool endless = false;
   if (!last) {
     emptyPages_ = progress_ == before ? emptyPages_ + 1 : 0;
     endless = emptyPages_ > kMaxEmptyPages;
   }
+  bool loops = !last && !endless && pageRepeats(cookie, getAllId);
   if (last)
     finishFetch(batch);
   else if (endless || loops)
     return failFetch(endless ? kEndlessPagesText : kPageLoopText);
+  else
+    requestNextPage(std::move(cookie), getAllId);
   flush(batch, tellState);
 }
 
