@@ -3,8 +3,10 @@
 // raw channel, the skin, the version gate, every failure the router can cause, and a disk that
 // fills up mid-download. The simulator's own files are the oracle for the cached bytes.
 #include "app/ReadyStep.h"
+#include "gen/ModelContext.h"
 #include "gen/Service.h"
 #include "gen/Skin.h"
+#include "gen/Slot.h"
 #include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -58,12 +60,12 @@ public:
     return done();
   }
 
-  ReadyOutcome ready(bool legacy = false, int64_t stepMs = 1) {
+  ReadyOutcome ready(bool legacy = false, int64_t stepMs = 1, std::string user = "admin") {
     resetModel();
     files.clearOpened();
     statuses.clear();
     ReadyRequest request;
-    request.connect = ConnectRequest{test::kLoopback, port, "admin", "pw", legacy, legacy};
+    request.connect = ConnectRequest{test::kLoopback, port, user, "pw", legacy, legacy};
     request.appData = scratch.path();
     std::optional<ReadyOutcome> outcome;
     step = makeRef<ReadyStep>(
@@ -140,6 +142,21 @@ TEST_F(DescriptorDownloadTest, ColdThenWarmThenOneChangedFile) {
   EXPECT_EQ(downloaded(changed), std::vector<std::string>{"tools.jg"});
   EXPECT_EQ(test::readWhole(versionFolder() + "/tools.crc"),
             std::to_string(files.files()[2].crc) + "\n");
+}
+
+TEST_F(DescriptorDownloadTest, TheLoginTellsTheModelItsUserAndPolicy) {
+  login.addUser("reader", "pw", 0x40);
+  serve();
+  for (bool legacy : {false, true}) {
+    SCOPED_TRACE(legacy ? "legacy session" : "secure session");
+    for (auto [user, policy] : {std::pair<const char*, uint32_t>{"reader", 0x40u},
+                                std::pair<const char*, uint32_t>{"admin", 0xFFFFFFFFu}}) {
+      ReadyOutcome o = ready(legacy, 1, user);
+      ASSERT_TRUE(o.ok) << o.error;
+      EXPECT_EQ(userPolicy(), policy);
+      EXPECT_EQ(loggedInUser(), user);
+    }
+  }
 }
 
 TEST_F(DescriptorDownloadTest, SkinIsFetchedAndApplied) {
