@@ -165,6 +165,7 @@ Reference<ObjectMap> createContainer(CMap& map) {
   if (!map.maxObjsMsg.empty())
     o.tooMuchText = map.maxObjsMsg;
   o.refetchAfterCommit = map.refetchOnChange;
+  o.refetchOnOpen = map.refetchOnOpen != 0;
   if (map.getAllCmd != CMD_NONE)
     o.fetchAllCommand = map.getAllCmd;
   auto factory = createTypeFactory(map);
