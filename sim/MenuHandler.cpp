@@ -138,7 +138,7 @@ nv::message MenuHandler::page(const nv::message& request) const {
     if (count && bytes + record.size() + 2 > kMaxBatchBytes)
       break;
     bytes += record.size() + 2;
-    reply.append(STD_OBJS, nv::message(record));
+    reply.appendEncodedUnchecked(STD_OBJS, record); // the store's own encoding
   }
   reply.set(kObjectCount, uint32_t(size));
   if (at >= size) {

@@ -35,6 +35,33 @@ std::string serviceName(const CService& s) {
 
 } // namespace
 
+bool isPublic(const CType& type) {
+  switch (type.kind()) {
+  case TypeKind::Map:
+    return !static_cast<const CMap&>(type).nonPublic;
+  case TypeKind::Action:
+    return !static_cast<const CAction&>(type).nonPublic;
+  case TypeKind::Query:
+    return !static_cast<const CQuery&>(type).nonPublic;
+  default:
+    return true;
+  }
+}
+
+bool inLauncher(const CService& service) {
+  if (!service.offered() || service.isNonPublic)
+    return false;
+  bool containers = false;
+  for (const auto& t : service.types()) {
+    if (!isContainer(*t))
+      continue;
+    if (isPublic(*t))
+      return true;
+    containers = true;
+  }
+  return !containers;
+}
+
 std::vector<MenuRef> menuEntries() {
   std::vector<MenuRef> menus;
   for (const auto& s : services()) {

@@ -22,6 +22,14 @@ struct MenuRef {
   bool primary = false; // the service's first container: the one its title alone names
 };
 
+// Whether the container type is public (maps, actions and queries can be marked "nonpublic").
+// Menus that are not public stay out of the launcher but are still found by name (other windows
+// open them through links and aliases).
+bool isPublic(const CType& type);
+// Whether the launcher shows the service: offered, not "nonpublic", and, when it holds
+// containers, holding a public one.
+bool inLauncher(const CService& service);
+
 // Every container type (map, item, action, query, setup, doit) of every offered service, in load
 // order; the types a generic map's objects inherit from are not menus of their own.
 std::vector<MenuRef> menuEntries();

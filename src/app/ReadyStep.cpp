@@ -1,8 +1,10 @@
 #include "app/ReadyStep.h"
 
 #include "api/net/LoginHandler.h"
+#include "gen/ModelContext.h"
 #include "gen/Service.h"
 #include "gen/Skin.h"
+#include "gen/Slot.h"
 #include "kestel/Version.h"
 #include "miw/Version.h"
 #include "util/Log.h"
@@ -63,6 +65,10 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
     return fail(kNeedsNewerClient);
   }
   skinName_ = outcome.reply.get(kLoginReplySkin);
+  // What the session knows of its user from here on: the containers' permissions and refresh
+  // timers read the policy bits, the defaults of "current user" fields the name.
+  setUserPolicy(outcome.reply.get(kLoginReplyPolicy));
+  setLoggedInUser(request_.connect.login);
   if (connect_->connection()) {
     watch_ = makeRef<CloseWatch>(this);
     connect_->connection()->addListener(watch_.get());

@@ -4,6 +4,7 @@
 
 #include "app/CacheFolders.h"
 #include "app/DescriptorCache.h"
+#include "app/MenuCatalog.h"
 #include "gen/Service.h"
 
 #include <algorithm>
@@ -101,11 +102,11 @@ void printMenus() {
   for (const std::string& g : groups) {
     std::printf("%s\n", g.c_str());
     for (const auto& s : services())
-      if (s->group == g && s->offered())
+      if (s->group == g && inLauncher(*s))
         std::printf("  %s\n", s->title.c_str());
   }
   for (const auto& s : services())
-    if (s->group.empty() && s->offered())
+    if (s->group.empty() && inLauncher(*s))
       std::printf("%s\n", s->title.c_str());
 }
 

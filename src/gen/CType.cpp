@@ -5,6 +5,7 @@
 #include "util/Log.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace kestel {
@@ -36,21 +37,21 @@ public:
 };
 
 // An object built from a descriptor type: its record is laid out by the type, its packer is
-// the type's.
-class DescriptorObject : public IObject {
+// the type's. The record follows the object in the same allocation (a table of a million rows
+// is a million of these), so objects are made with make() only.
+class DescriptorObject final : public IObject {
 public:
-  explicit DescriptorObject(CType* type)
-      : type_(type), storage_(type->recordSize() / sizeof(std::max_align_t) + 1) {
-    auto* bytes = reinterpret_cast<std::byte*>(storage_.data());
-    type_->ctorRecord(bytes);
-    setRecord(std::span<std::byte>(bytes, type_->recordSize()));
+  static Reference<IObject> make(CType* type) {
+    return Reference<IObject>(new (RecordBytes{type->recordSize()}) DescriptorObject(type));
   }
-  ~DescriptorObject() override { type_->dtorRecord(reinterpret_cast<std::byte*>(storage_.data())); }
+  ~DescriptorObject() override { type_->dtorRecord(bytes()); }
+  // `delete this` (the last release) frees the whole allocation.
+  static void operator delete(void* p) { ::operator delete(p); }
+
   IPacker* getPacker() const override { return type_->packer(); }
   void setToDefaults() override {
-    auto* bytes = reinterpret_cast<std::byte*>(storage_.data());
-    type_->dtorRecord(bytes);
-    type_->ctorRecord(bytes);
+    type_->dtorRecord(bytes());
+    type_->ctorRecord(bytes());
   }
   CType* getCType() const override { return type_; }
   std::string getType() const override { return getOwner() ? IObject::getType() : type_->title(); }
@@ -67,8 +68,32 @@ public:
   }
 
 private:
+  struct RecordBytes {
+    size_t size;
+  };
+  // Where the record starts: after the object, aligned for any field (types with a stricter
+  // alignment are refused when they are laid out).
+  static constexpr size_t kRecordAt =
+      (sizeof(IObject) + sizeof(CType*) + alignof(std::max_align_t) - 1) /
+      alignof(std::max_align_t) * alignof(std::max_align_t);
+
+  static void* operator new(size_t size, RecordBytes record) {
+    return ::operator new(std::max(size, kRecordAt) + record.size);
+  }
+  // Frees the allocation when the constructor throws.
+  static void operator delete(void* p, RecordBytes) { ::operator delete(p); }
+
+  explicit DescriptorObject(CType* type) : type_(type) {
+    static_assert(sizeof(DescriptorObject) <= kRecordAt);
+    std::memset(bytes(), 0, type_->recordSize()); // padding between fields reads as zero
+    type_->ctorRecord(bytes());
+    setRecord(std::span<std::byte>(bytes(), type_->recordSize()));
+  }
+  std::byte* bytes() const {
+    return reinterpret_cast<std::byte*>(const_cast<DescriptorObject*>(this)) + kRecordAt;
+  }
+
   CType* type_;
-  std::vector<std::max_align_t> storage_;
 };
 
 std::vector<uint32_t> endPath(std::initializer_list<uint32_t> ids) {
@@ -434,7 +459,7 @@ void CType::copyRecord(std::byte* dst, const std::byte* src) const {
 Reference<IObject> CType::createObject() {
   if (!completed_)
     return {};
-  return Reference<IObject>(new DescriptorObject(this));
+  return DescriptorObject::make(this);
 }
 
 // ---- kinds ----

@@ -2,9 +2,12 @@
 // manual clock drives both sides): cold and warm caches, a changed checksum value, the legacy
 // raw channel, the skin, the version gate, every failure the router can cause, and a disk that
 // fills up mid-download. The simulator's own files are the oracle for the cached bytes.
+#include "app/MenuCatalog.h"
 #include "app/ReadyStep.h"
+#include "gen/ModelContext.h"
 #include "gen/Service.h"
 #include "gen/Skin.h"
+#include "gen/Slot.h"
 #include "sim/FileService.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -58,12 +61,12 @@ public:
     return done();
   }
 
-  ReadyOutcome ready(bool legacy = false, int64_t stepMs = 1) {
+  ReadyOutcome ready(bool legacy = false, int64_t stepMs = 1, std::string user = "admin") {
     resetModel();
     files.clearOpened();
     statuses.clear();
     ReadyRequest request;
-    request.connect = ConnectRequest{test::kLoopback, port, "admin", "pw", legacy, legacy};
+    request.connect = ConnectRequest{test::kLoopback, port, user, "pw", legacy, legacy};
     request.appData = scratch.path();
     std::optional<ReadyOutcome> outcome;
     step = makeRef<ReadyStep>(
@@ -140,6 +143,21 @@ TEST_F(DescriptorDownloadTest, ColdThenWarmThenOneChangedFile) {
   EXPECT_EQ(downloaded(changed), std::vector<std::string>{"tools.jg"});
   EXPECT_EQ(test::readWhole(versionFolder() + "/tools.crc"),
             std::to_string(files.files()[2].crc) + "\n");
+}
+
+TEST_F(DescriptorDownloadTest, TheLoginTellsTheModelItsUserAndPolicy) {
+  login.addUser("reader", "pw", 0x40);
+  serve();
+  for (bool legacy : {false, true}) {
+    SCOPED_TRACE(legacy ? "legacy session" : "secure session");
+    for (auto [user, policy] : {std::pair<const char*, uint32_t>{"reader", 0x40u},
+                                std::pair<const char*, uint32_t>{"admin", 0xFFFFFFFFu}}) {
+      ReadyOutcome o = ready(legacy, 1, user);
+      ASSERT_TRUE(o.ok) << o.error;
+      EXPECT_EQ(userPolicy(), policy);
+      EXPECT_EQ(loggedInUser(), user);
+    }
+  }
 }
 
 TEST_F(DescriptorDownloadTest, SkinIsFetchedAndApplied) {
@@ -305,7 +323,7 @@ TEST_F(DescriptorDownloadTest, CommandLineListsBrowsesOfflineAndClearsTheCache) 
   // Offline: the services of the cached set, as the launcher shows them, without a router.
   std::string menus = runCli(scratch.path(), "--offline " + folderName + " menus");
   for (const auto& s : services()) {
-    if (s->offered() && !s->title.empty()) {
+    if (inLauncher(*s) && !s->title.empty()) {
       EXPECT_NE(menus.find(s->title), std::string::npos) << s->title << "\n" << menus;
     }
   }

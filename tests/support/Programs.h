@@ -49,6 +49,7 @@ public:
   }
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
+  pid_t pid() const { return pid_; }
 
   int port = 0;
 

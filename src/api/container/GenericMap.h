@@ -5,13 +5,13 @@
 #pragma once
 
 #include "api/container/ContainerBase.h"
+#include "api/container/MapStore.h"
 #include "api/object/Object.h"
 #include "api/wire/Message.h"
 #include "util/Base.h"
 
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -78,41 +78,6 @@ public:
   virtual void removeListener(IMapListener* listener) = 0;
   // Starts fetching and keeping the content current, as when the first reader opens it.
   virtual void open() = 0;
-};
-
-// Objects by id in display order.
-class MapStore {
-public:
-  explicit MapStore(bool ordered) : ordered_(ordered) {}
-  bool ordered() const { return ordered_; }
-  IObject* find(uint32_t id) const;
-  size_t size() const { return byId_.size(); }
-  std::vector<uint32_t> ids() const;
-  // Calls f(id, object) in display order.
-  void forEach(const std::function<void(uint32_t, IObject&)>& f) const;
-  // Inserts at the end (an id already present keeps its place and gets the new object).
-  void insert(uint32_t id, Reference<IObject> object);
-  // Ordered maps: puts `id` right after `previous` (first for kNoId or an unknown previous).
-  void placeAfter(uint32_t id, uint32_t previous);
-  // Ordered maps: puts `id` right before `next` (last for kNoId or an unknown next).
-  void placeBefore(uint32_t id, uint32_t next);
-  // The id after `id` in display order; kNoId at the end or for an unknown id.
-  uint32_t nextOf(uint32_t id) const;
-  // Ordered maps: the id before `id` in display order; kNoId at the front, for an unknown id or
-  // in an unordered map.
-  uint32_t previousOf(uint32_t id) const;
-  // Removes and returns the object (null when unknown).
-  Reference<IObject> erase(uint32_t id);
-  void clear();
-
-private:
-  struct Entry {
-    Reference<IObject> object;
-    std::list<uint32_t>::iterator at; // ordered maps only
-  };
-  bool ordered_;
-  std::map<uint32_t, Entry> byId_;
-  std::list<uint32_t> order_;
 };
 
 // The state shared by the concrete maps: the store, the status text, the listeners and the

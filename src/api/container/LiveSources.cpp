@@ -91,11 +91,48 @@ private:
   Reference<IGenericMap> map_;
 };
 
+const JSValue* memberOf(const JSValue& node, std::string_view key) {
+  for (const JSValue& c : node.children)
+    if (c.key == key)
+      return &c;
+  return nullptr;
+}
+
+// Adds one parameter node to a query request (see LiveSources.h); a node without a key adds
+// nothing.
+void addParameter(nv::message& request, const JSValue& node) {
+  const JSValue* k = memberOf(node, "k");
+  if (!k || (k->kind != JSNodeKind::Number && k->kind != JSNodeKind::String))
+    return;
+  uint64_t key = k->kind == JSNodeKind::Number ? k->number : parseAutoBasePrefix(k->text);
+  if (key == 0 || key > nv::kKeyMask)
+    return;
+  auto id = uint32_t(key);
+  const JSValue* v = memberOf(node, "v");
+  if (!v) {
+    request.set(nv::bool_id(id), true);
+  } else if (v->kind == JSNodeKind::Number) {
+    request.set(nv::u32_id(id), uint32_t(v->number));
+  } else if (v->kind == JSNodeKind::String) {
+    request.set(nv::string_id(id), v->text);
+  } else if (v->kind == JSNodeKind::Array) {
+    std::vector<uint32_t> values;
+    for (const JSValue& n : v->children)
+      if (n.kind == JSNodeKind::Number)
+        values.push_back(uint32_t(n.number));
+    request.set(nv::u32_array_id(id), std::move(values));
+  }
+}
+
 // Fills a query enumeration from one reply.
 class QueryFeed final : public IBase {
 public:
   explicit QueryFeed(ComputedEnum& e) : e_(&e), base_(e.path) {
-    base_.request(e.command, nv::message(), [this](const nv::message& reply) { onReply(reply); });
+    nv::message request;
+    for (const JSValue& p : e.params)
+      addParameter(request, p);
+    base_.request(e.command, std::move(request),
+                  [this](const nv::message& reply) { onReply(reply); });
   }
   void disconnect() { e_ = nullptr; }
 

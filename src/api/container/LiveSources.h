@@ -4,8 +4,12 @@
 //   dynamic  every object of the map whose predicate holds: (object id, object name)
 //   remap    every object of the map: (object id, the inner enumeration's name of the object's
 //            u32 master slot, or the object's name when the inner one has none)
-//   query    the command sent once to the path; the values of the reply's u32 arrays "valuesid"
-//            and "bvaluesid", each named by its decimal text (an error reply gives no entries)
+//   query    the command sent once to the path with the parameter nodes as fields of the
+//            request, in order: {"k": key, "v": value} sets a u32 (number value), a string (text)
+//            or a u32 array (array of numbers) under the key (a number, or a text with base
+//            prefix), and {"k": key} alone a bool true; nodes without a usable key add nothing.
+//            The values of the reply's u32 arrays "valuesid" and "bvaluesid" become the
+//            entries, each named by its decimal text (an error reply gives no entries)
 // An enumeration over a path without a registered map stays empty until a map registers for it.
 // Enumeration events carry the flag on the last event of each batch.
 #pragma once

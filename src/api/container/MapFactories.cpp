@@ -1,6 +1,9 @@
 #include "api/container/MapFactories.h"
 
 #include "gen/CType.h"
+#include "gen/Service.h"
+
+#include <map>
 
 namespace kestel {
 
@@ -103,9 +106,50 @@ Reference<FilteredMap> createFilteredMap(IGenericMap* source,
                               Reference<IObjectFactory>(factory), addRemove);
 }
 
+namespace {
+
+// The value of a generic map's "typeon" field in a message: a u32, or a bool read as 0 or 1;
+// kNoId when the message has neither.
+uint32_t typeValueOf(const nv::message& m, uint32_t key) {
+  if (m.has(nv::u32_id(key)))
+    return m.get(nv::u32_id(key));
+  if (m.has(nv::bool_id(key)))
+    return m.get(nv::bool_id(key)) ? 1u : 0u;
+  return kNoId;
+}
+
+// The maps that inherit from `generic`, by the "typevalue" that selects each (the first one
+// loaded wins a value two of them claim).
+std::map<uint32_t, CMap*> inheritorsOf(const CMap& generic) {
+  std::map<uint32_t, CMap*> found;
+  forEachType([&](CType& t, CService&) {
+    if (t.kind() == TypeKind::Map && static_cast<CMap&>(t).genericParent == &generic)
+      found.try_emplace(static_cast<CMap&>(t).typeValue, &static_cast<CMap&>(t));
+  });
+  return found;
+}
+
+} // namespace
+
 Reference<IObjectFactory> createTypeFactory(CType& type) {
   CType* t = &type;
-  return createFactory([t](const nv::message&) { return t->createObject(); });
+  auto plain = [t] { return createFactory([t](const nv::message&) { return t->createObject(); }); };
+  if (type.kind() != TypeKind::Map)
+    return plain();
+  auto& generic = static_cast<CMap&>(type);
+  const Slot* on = generic.genericName.empty() ? nullptr : generic.slot(generic.typeOn);
+  if (!on || on->fields().empty())
+    return plain();
+  uint32_t key = on->fields()[0].key;
+  std::map<uint32_t, CMap*> inheritors = inheritorsOf(generic);
+  if (inheritors.empty())
+    return plain();
+  return createFactory([t, key, inheritors](const nv::message& m) {
+    auto it = inheritors.find(typeValueOf(m, key));
+    if (it != inheritors.end() && it->second->completed())
+      return it->second->createObject();
+    return t->createObject();
+  });
 }
 
 Reference<ObjectMap> createContainer(CMap& map) {
@@ -121,6 +165,7 @@ Reference<ObjectMap> createContainer(CMap& map) {
   if (!map.maxObjsMsg.empty())
     o.tooMuchText = map.maxObjsMsg;
   o.refetchAfterCommit = map.refetchOnChange;
+  o.refetchOnOpen = map.refetchOnOpen != 0;
   if (map.getAllCmd != CMD_NONE)
     o.fetchAllCommand = map.getAllCmd;
   auto factory = createTypeFactory(map);

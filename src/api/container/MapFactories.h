@@ -44,7 +44,9 @@ Reference<FilteredMap> createFilteredMap(IGenericMap* source,
                                          IObjectFactory* factory, bool addRemove);
 
 // A factory making new objects of a completed descriptor type (null objects before completion).
-// The type must outlive the factory: the descriptor model keeps its types for the session.
+// For a generic map, each message picks the type: the map inheriting from it whose "typevalue"
+// equals the message's value of the "typeon" slot, else the generic map itself. The types must
+// outlive the factory: the descriptor model keeps its types for the session.
 Reference<IObjectFactory> createTypeFactory(CType& type);
 
 // The live map of a completed map descriptor: its path, order, add/remove and move flags, write

@@ -106,9 +106,12 @@ ObjectMap::~ObjectMap() {
 
 void ObjectMap::open() {
   Reference<ObjectMap> self(this);
+  bool again = opened_;
   opened_ = true;
   subscribe();
-  if (!subscribed() && fetch_ != FetchState::Running && fetch_ != FetchState::Paging)
+  if (fetch_ == FetchState::Running || fetch_ == FetchState::Paging)
+    return;
+  if (!subscribed() || (again && options_.refetchOnOpen))
     refresh();
 }
 

@@ -65,6 +65,7 @@ struct ObjectMapOptions {
   bool explicitFetch = false;      // fetch explicitly instead of through the subscription
   bool noDefaults = false;         // never ask for the defaults
   bool refetchAfterCommit = false; // fetch an object again after its change or add
+  bool refetchOnOpen = false;      // every open after the first fetches everything again
 };
 
 // The states of a fetch.
@@ -96,6 +97,8 @@ public:
 
   // --- keeping current ---
   // Subscribes, or for a map driven by its refresh timer alone fetches (and arms the timer).
+  // With the refetch-on-open option, each later open fetches everything again unless a fetch
+  // is running.
   void open() override;
   // Starts a fetch with `mask` (0: the default mask); a running fetch is cancelled and its mask
   // joins the new one.

@@ -95,8 +95,9 @@ protected:
   void setRecord(std::span<std::byte> record) { record_ = record; }
 
 private:
-  IObjectOwner* owner_ = nullptr;
+  // The id first: it fills the padding after the reference count.
   uint32_t id_ = NO_ID;
+  IObjectOwner* owner_ = nullptr;
   std::span<std::byte> record_;
 };
 

@@ -440,6 +440,20 @@ void message::append(message_array_id id, const message& value) {
   ++packed.count;
 }
 
+bool message::appendEncodedUnchecked(message_array_id id, std::span<const uint8_t> encoded) {
+  if (encoded.size() > kMaxWireLength)
+    return false;
+  detail::PackedMessages& packed = arraySlot<detail::PackedMessages>(mut(), storedId(id.id()));
+  Bytes& wire = packed.wire;
+  const size_t at = wire.size();
+  wire.resize(at + 2 + encoded.size());
+  wire[at] = uint8_t(encoded.size());
+  wire[at + 1] = uint8_t(encoded.size() >> 8);
+  std::copy(encoded.begin(), encoded.end(), wire.begin() + ptrdiff_t(at + 2));
+  ++packed.count;
+  return true;
+}
+
 size_t message::writePackedElement(uint8_t* at, size_t bound) const {
   size_t n = bound == kNotNestable ? kNotNestable : writeNested(at + 2);
   if (n == kNotNestable)

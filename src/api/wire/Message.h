@@ -139,6 +139,10 @@ public:
   // Appends one element to a message array, creating the array when absent; an element that
   // cannot be encoded is logged ("ERROR:") and stored empty, as by set().
   void append(message_array_id id, const message& value);
+  // Appends one element given as its encoding (what flatten() wrote for a message), copied as it
+  // is: the bytes are not checked, so they must come from this program's own encoder. Returns
+  // false and appends nothing when they are longer than an element can be.
+  bool appendEncodedUnchecked(message_array_id id, std::span<const uint8_t> encoded);
   void set(raw_array_id id, std::vector<std::vector<uint8_t>> value);
 
   // A writable reference to the value, creating it zero or empty when absent. Pins the body: every

@@ -1,10 +1,12 @@
 #include "RunHarness.h"
 
 #include "api/container/DescriptorContainers.h"
+#include "api/container/MapFactories.h"
 #include "gen/CType.h"
 #include "gen/ModelTestUtil.h"
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace kestel::test {
@@ -106,6 +108,52 @@ TEST_F(DescriptorContainersTest, SetupAndDoitSendTheirObjects) {
   answerError(last(0xFE0020), ERROR_BUSY, "busy");
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].rfind("Reboot failed - busy", 0), 0u) << boxes.boxes[0];
+}
+
+TEST_F(DescriptorContainersTest, GenericMapMakesEachObjectOfTheTypeItsKindSelects) {
+  std::string error = loadAndComplete(
+      "[{name:'S',title:'S',c:["
+      "{type:'map',title:'Interfaces',path:[1,2],generic:'iface',typeon:'kind',"
+      "c:[{type:'string',name:'name',id:'s1'},{type:'number',name:'kind',id:'u2'}]},"
+      "{type:'map',title:'VLAN',inherit:'iface',typevalue:1,"
+      "c:[{type:'number',name:'vid',id:'u3'}]},"
+      "{type:'map',title:'Bridge',inherit:'iface',typevalue:2}]}]");
+  ASSERT_EQ(error, "");
+  auto& types = services().back()->types();
+  auto map = createContainer(static_cast<CMap&>(*types[0]));
+  ASSERT_TRUE(map);
+  struct Row {
+    uint32_t id;
+    std::optional<uint32_t> kind;
+    CType* made;
+  };
+  const Row rows[] = {{1, 0, types[0].get()},
+                      {2, 1, types[1].get()},
+                      {3, 2, types[2].get()},
+                      {4, 9, types[0].get()},
+                      {5, {}, types[0].get()}};
+  nv::message reply;
+  for (const Row& r : rows) {
+    nv::message element;
+    element.set(STD_ID, r.id);
+    element.set(kS1, "if" + std::to_string(r.id));
+    if (r.kind)
+      element.set(kU2, *r.kind);
+    element.set(nv::u32_id(3), 100 + r.id);
+    reply.append(STD_OBJS, element);
+  }
+  map->refresh();
+  answer(last(CMD_GETALL), reply);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.id);
+    IObject* o = map->find(r.id);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->getCType(), r.made);
+    nv::message packed;
+    o->getPacker()->pack(packed, o);
+    EXPECT_EQ(packed.get(kS1), "if" + std::to_string(r.id));        // the shared slot
+    EXPECT_EQ(packed.has(nv::u32_id(3)), r.made == types[1].get()); // VLAN's own slot
+  }
 }
 
 TEST_F(DescriptorContainersTest, TypesNotCompletedMakeNothing) {

@@ -204,6 +204,36 @@ TEST_F(LiveTest, QueryEnumAsksOnceAndReadsBothValueArrays) {
   EXPECT_EQ(failing->count(), 0u);
 }
 
+TEST_F(LiveTest, QueryEnumSendsItsParametersInOrder) {
+  auto number = [](std::string key, uint64_t n) {
+    return JSValue{std::move(key), JSNodeKind::Number, n, {}, {}};
+  };
+  auto text = [](const char* key, const char* t) {
+    return JSValue{key, JSNodeKind::String, 0, t, {}};
+  };
+  auto node = [](std::vector<JSValue> members) {
+    return JSValue{{}, JSNodeKind::Object, 0, {}, std::move(members)};
+  };
+  JSValue list{"v", JSNodeKind::Array, 0, {}, {number({}, 4), number({}, 5)}};
+  std::vector<JSValue> params = {
+      node({number("k", 1)}),                         // a flag
+      node({number("k", 2), number("v", 7)}),         // a u32
+      node({text("k", "0x10"), text("v", "eth1")}),   // a string, its key written in hex
+      node({number("k", 3), list}),                   // a u32 list
+      node({number("v", 9)}),                         // no key: nothing
+      node({number("k", 0x1000000), number("v", 1)}), // no such key: nothing
+      node({number("k", 2), number("v", 8)}),         // added later: replaces the first
+  };
+  EnumRef e = cenum(queryenum{path(24, 3), 0x10, params, 0x5, 0});
+  ASSERT_TRUE(static_cast<ComputedEnum*>(e.get())->start());
+  nv::message q = last(0x10);
+  EXPECT_TRUE(q.get(nv::bool_id(1)));
+  EXPECT_EQ(q.get(nv::u32_id(2)), 8u);
+  EXPECT_EQ(q.get(nv::string_id(0x10)), "eth1");
+  EXPECT_EQ(q.get(nv::u32_array_id(3)), (U32s{4, 5}));
+  EXPECT_FALSE(q.has(nv::u32_id(9)));
+}
+
 // A record laid out in code, with the slot lookup a descriptor type would give.
 struct ListRecord {
   std::vector<uint32_t> vals;

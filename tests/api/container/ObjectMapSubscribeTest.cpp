@@ -46,6 +46,30 @@ TEST_F(SubscribeTest, SubscribeRequestAsksForTheCurrentObjectsWithCredit) {
   EXPECT_FALSE(map->isSubscribed());
 }
 
+TEST_F(SubscribeTest, RefetchOnOpenFetchesAgainOnEveryLaterOpen) {
+  for (bool refetch : {false, true}) {
+    SCOPED_TRACE(refetch ? "refetch on open" : "plain");
+    posted().clear();
+    ObjectMapOptions o;
+    o.refetchOnOpen = refetch;
+    auto map = makeMap(o);
+    nv::message sub = openSubscribed(*map);
+    EXPECT_EQ(countOf(CMD_GETALL), 0u); // the first open: the subscription brings the objects
+    notify(sub, withObjects({element(1, "a"), element(2, "b")}));
+    map->open();
+    ASSERT_EQ(countOf(CMD_GETALL), refetch ? 1u : 0u);
+    EXPECT_EQ(countOf(CMD_SUBSCRIBE), 1u);
+    if (!refetch)
+      continue;
+    map->open(); // a fetch is running: no second one
+    EXPECT_EQ(countOf(CMD_GETALL), 1u);
+    answer(last(CMD_GETALL), page(elements(2, 1)));
+    EXPECT_EQ(map->ids(), U32s{2}); // 1 is gone on the router
+    map->open();
+    EXPECT_EQ(countOf(CMD_GETALL), 2u);
+  }
+}
+
 TEST_F(SubscribeTest, FortyNineNotifiedObjectsGiveFortyNineEventsFiftyGiveOneReset) {
   auto map = makeMap();
   nv::message sub = openSubscribed(*map);

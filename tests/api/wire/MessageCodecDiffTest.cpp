@@ -519,6 +519,25 @@ TEST(MessageCodecDiff, AppendingAMessageToItselfTakesItAsItWas) {
   EXPECT_EQ(elements[1].get(message_array_id(0x0E0002)).size(), 1u);
 }
 
+// An element appended as its encoding encodes exactly as the message appended with append().
+TEST(MessageCodecDiff, AppendingEncodedElementsMatchesAppendingMessages) {
+  constexpr message_array_id kObjs{0x0E0003};
+  message byMessage, byBytes;
+  for (uint32_t seed = 4000; seed < 4040; ++seed) {
+    const Built b = Maker(seed).make(1);
+    Bytes encoded;
+    ASSERT_TRUE(b.m.flatten(encoded));
+    byMessage.append(kObjs, b.m);
+    ASSERT_TRUE(byBytes.appendEncodedUnchecked(kObjs, encoded));
+  }
+  Bytes a, b;
+  ASSERT_TRUE(byMessage.flatten(a));
+  ASSERT_TRUE(byBytes.flatten(b));
+  EXPECT_EQ(a, b);
+  EXPECT_FALSE(byBytes.appendEncodedUnchecked(kObjs, Bytes(kMaxWireLength + 1)));
+  EXPECT_EQ(byBytes.count(kObjs), 40u);
+}
+
 // Strings and nested messages that set() keeps in the body's room: a deep copy of a pinned body
 // owns them and outlives its source, and a writable reference turns them into owned values in
 // place; both still encode as the reference does.
