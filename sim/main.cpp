@@ -34,6 +34,7 @@ void usage(FILE* out = stderr) {
                kDefaultLoginTimeoutS);
   std::fprintf(out, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::fileStoreOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::announceOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::macOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::hoplinkOptionsUsage());
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
   sim::RouterLogin login;
   login.install(server); // channels 5 and 6; an --echo of either replaces it
   sim::FileServiceOptions fileOptions;
+  sim::FileStoreOptions storeOptions;
   sim::AnnounceOptions announce;
   sim::MacOptions macOptions;
   sim::HoplinkOptions hoplinkOptions;
@@ -73,6 +75,8 @@ int main(int argc, char** argv) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyFileStoreOption(storeOptions, argc, argv, i);
     if (used == 0)
       used = sim::applyAnnounceOption(announce, argc, argv, i);
     if (used == 0)
@@ -122,6 +126,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", loaded.error().text.c_str());
     return 1;
   }
+  sim::FileStore store(storeOptions);
+  files.attachStore(store);
   files.install(login, server);
   std::unique_ptr<sim::HoplinkAgent> agent;
   if (!hoplinkOptions.interface.empty()) {
