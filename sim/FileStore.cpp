@@ -173,12 +173,12 @@ nv::message FileStore::read(const nv::message& request) {
   if (it == transfers_.end() || it->second.upload)
     return failure(ERROR_UNKNOWNID, "no such transfer");
   Transfer& t = it->second;
-  if (options_.errorAfter && t.at >= options_.errorAfter) {
+  size_t asked = request.get(kFilePieceSize, kFilePieceBytes);
+  size_t n = std::min(asked, t.data->size() - t.at);
+  if (options_.errorAfter && t.at + n > options_.errorAfter) {
     transfers_.erase(it);
     return failure(ERROR_FAILED, "read error");
   }
-  size_t asked = request.get(kFilePieceSize, kFilePieceBytes);
-  size_t n = std::min(asked, t.data->size() - t.at);
   Bytes piece(t.data->begin() + long(t.at), t.data->begin() + long(t.at + n));
   if (options_.tooMuch)
     piece.resize(asked + kExtraBytes, 0x5A);

@@ -22,8 +22,8 @@ struct FileStoreOptions {
   bool diskFull = false;            // every piece written is refused ("not enough disk space")
   bool lieSize = false;             // the list announces each file one byte larger than it is
   bool tooMuch = false;             // each piece read carries 100 bytes more than asked for
-  uint64_t errorAfter = 0;          // reads and writes fail once a transfer passed this many
-                                    // bytes (0: never)
+  uint64_t errorAfter = 0;          // a piece read or written that would take a transfer past
+                                    // this many bytes fails (0: never)
 };
 
 class FileStore {

@@ -239,7 +239,11 @@ void FileTransfer::notify() {
 }
 
 std::string FileTransfer::progressText(uint64_t rate) const {
-  std::string name = index_ < queue_.size() ? queue_[index_].remote : std::string();
+  // The current file, or after the end the last one.
+  std::string name;
+  for (size_t i = std::min(index_ + 1, queue_.size()); i > 0 && name.empty(); --i)
+    if (queue_[i - 1].kind == TransferEntry::Kind::File)
+      name = queue_[i - 1].remote;
   return std::string(direction_ == Direction::Upload ? "Uploading " : "Downloading ") + name +
          " (" + bigBytesText(bytesDone()) + " of " + bigBytesText(total_) +
          prefixedRateText(" at ", uint32_t(std::min<uint64_t>(rate, 0xFFFFFFFF))) + ")";
