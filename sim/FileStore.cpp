@@ -119,7 +119,8 @@ nv::message FileStore::openUpload(const nv::message& request) {
   if (uint64_t(size) > options_.capacity || used() > options_.capacity - size)
     return failure(ERROR_TOOBIG, "not enough disk space");
   uint32_t id = nextTransfer_++;
-  transfers_[id] = Transfer{true, name, size, {}, nullptr, 0};
+  Transfer& t = transfers_[id] = Transfer{true, name, size, {}, nullptr, 0};
+  t.received.reserve(size); // room was promised above
   nv::message reply;
   reply.set(STD_ID, id);
   return reply;
