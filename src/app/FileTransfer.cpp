@@ -321,6 +321,7 @@ void FileTransfer::openDownload(const TransferEntry& e) {
     return skipFile("could not open local file <" + path + ">: " + created.error().text);
   }
   fileSize_ = e.size;
+  emptyPieces_ = 0;
   nv::message open;
   open.set(kFileName, e.remote);
   pending_ = port_.request(kFileHandler, kFileOpenDownload, open,
@@ -399,6 +400,9 @@ void FileTransfer::onRead(const nv::message& reply) {
     return misbehaved("the router sent more than the file's size");
   if (last && e.sizeKnown && after != e.size)
     return misbehaved("the router sent fewer bytes than the file's size");
+  emptyPieces_ = piece.empty() && !last ? emptyPieces_ + 1 : 0;
+  if (emptyPieces_ >= kMaxEmptyPieces)
+    return misbehaved("the router sends no data");
   if (!piece.empty()) {
     if (auto written = download_.write(piece.data(), piece.size()); !written) {
       logf("ERROR: WriteFile failed");

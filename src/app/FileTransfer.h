@@ -69,6 +69,8 @@ public:
   static constexpr const char* kUploadFailed = "Could not upload file";
   static constexpr const char* kDownloadFailed = "Could not download file";
   static constexpr const char* kAlreadyRunning = "already in progress";
+  // A download whose router answers this many reads in a row with nothing ends.
+  static constexpr unsigned kMaxEmptyPieces = 1000;
 
   // `changed` hears after every new status text, after each file and at the end.
   FileTransfer(Reactor& reactor, RequestPort& port, Direction direction,
@@ -134,6 +136,7 @@ private:
   uint32_t pending_ = 0;           // request id awaiting its reply, 0 for none
   uint64_t doneFile_ = 0, doneTotal_ = 0, total_ = 0;
   uint64_t fileSize_ = 0;
+  unsigned emptyPieces_ = 0;
   size_t filesDone_ = 0;
   int localFd_ = -1; // upload: the file being read
   DownloadFile download_;

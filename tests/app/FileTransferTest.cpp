@@ -373,5 +373,22 @@ TEST(FileTransferProgress, TextsEvery300MsWithTheRate) {
   EXPECT_GE(changes, 3);
 }
 
+TEST(FileTransferProgress, RouterThatSendsNothingForeverIsLeft) {
+  PollReactor reactor{PollReactor::Clock::Manual};
+  test::TempFolder local;
+  HeldPort port;
+  FileTransfer down(reactor, port, FileTransfer::Direction::Download);
+  ASSERT_TRUE(down.start(planDownload({"f"}, {}, local.path())));
+  nv::message opened;
+  opened.set(STD_ID, 3u);
+  port.answer(opened);
+  for (unsigned i = 0; i < FileTransfer::kMaxEmptyPieces && down.running(); ++i)
+    port.answer({});
+  EXPECT_FALSE(down.running());
+  EXPECT_EQ(down.error(), "Could not download file - the router sends no data (6)");
+  EXPECT_EQ(port.posted, std::vector<uint32_t>{kFileGiveUp});
+  EXPECT_TRUE(listing(local.path()).empty());
+}
+
 } // namespace
 } // namespace kestel
