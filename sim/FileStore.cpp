@@ -174,7 +174,8 @@ nv::message FileStore::read(const nv::message& request) {
   if (it == transfers_.end() || it->second.upload)
     return failure(ERROR_UNKNOWNID, "no such transfer");
   Transfer& t = it->second;
-  size_t asked = request.get(kFilePieceSize, kFilePieceBytes);
+  // Pieces are never larger than the client's, whatever a request asks for.
+  size_t asked = std::min(request.get(kFilePieceSize, kFilePieceBytes), kFilePieceBytes);
   size_t n = std::min(asked, t.data->size() - t.at);
   if (options_.errorAfter && t.at + n > options_.errorAfter) {
     transfers_.erase(it);
