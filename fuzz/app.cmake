@@ -6,3 +6,5 @@ kestel_fuzz(session_parameters LIBS kestel_app)
 
 # Neighbour discovery: the datagram parser and the neighbour built from it.
 kestel_fuzz(discovery_packet LIBS kestel_app)
+# File transfer: a hostile router's file list and its answers to a download.
+kestel_fuzz(file_transfer LIBS kestel_app)

@@ -1,5 +1,6 @@
 #include "sim/FileService.h"
 
+#include "api/net/FileHandler.h"
 #include "api/wire/Vocabulary.h"
 #include "sim/IconSheet.h"
 
@@ -14,11 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-inline constexpr nv::string_id kFileName{1};
-inline constexpr nv::u32_id kPieceSize{2};
-inline constexpr nv::raw_id kPieceData{3};
-inline constexpr nv::bool_id kPieceLast{4};
-inline constexpr uint32_t kOpen = 7, kRead = 4, kGiveUp = 5;
+inline constexpr nv::u32_id kPieceSize = kFilePieceSize;
+inline constexpr nv::raw_id kPieceData = kFilePiece;
+inline constexpr nv::bool_id kPieceLast = kFileLast;
+// Descriptor files open with their own command; reading and giving up are the store's.
+inline constexpr uint32_t kOpen = 7, kRead = kFileRead, kGiveUp = kFileGiveUp;
 inline constexpr size_t kSlowPiece = 256;
 inline constexpr uint8_t kRawChannel = 2;
 inline constexpr size_t kRawHeader = 18;
@@ -159,6 +160,11 @@ const Bytes* FileService::find(const std::string& requested) const {
 std::optional<nv::message> FileService::handle(const nv::message& request) {
   nv::message reply;
   uint32_t command = request.get(SYS_CMD);
+  if (store_ &&
+      (((command == kRead || command == kGiveUp) && store_->ownsTransfer(request.get(STD_ID))) ||
+       command == kFileOpenUpload || command == kFileWrite || command == kFileOpenDownload ||
+       command == kFileMakeFolder))
+    return store_->handle(request);
   if (command == kOpen) {
     const Bytes* data = lookup(request.get(kFileName));
     if (!data) {
@@ -250,6 +256,11 @@ private:
 
 void FileService::install(RouterLogin& login, SimServer& server) {
   login.addHandler({2, 2}, [this](const RouterRequest& r) { return handle(r.message); });
+  if (store_)
+    login.addHandler(kFileListHandler,
+                     [this](const RouterRequest& r) -> std::optional<nv::message> {
+                       return store_->list(r.message);
+                     });
   server.registerChannel(kRawChannel,
                          [this](SimConnection&) { return std::make_unique<StreamChannel>(*this); });
 }

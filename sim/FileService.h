@@ -2,9 +2,11 @@
 // sheets) with an index ("list") naming each file with its size, checksum value and version.
 // Served through the file handler (2, 2) (open 7, read 4, give up 5; non-PNG files as gzip when
 // asked with ".gz") and, for legacy sessions, through raw channel 2. Switches make it misbehave
-// the ways the client must survive.
+// the ways the client must survive. With a file store attached the same handler also serves the
+// store's commands (upload, download, folders) and (72) lists the store.
 #pragma once
 
+#include "sim/FileStore.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
 #include "util/Bytes.h"
@@ -46,6 +48,8 @@ public:
   // Serves handler (2, 2) through `login` and raw channel 2 on `server`; the service must
   // outlive both.
   void install(RouterLogin& login, SimServer& server);
+  // Serves `store` through the same handler from install() on; the store must outlive both.
+  void attachStore(FileStore& store) { store_ = &store; }
 
   // Changes the announced checksum value of `name` (and rebuilds the index).
   void bumpChecksum(const std::string& name);
@@ -82,6 +86,7 @@ private:
   std::map<uint32_t, Transfer> transfers_;
   uint32_t nextTransfer_ = 1;
   std::vector<std::string> opened_;
+  FileStore* store_ = nullptr;
 };
 
 // Applies the file option at argv[i]: returns how many arguments it took, 0 when argv[i] is not

@@ -36,6 +36,7 @@ void usage(FILE* out = stderr) {
                kDefaultLoginTimeoutS);
   std::fprintf(out, "%s", kestel::sim::loginOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::fileOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::fileStoreOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::announceOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::macOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::hoplinkOptionsUsage());
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   sim::CrashReports crashes;
   crashes.install(server); // channel 4
   sim::FileServiceOptions fileOptions;
+  sim::FileStoreOptions storeOptions;
   sim::AnnounceOptions announce;
   sim::MacOptions macOptions;
   sim::HoplinkOptions hoplinkOptions;
@@ -78,6 +80,8 @@ int main(int argc, char** argv) {
     int used = sim::applyLoginOption(login, argc, argv, i);
     if (used == 0)
       used = sim::applyFileOption(fileOptions, argc, argv, i);
+    if (used == 0)
+      used = sim::applyFileStoreOption(storeOptions, argc, argv, i);
     if (used == 0)
       used = sim::applyAnnounceOption(announce, argc, argv, i);
     if (used == 0)
@@ -129,6 +133,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nimbalux-sim: %s\n", loaded.error().text.c_str());
     return 1;
   }
+  sim::FileStore store(storeOptions);
+  files.attachStore(store);
   files.install(login, server);
   std::unique_ptr<sim::HoplinkAgent> agent;
   if (!hoplinkOptions.interface.empty()) {

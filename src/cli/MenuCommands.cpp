@@ -4,6 +4,7 @@
 #include "CommandSupport.h"
 #include "MapCommands.h"
 #include "RunCommands.h"
+#include "TransferCommands.h"
 #include "api/net/ReactorScope.h"
 #include "app/CacheFolders.h"
 #include "app/LiveSession.h"
@@ -27,8 +28,14 @@ constexpr CommandHelp kCommands[] = {
      "Prints a table: one line per object, its id first, then every shown field as the\n"
      "windows show it. --where keeps the objects whose field shows that value (all terms\n"
      "must hold). --json prints an array of objects, --csv comma-separated values."},
-    {"get", "get <menu> [<id>]",
-     "Prints one object of a table (by id) or a settings page (no id), a field per line."},
+    {"get", "get <menu> [<id>] | get <remote>... [<local-folder>]",
+     "Prints one object of a table (by id) or a settings page (no id), a field per line.\n"
+     "When the first name is no menu's, copies the router's files (and folders, whole) into\n"
+     "the local folder (default: the current one) under their last name part; the last\n"
+     "argument is the folder when it names an existing one. Progress goes to stderr."},
+    {"put", "put <local>... [<remote-folder>]",
+     "Copies local files and folders (whole trees) to the router's file store, into the\n"
+     "remote folder when the last argument names no local file. Progress goes to stderr."},
     {"set", "set <menu> [<id>] field=value...",
      "Changes fields of a table's object (by id) or of a settings page. Values are typed as\n"
      "the windows' editors take them; a value they refuse is reported with the editor's text."},
@@ -185,8 +192,14 @@ int runRouterCommand(const RouterCommand& command, ConnectRequest connect) {
     return kExitUsage;
   MapArguments arguments;
   std::string menu;
-  if (int code = readArguments(command, arguments, menu); code >= 0)
-    return code;
+  // "put" copies files; "get" does too when its first argument names no menu (known only once
+  // the router's menus are loaded).
+  bool files = command.name == "put" || command.name == "get";
+  if (files && command.args.empty())
+    return usageError(command, "which files?");
+  if (!files)
+    if (int code = readArguments(command, arguments, menu); code >= 0)
+      return code;
 
   PollReactor reactor;
   ReactorScope scope(reactor);
@@ -207,13 +220,18 @@ int runRouterCommand(const RouterCommand& command, ConnectRequest connect) {
     printMenus();
     return kExitOk;
   }
+  CommandContext context{reactor};
+  if (files && (command.name == "put" || !findMenu(command.args[0])))
+    return runTransferCommand(context, command);
+  if (files)
+    if (int code = readArguments(command, arguments, menu); code >= 0)
+      return code;
   auto found = findMenu(menu);
   if (!found) {
     std::fprintf(stderr, "kestel-cli: %s\n", found.error().text.c_str());
     return kExitUsage;
   }
   arguments.menu = *found;
-  CommandContext context{reactor};
   return dispatch(context, command, arguments, boxes);
 }
 

@@ -1,8 +1,13 @@
 #include "gui/DemoWindow.h"
 
+#include "api/net/FileHandler.h"
+#include "api/net/Reactor.h"
+#include "api/wire/Vocabulary.h"
 #include "gen/Enumerations.h"
 #include "gui/ColourScheme.h"
+#include "gui/FileListWindow.h"
 #include "gui/Toolkit.h"
+#include "gui/TransferWindow.h"
 #include "miw/ConvertorAddress.h"
 #include "miw/ConvertorNumber.h"
 #include "miw/ConvertorTime.h"
@@ -12,10 +17,12 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTableView>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -35,6 +42,40 @@ IconSources sourcesIn(const std::string& folder) {
 uint32_t ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
 }
+
+// Answers the file window's requests as a router with a few files would, leaving the pieces of an
+// upload unanswered so that its progress window stays up for the review shot.
+class SampleFilesPort final : public RequestPort {
+public:
+  uint32_t request(const std::vector<uint32_t>&, uint32_t command, nv::message,
+                   ReplyFn onReply) override {
+    nv::message reply;
+    if (command == CMD_GETALL) {
+      std::vector<nv::message> objects;
+      auto add = [&](const char* type, const char* name, uint32_t size) {
+        nv::message o;
+        o.set(kFileListType, type);
+        o.set(kFileListName, name);
+        o.set(kFileListSize, size);
+        objects.push_back(o);
+      };
+      add("directory", "flash", 0);
+      add("file", "flash/backup-2026-11-30.backup", 48213);
+      add("file", "flash/nimbalux-7.15.pkg", 12582912);
+      add("directory", "flash/scripts", 0);
+      add("file", "flash/scripts/hello.script", 34);
+      reply.set(STD_OBJS, objects);
+    } else if (command == kFileOpenUpload) {
+      reply.set(STD_ID, 1u);
+    } else {
+      return 0; // held
+    }
+    onReply(reply);
+    return 0;
+  }
+  void send(const std::vector<uint32_t>&, uint32_t, nv::message) override {}
+  void forget(uint32_t) override {}
+};
 
 } // namespace
 
@@ -98,6 +139,21 @@ QStringList DemoWindow::saveScreenshots(const QString& folder) {
   for (IManagedWindow* w : desktop_->windowsTopFirst()) {
     auto* frame = static_cast<ManagedWindow*>(w);
     save(frame, frame->widget()->objectName());
+  }
+  // The router's file window, with an upload of the program itself under way.
+  SampleFilesPort port;
+  {
+    FileListWindow files(currentReactor(), port);
+    files.resize(520, 260);
+    files.table()->selectRow(3);
+    save(&files, files.objectName());
+    files.uploadPaths({QCoreApplication::applicationFilePath().toStdString()});
+    TransferWindow* upload = files.progressWindow(FileTransfer::Direction::Upload);
+    upload->label()->setText(
+        qs("Uploading flash/scripts/kestel (4.2 MiB of 31.0 MiB at 3.10 Mbps)"));
+    upload->bar()->setValue(135);
+    upload->adjustSize();
+    save(upload, upload->objectName());
   }
   // A message box as the views report bad input.
   QWidget* box =
