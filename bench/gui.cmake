@@ -3,3 +3,12 @@ if(KESTEL_GUI)
   find_package(Qt6 REQUIRED COMPONENTS Widgets Svg) # imported targets are per directory
   kestel_bench(terminal_pane LIBS kestel_gui)
 endif()
+# The table widget over a million-row map from the simulator; its sort and filter against Qt's
+# proxy model over a plain item model holding the same rows.
+if(KESTEL_GUI)
+  kestel_bench(table LIBS kestel_gui kestel_sim)
+  target_include_directories(bench_table PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  add_dependencies(bench_table nimbalux-sim)
+  target_compile_definitions(bench_table PRIVATE KESTEL_SIM_PATH="$<TARGET_FILE:nimbalux-sim>"
+                                                 KESTEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endif()

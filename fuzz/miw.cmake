@@ -1,2 +1,4 @@
 # Convertors: check, parse and format of typed text for every convertor kind.
 kestel_fuzz(convertors LIBS kestel_miw)
+# Table state: "cols", "order", "mode" and "filters" values of any content.
+kestel_fuzz(table_state LIBS kestel_miw)

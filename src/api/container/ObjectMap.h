@@ -93,6 +93,12 @@ public:
   const Path& path() const { return ContainerBase::path(); }
   // New objects waiting for their CMD_ADDOBJ reply.
   size_t pendingAdds() const { return pendingAdds_.size(); }
+  // While a reset event that ends a batch is delivered: the ids of every object the batch added,
+  // changed, moved or removed (true returned); false for resets after which all must be re-read.
+  bool resetBatch(const std::vector<uint32_t>*& ids) const {
+    ids = &resetIds_;
+    return resetListsBatch_;
+  }
 
   // --- keeping current ---
   // Subscribes, or for a map driven by its refresh timer alone fetches (and arms the timer).
@@ -166,11 +172,13 @@ private:
     };
     explicit Batch(bool q) : quiet(q) {}
     void add(MapEventKind kind, uint32_t id, IObject* object) {
+      ids.push_back(id);
       if (!quiet)
         items.push_back({kind, id, Reference<IObject>(object)});
     }
     bool quiet;
     std::vector<Item> items;
+    std::vector<uint32_t> ids; // of every item, quiet or not
   };
 
   // Fetch.
@@ -253,6 +261,10 @@ private:
   std::map<IObject*, PendingAdd> pendingAdds_;
   size_t outstandingAdds_ = 0;
   std::vector<std::pair<uint32_t, nv::message>> held_;
+
+  // The batch a reset event ends (see resetBatch).
+  std::vector<uint32_t> resetIds_;
+  bool resetListsBatch_ = false;
 
   // Refresh timer.
   uint32_t refreshInterval_ = 0;

@@ -1,0 +1,12 @@
+// The item roles every table model of the program answers, so panes, export and editors can work
+// with any of them.
+#pragma once
+
+#include <Qt>
+
+namespace kestel::gui {
+
+// The object's id (uint) on every row; the display text stays in Qt::DisplayRole.
+inline constexpr int ObjectIdRole = Qt::UserRole + 1;
+
+} // namespace kestel::gui
