@@ -23,9 +23,10 @@
 #include "app/MenuCatalog.h"
 #include "gen/ModelContext.h"
 #include "gen/Service.h"
-#include "gui/TableWidget.h"
 #include "miw/SlotConvertors.h"
 #include "support/SimClient.h"
+
+#include "gui/TableWidget.h" // after the core headers: Qt's keyword macros
 
 #include <QApplication>
 #include <QSortFilterProxyModel>

@@ -4,7 +4,6 @@
 // in strict ordering are moved by the router and the table follows; the loader's managed list
 // (a local handler) shows in the same widget; the header menu, the status line and saved state.
 // The core headers come before Qt's, whose keyword macros (emit, slots) they would trip on.
-#include "gui/TableWidget.h"
 #include "api/container/MapFactories.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
@@ -13,9 +12,11 @@
 #include "app/MenuCatalog.h"
 #include "gen/ModelContext.h"
 #include "gen/Service.h"
-#include "gui/TableRoles.h"
 #include "miw/SlotConvertors.h"
 #include "support/SimClient.h"
+
+#include "gui/TableRoles.h"
+#include "gui/TableWidget.h"
 
 #include "GuiTest.h"
 
