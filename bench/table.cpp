@@ -129,8 +129,13 @@ struct Fixture {
   std::unique_ptr<QSortFilterProxyModel> proxy;
 };
 
+// Made on first use, gone before the application object (it holds widgets and the simulator).
+std::unique_ptr<Fixture> theFixture;
+
 Fixture& fixture() {
-  static Fixture* f = new Fixture; // lives until exit, like the application's session
+  if (!theFixture)
+    theFixture = std::make_unique<Fixture>();
+  Fixture* f = theFixture.get();
   if (!f->table) {
     double first, full;
     f->fetch(first, full);
@@ -245,5 +250,6 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  theFixture.reset();
   return 0;
 }

@@ -10,6 +10,8 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <limits>
+#include <unordered_map>
 
 namespace kestel::gui {
 
@@ -28,6 +30,7 @@ TableWidget::TableWidget(Reference<MapBase> map, const std::vector<TableColumn>&
   header->setSectionsMovable(true);
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
+  header->setStretchLastSection(true);
   header->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(header, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     QMenu* menu = headerMenu(this);
@@ -108,10 +111,9 @@ QStringList TableWidget::setFilterRows(std::vector<FilterRow> rows) {
   std::vector<RowTest> tests;
   for (const FilterRow& row : rows) {
     Expected<RowTest> test = createFilterFor(model_->rows().field(row.column), row.op, row.value);
+    errors.push_back(test ? QString() : QString::fromStdString(test.error().text));
     if (test)
       tests.push_back(std::move(*test));
-    else
-      errors.push_back(QString::fromStdString(test.error().text));
   }
   filters_ = std::move(rows);
   model_->rows().setFilters(std::move(tests));
@@ -274,19 +276,39 @@ void TableWidget::keyPressEvent(QKeyEvent* event) {
 }
 
 void TableWidget::keepTopRow() {
+  shownIds_.clear();
   int top = rowAt(0);
-  topId_ = top < 0 ? kNoId : model_->rows().id(size_t(top));
+  if (top < 0)
+    return;
+  int bottom = rowAt(viewport()->height() - 1);
+  if (bottom < 0)
+    bottom = model_->rowCount() - 1;
+  for (int row = top; row <= bottom; ++row)
+    shownIds_.push_back(model_->rows().id(size_t(row)));
 }
 
 void TableWidget::restoreTopRow() {
-  if (topId_ == kNoId)
+  if (shownIds_.empty())
     return;
-  size_t row = model_->rows().rowOf(topId_);
-  topId_ = kNoId;
-  if (row == TableIndex::kNoRow)
-    return;
+  // The first object in view that this change left alone stays where it was in the view (an
+  // object that changed and sorts elsewhere now does not drag the view along).
+  const TableIndex& rows = model_->rows();
+  std::unordered_map<uint32_t, size_t> offsetOf;
+  for (size_t i = 0; i < shownIds_.size(); ++i)
+    if (!rows.applying(shownIds_[i]))
+      offsetOf.emplace(shownIds_[i], i);
+  shownIds_.clear();
+  size_t bestOffset = std::numeric_limits<size_t>::max();
+  long top = 0;
+  for (size_t row = 0; row < rows.size() && bestOffset != 0; ++row)
+    if (auto at = offsetOf.find(rows.id(row)); at != offsetOf.end() && at->second < bestOffset) {
+      bestOffset = at->second;
+      top = long(row) - long(at->second);
+    }
+  if (bestOffset == std::numeric_limits<size_t>::max())
+    return; // everything in view changed or went: the view stays at its row
   updateGeometries();
-  verticalScrollBar()->setValue(int(row));
+  verticalScrollBar()->setValue(int(std::max(top, 0L)));
 }
 
 void TableWidget::showLayout() {

@@ -53,9 +53,9 @@ public:
   QString strictOrderTip() const;
   void setSortKeys(const std::vector<SortKey>& keys);
 
-  // --- filter rows: each row's test comes from its column (rows naming an operator the column
-  // does not offer, or a value it cannot read, are kept but filter nothing; their error texts are
-  // returned).
+  // --- filter rows: each row's test comes from its column. Rows naming an operator the column
+  // does not offer, or a value it cannot read, are kept but filter nothing; one text per row is
+  // returned, the error or "" for a row that filters.
   QStringList setFilterRows(std::vector<FilterRow> rows);
   const std::vector<FilterRow>& filterRows() const { return filters_; }
 
@@ -108,8 +108,8 @@ private:
   TableFeatures features_;
   std::vector<FilterRow> filters_;
   QString findText_;
-  uint32_t topId_ = 0xFFFFFFFF; // the object at the top of the view across a change
-  bool showing_ = false;        // the header is being set from the layout
+  std::vector<uint32_t> shownIds_; // the objects in view across a change, top first
+  bool showing_ = false;           // the header is being set from the layout
   bool sessionInlineComments_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include "gen/Slot.h"
 #include "miw/ValueCell.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kestel {
@@ -90,12 +91,32 @@ Direct directOf(const Slot& slot) {
   return Direct::None;
 }
 
+// Whether the convertor shows a text as it is (the plain text convertors do; postfixes and
+// enumerations do not).
+bool showsTextAsIs(IConvertor* convertor) {
+  static const std::string probe = "Probe text 42";
+  return !convertor || convertor->format(FieldValue(probe)) == probe;
+}
+
 class SlotColumn final : public TableField {
 public:
   SlotColumn(const Slot& slot, Reference<IConvertor> convertor)
       : TableField(slot.titleText().empty() ? slot.name() : slot.titleText(), kindOf(slot),
                    std::move(convertor)),
-        slot_(slot), direct_(directOf(slot)) {}
+        slot_(slot), direct_(directOf(slot)),
+        plainText_(direct_ == Direct::Text && showsTextAsIs(this->convertor())) {}
+
+  std::string text(const IObject& object) const override {
+    if (const std::string* stored = storedText(object))
+      return *stored;
+    return TableField::text(object);
+  }
+
+  bool textContains(const IObject& object, std::string_view lowered) const override {
+    if (const std::string* stored = storedText(object))
+      return containsIgnoringCase(*stored, lowered);
+    return TableField::textContains(object, lowered);
+  }
 
   FieldValue value(const IObject& object) const override {
     std::byte* part = partOf(object);
@@ -118,6 +139,12 @@ public:
   }
 
 private:
+  // The text in the record, for texts shown as they are; null otherwise.
+  const std::string* storedText(const IObject& object) const {
+    const std::byte* part = plainText_ ? partOf(object) : nullptr;
+    return part ? reinterpret_cast<const std::string*>(part + slot_.fields()[0].offset) : nullptr;
+  }
+
   // The slot's part of the object's record; null when the object holds none.
   std::byte* partOf(const IObject& object) const {
     const CType* type = object.getCType();
@@ -139,6 +166,7 @@ private:
 
   const Slot& slot_;
   Direct direct_;
+  bool plainText_;
   mutable const CType* lastType_ = nullptr; // the type base_ was looked up for
   mutable size_t base_ = 0;
 };
@@ -194,6 +222,16 @@ int TableField::compare(const IObject& a, const IObject& b) const {
   if (na && nb)
     return order3(*na, *nb);
   return plainText(va).compare(plainText(vb));
+}
+
+bool TableField::textContains(const IObject& object, std::string_view lowered) const {
+  return containsIgnoringCase(text(object), lowered);
+}
+
+bool containsIgnoringCase(std::string_view text, std::string_view lowered) {
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  return std::search(text.begin(), text.end(), lowered.begin(), lowered.end(),
+                     [&](char a, char b) { return fold(a) == b; }) != text.end();
 }
 
 std::string plainText(const FieldValue& value) { return std::visit(Plain{}, value); }

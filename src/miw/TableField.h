@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace kestel {
 
@@ -39,6 +40,8 @@ public:
   virtual std::string text(const IObject& object) const;
   // Negative, 0 or positive as `a` sorts before, with or after `b`.
   virtual int compare(const IObject& a, const IObject& b) const;
+  // Whether the text shown contains `lowered` (given in lower case), ignoring case.
+  virtual bool textContains(const IObject& object, std::string_view lowered) const;
 
 private:
   std::string title_;
@@ -65,6 +68,9 @@ struct TableColumn {
 // The columns of a descriptor type: every slot that binds a field, is public and not hidden, in
 // slot order; "hidebydefault" slots start hidden, widths come from "width" (80 when unset).
 std::vector<TableColumn> typeColumns(const CType& type);
+
+// Whether `text` contains `lowered` (given in lower case), ignoring the case of ASCII letters.
+bool containsIgnoringCase(std::string_view text, std::string_view lowered);
 
 // The plain text of a value without convertor.
 std::string plainText(const FieldValue& value);

@@ -238,9 +238,7 @@ Expected<RowTest> createFilterFor(const std::shared_ptr<TableField>& field, Filt
   case Contains:
   case ContainsNot:
     return negated(
-        [field, part = lowered(value)](const IObject& o) {
-          return lowered(field->text(o)).find(part) != std::string::npos;
-        },
+        [field, part = lowered(value)](const IObject& o) { return field->textContains(o, part); },
         op == ContainsNot);
   case Is:
   case IsNot: {

@@ -66,9 +66,23 @@ void TableIndex::setOrdering(const std::vector<SortKey>& keys, bool mapOrder) {
 }
 
 void TableIndex::setFilters(std::vector<RowTest> tests) {
+  // The first filter only takes rows away from rows in order: no need to read and sort again.
+  bool narrowing = tests_.empty() && !reread_ && pending_.empty();
   tests_ = std::move(tests);
-  reread_ = true;
-  apply();
+  if (!narrowing) {
+    reread_ = true;
+    apply();
+    return;
+  }
+  std::vector<Row> kept;
+  for (Row& r : rows_)
+    if (passes(*r.object))
+      kept.push_back(r);
+  if (listener_)
+    listener_->rowsReordering();
+  rows_.swap(kept);
+  if (listener_)
+    listener_->rowsReordered();
 }
 
 bool TableIndex::passes(const IObject& object) const {
@@ -92,15 +106,15 @@ size_t TableIndex::placeOf(const Row& row) const {
 
 void TableIndex::mapChanged(const MapEvent& event) {
   if (event.kind != MapEventKind::Reset) {
-    waitFor(event.id, event.kind != MapEventKind::Changed);
+    waitFor(event.id, event.kind);
     return;
   }
-  const std::vector<uint32_t>* ids = nullptr;
+  const std::vector<MapEvent>* events = nullptr;
   auto* objectMap = dynamic_cast<ObjectMap*>(map_.get());
   bool wasIdle = waiting() == 0;
-  if (objectMap && objectMap->resetBatch(ids)) {
-    for (uint32_t id : *ids)
-      waitFor(id, true);
+  if (objectMap && objectMap->resetBatch(events)) {
+    for (const MapEvent& e : *events)
+      waitFor(e.id, e.kind);
     return;
   }
   reread_ = true;
@@ -108,9 +122,11 @@ void TableIndex::mapChanged(const MapEvent& event) {
     listener_->changesWaiting();
 }
 
-void TableIndex::waitFor(uint32_t id, bool structural) {
+void TableIndex::waitFor(uint32_t id, MapEventKind kind) {
   bool wasIdle = waiting() == 0;
-  pending_[id] |= structural;
+  // An added object is new to the map, so not shown yet (a removal before it says otherwise).
+  pending_[id] |= uint8_t((kind != MapEventKind::Changed ? kStructural : 0) |
+                          (kind != MapEventKind::Added ? kMaybeShown : 0));
   if (wasIdle && listener_)
     listener_->changesWaiting();
 }
@@ -122,8 +138,8 @@ void TableIndex::apply() {
   }
   if (pending_.empty())
     return;
-  bool onlyChanges =
-      std::none_of(pending_.begin(), pending_.end(), [](const auto& p) { return p.second; });
+  bool onlyChanges = std::none_of(pending_.begin(), pending_.end(),
+                                  [](const auto& p) { return (p.second & kStructural) != 0; });
   if (pending_.size() > kSingleChanges || (readsInMapOrder() && !onlyChanges)) {
     applyBatch();
     return;
@@ -131,7 +147,7 @@ void TableIndex::apply() {
   // One by one only while every row but one stays where it is: the neighbours a changed row is
   // checked against, and the rows a newcomer is placed among by binary search, must be in order.
   std::vector<uint32_t> gone, changed, fresh;
-  for (const auto& [id, structural] : pending_) {
+  for (const auto& [id, flags] : pending_) {
     IObject* object = map_->find(id);
     bool shown = object && passes(*object);
     bool has = rowOf(id) != kNoRow;
@@ -144,13 +160,14 @@ void TableIndex::apply() {
     applyBatch();
     return;
   }
-  pending_.clear();
+  applying_.swap(pending_);
   for (uint32_t id : gone)
     removeRow(rowOf(id));
   for (uint32_t id : changed)
     replace(rowOf(id));
   for (uint32_t id : fresh)
     insertRow(Row{Reference<IObject>(map_->find(id)), id});
+  applying_.clear();
 }
 
 void TableIndex::removeRow(size_t row) {
@@ -198,18 +215,22 @@ void TableIndex::applyBatch() {
     reread();
     return;
   }
-  std::unordered_map<uint32_t, bool> batch;
-  batch.swap(pending_);
+  applying_.swap(pending_);
+  const std::unordered_map<uint32_t, uint8_t>& batch = applying_;
+  bool maybeShown = std::any_of(batch.begin(), batch.end(),
+                                [](const auto& p) { return (p.second & kMaybeShown) != 0; });
   std::vector<Row> coming;
-  for (const auto& [id, structural] : batch)
+  for (const auto& [id, flags] : batch)
     if (IObject* object = map_->find(id); object && passes(*object))
       coming.push_back(Row{Reference<IObject>(object), id});
   std::sort(coming.begin(), coming.end(),
             [this](const Row& a, const Row& b) { return before(a, b); });
   if (listener_)
     listener_->rowsReordering();
-  // Every touched row leaves; those still shown come back at their place.
-  std::erase_if(rows_, [&](const Row& r) { return batch.count(r.id) != 0; });
+  // Every touched row leaves; those still shown come back at their place. A batch of objects new
+  // to the map (a fetch's pages) has none to take out.
+  if (maybeShown)
+    std::erase_if(rows_, [&](const Row& r) { return batch.count(r.id) != 0; });
   if (!coming.empty() && (rows_.empty() || !before(coming.front(), rows_.back()))) {
     std::move(coming.begin(), coming.end(), std::back_inserter(rows_)); // the common append
   } else if (!coming.empty()) {
@@ -223,6 +244,7 @@ void TableIndex::applyBatch() {
   }
   if (listener_)
     listener_->rowsReordered();
+  applying_.clear();
 }
 
 void TableIndex::reread() {
@@ -253,7 +275,7 @@ size_t TableIndex::findNext(std::string_view text, size_t from,
     size_t row = (from + n) % rows_.size();
     for (size_t c : columns)
       if (const std::shared_ptr<TableField>& f = field(c);
-          f && lowered(f->text(*rows_[row].object)).find(wanted) != std::string::npos)
+          f && f->textContains(*rows_[row].object, wanted))
         return row;
   }
   return kNoRow;

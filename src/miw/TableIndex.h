@@ -75,6 +75,9 @@ public:
   // Takes in the map's changes since the last call.
   void apply();
   size_t waiting() const { return pending_.size() + (reread_ ? 1 : 0); }
+  // While apply() tells its listener of changes: whether the object was among those it takes in
+  // (false for all when the map is read again).
+  bool applying(uint32_t id) const { return applying_.count(id) != 0; }
 
   // The first row from `from` on (wrapping around) where a field of `columns` shows a text that
   // contains `text` (ignoring case); kNoRow when none does.
@@ -100,15 +103,18 @@ private:
   // Shows the row's object again where it now belongs.
   void replace(size_t row);
   void applyBatch();
-  void waitFor(uint32_t id, bool structural);
+  void waitFor(uint32_t id, MapEventKind kind);
 
   Reference<MapBase> map_;
   std::vector<std::shared_ptr<TableField>> fields_;
   std::vector<SortKey> keys_;
   std::vector<RowTest> tests_;
   std::vector<Row> rows_;
-  // Waiting ids, each with whether it may have come, gone or moved (else it only changed).
-  std::unordered_map<uint32_t, bool> pending_;
+  // Waiting ids, each with what may have happened to it.
+  static constexpr uint8_t kStructural = 1; // it may have come, gone or moved (else it changed)
+  static constexpr uint8_t kMaybeShown = 2; // it may be shown now (it was not new to the map)
+  std::unordered_map<uint32_t, uint8_t> pending_;
+  std::unordered_map<uint32_t, uint8_t> applying_; // the pending ids apply() takes in
   bool reread_ = true;
   bool open_ = true;
   ITableRowsListener* listener_ = nullptr;

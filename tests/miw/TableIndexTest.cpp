@@ -182,6 +182,27 @@ TEST(TableIndexTest, OrderedMapsShowTheirOwnOrderUntilSorted) {
   index->close();
 }
 
+TEST(TableIndexTest, FiltersTakeRowsAwayAndGiveThemBackInOrder) {
+  auto map = makeRef<TestMap>(false);
+  for (uint32_t id = 1; id <= 6; ++id)
+    map->put(id, {id % 2 ? "odd" : "even", 10 - id});
+  auto index = makeRef<TableIndex>(map, fields());
+  Mirror mirror(*index);
+  index->setListener(&mirror);
+  index->setOrdering({{5, false}}, false);
+  auto named = [](const char* name) {
+    return [name](const IObject& o) { return static_cast<const RowObject&>(o).rec().name == name; };
+  };
+  index->setFilters({named("odd")}); // the first filter: the rows kept in their order
+  EXPECT_EQ(indexIds(*index), (std::vector<uint32_t>{5, 3, 1}));
+  index->setFilters({named("even")}); // another: read again
+  EXPECT_EQ(indexIds(*index), (std::vector<uint32_t>{6, 4, 2}));
+  index->setFilters({});
+  EXPECT_EQ(indexIds(*index), (std::vector<uint32_t>{6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(mirror.ids, indexIds(*index));
+  index->close();
+}
+
 TEST(TableIndexTest, StatusLineTexts) {
   struct Case {
     size_t shown, total, selected;

@@ -254,11 +254,11 @@ void ObjectMap::flush(Batch& batch, bool tellState) {
   if (!batch.quiet && !tellState)
     return;
   // Readers that keep their own order learn what the batch touched and need not re-read all.
-  resetIds_ = batch.quiet ? std::move(batch.ids) : std::vector<uint32_t>();
+  resetEvents_ = batch.quiet ? std::move(batch.events) : std::vector<MapEvent>();
   resetListsBatch_ = true;
   emitReset();
   resetListsBatch_ = false;
-  resetIds_.clear();
+  resetEvents_.clear();
 }
 
 void ObjectMap::dropInto(uint32_t id, Batch& batch) {

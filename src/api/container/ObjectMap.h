@@ -93,10 +93,11 @@ public:
   const Path& path() const { return ContainerBase::path(); }
   // New objects waiting for their CMD_ADDOBJ reply.
   size_t pendingAdds() const { return pendingAdds_.size(); }
-  // While a reset event that ends a batch is delivered: the ids of every object the batch added,
-  // changed, moved or removed (true returned); false for resets after which all must be re-read.
-  bool resetBatch(const std::vector<uint32_t>*& ids) const {
-    ids = &resetIds_;
+  // While a reset event that ends a batch is delivered: the events the batch replaced, one per
+  // object added, changed, moved or removed, without the object (true returned); false for resets
+  // after which everything must be re-read.
+  bool resetBatch(const std::vector<MapEvent>*& events) const {
+    events = &resetEvents_;
     return resetListsBatch_;
   }
 
@@ -172,13 +173,13 @@ private:
     };
     explicit Batch(bool q) : quiet(q) {}
     void add(MapEventKind kind, uint32_t id, IObject* object) {
-      ids.push_back(id);
+      events.push_back({kind, id, nullptr, false});
       if (!quiet)
         items.push_back({kind, id, Reference<IObject>(object)});
     }
     bool quiet;
     std::vector<Item> items;
-    std::vector<uint32_t> ids; // of every item, quiet or not
+    std::vector<MapEvent> events; // of every item, quiet or not, without the object
   };
 
   // Fetch.
@@ -263,7 +264,7 @@ private:
   std::vector<std::pair<uint32_t, nv::message>> held_;
 
   // The batch a reset event ends (see resetBatch).
-  std::vector<uint32_t> resetIds_;
+  std::vector<MapEvent> resetEvents_;
   bool resetListsBatch_ = false;
 
   // Refresh timer.
