@@ -1,7 +1,7 @@
 // Table state in a window's settings: the four values cut from the input (their lengths in the
-// first four bytes) are read into a table whose columns include two of equal id. Whatever they
-// hold, the table ends with a complete column order, at most four sort keys and filter rows of
-// real columns, and what it then saves reads back to the same state.
+// first four bytes) are read into a table, and into one with two columns of equal id. Whatever
+// they hold, the table ends with a complete column order, at most four sort keys and filter rows
+// of real columns, and what it then saves reads back to the same state.
 #include "miw/TableState.h"
 #include "util/Assert.h"
 
@@ -13,16 +13,18 @@ namespace {
 
 using namespace kestel;
 
-TableLayout fresh() {
-  // "AG" and "BA" have the same id.
-  return TableLayout({{"#"}, {""}, {""}, {""}, {"AG"}, {"Name"}, {"BA"}, {"Comment"}, {"X"}});
+// With `colliding`, "AG" and "BA" have the same id: an "order" record naming it as the column
+// before another cannot say which of the two it means, so only the rest must come back then.
+TableLayout fresh(bool colliding) {
+  return TableLayout(
+      {{"#"}, {""}, {""}, {""}, {"AG"}, {"Name"}, {colliding ? "BA" : "B"}, {"Comment"}, {"X"}});
 }
 
-bool sameState(const TableLayout& a, const TableLayout& b) {
+bool sameState(const TableLayout& a, const TableLayout& b, bool colliding) {
   for (size_t c = 0; c < a.count(); ++c)
     if (a.width(c) != b.width(c) || a.visible(c) != b.visible(c))
       return false;
-  return a.order() == b.order() && a.sortKeys() == b.sortKeys() && a.mode == b.mode;
+  return (colliding || a.order() == b.order()) && a.sortKeys() == b.sortKeys() && a.mode == b.mode;
 }
 
 } // namespace
@@ -46,20 +48,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   row.set("value", packData(std::string_view(in).substr(0, 8)));
   registry.registerSettings(row, 0);
 
-  TableLayout layout = fresh();
-  std::vector<FilterRow> filters;
-  loadTableState(layout, filters, settings, registry);
-  KESTEL_ASSERT(layout.order().size() == layout.count(), "fuzz/table_state");
-  KESTEL_ASSERT(layout.sortKeys().size() <= kMaxSortKeys, "fuzz/table_state");
-  for (const FilterRow& f : filters)
-    KESTEL_ASSERT(f.column < layout.count() && uint32_t(f.op) < kFilterOpCount, "fuzz/table_state");
+  for (bool colliding : {false, true}) {
+    TableLayout layout = fresh(colliding);
+    std::vector<FilterRow> filters;
+    loadTableState(layout, filters, settings, registry);
+    KESTEL_ASSERT(layout.order().size() == layout.count(), "fuzz/table_state");
+    KESTEL_ASSERT(layout.sortKeys().size() <= kMaxSortKeys, "fuzz/table_state");
+    for (const FilterRow& f : filters)
+      KESTEL_ASSERT(f.column < layout.count() && uint32_t(f.op) < kFilterOpCount,
+                    "fuzz/table_state");
 
-  StringMap saved;
-  saveTableState(layout, filters, saved, registry);
-  TableLayout again = fresh();
-  std::vector<FilterRow> filtersAgain;
-  loadTableState(again, filtersAgain, saved, registry);
-  KESTEL_ASSERT(sameState(layout, again), "fuzz/table_state");
-  KESTEL_ASSERT(filtersAgain == filters, "fuzz/table_state");
+    StringMap saved;
+    saveTableState(layout, filters, saved, registry);
+    TableLayout again = fresh(colliding);
+    std::vector<FilterRow> filtersAgain;
+    loadTableState(again, filtersAgain, saved, registry);
+    KESTEL_ASSERT(sameState(layout, again, colliding), "fuzz/table_state");
+    KESTEL_ASSERT(filtersAgain == filters, "fuzz/table_state");
+  }
   return 0;
 }

@@ -107,7 +107,8 @@ std::string writeOrderRecords(const TableLayout& layout) {
   std::string out;
   for (size_t c = kSystemColumns; c < layout.count(); ++c) {
     size_t before = layout.predecessor(c);
-    if (before == TableLayout::defaultPredecessor(c))
+    // Columns of equal id are always written, so the n-th record of an id is the n-th column.
+    if (before == TableLayout::defaultPredecessor(c) && !layout.collides(c))
       continue;
     putU16(out, layout.id(c));
     putU16(out, layout.id(before));
@@ -125,8 +126,10 @@ void readOrderRecords(TableLayout& layout, std::string_view bytes) {
   std::vector<size_t> recordOrder;
   for (size_t c = kSystemColumns; c < n; ++c)
     before[c] = TableLayout::defaultPredecessor(c);
+  std::map<uint32_t, size_t> seen; // records read per id: the n-th goes to the n-th column
   for (size_t at = 0; bytes.size() - at >= 4; at += 4) {
-    size_t c = columnOfId(layout, getU16(bytes, at));
+    uint32_t id = getU16(bytes, at);
+    size_t c = columnOfId(layout, id, seen[id]++);
     size_t p = columnOfId(layout, getU16(bytes, at + 2));
     if (c >= n || p >= n || TableLayout::isSystem(c) || c == p)
       continue;
