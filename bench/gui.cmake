@@ -9,3 +9,13 @@ if(KESTEL_GUI)
   target_compile_definitions(bench_startup PRIVATE KESTEL_EXE="$<TARGET_FILE:kestel>")
   add_dependencies(bench_startup kestel)
 endif()
+
+# The table widget over a million-row map from the simulator; its sort and filter against Qt's
+# proxy model over a plain item model holding the same rows.
+if(KESTEL_GUI)
+  kestel_bench(table LIBS kestel_gui kestel_sim)
+  target_include_directories(bench_table PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  add_dependencies(bench_table nimbalux-sim)
+  target_compile_definitions(bench_table PRIVATE KESTEL_SIM_PATH="$<TARGET_FILE:nimbalux-sim>"
+                                                 KESTEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endif()

@@ -249,16 +249,19 @@ void ObjectMap::finishFetch(Batch& batch) {
 }
 
 void ObjectMap::flush(Batch& batch, bool tellState) {
-  if (batch.quiet || (tellState && batch.items.empty())) {
-    emitReset();
+  if (!batch.quiet)
+    for (size_t i = 0; i < batch.items.size(); ++i) {
+      const Batch::Item& item = batch.items[i];
+      emit(item.kind, item.id, item.object.get(), i + 1 < batch.items.size());
+    }
+  if (!batch.quiet && !tellState)
     return;
-  }
-  for (size_t i = 0; i < batch.items.size(); ++i) {
-    const Batch::Item& item = batch.items[i];
-    emit(item.kind, item.id, item.object.get(), i + 1 < batch.items.size());
-  }
-  if (tellState)
-    emitReset();
+  // Readers that keep their own order learn what the batch touched and need not re-read all.
+  resetEvents_ = batch.quiet ? std::move(batch.events) : std::vector<MapEvent>();
+  resetListsBatch_ = true;
+  emitReset();
+  resetListsBatch_ = false;
+  resetEvents_.clear();
 }
 
 void ObjectMap::dropInto(uint32_t id, Batch& batch) {

@@ -94,6 +94,13 @@ public:
   const Path& path() const { return ContainerBase::path(); }
   // New objects waiting for their CMD_ADDOBJ reply.
   size_t pendingAdds() const { return pendingAdds_.size(); }
+  // While a reset event that ends a batch is delivered: the events the batch replaced, one per
+  // object added, changed, moved or removed, without the object (true returned); false for resets
+  // after which everything must be re-read.
+  bool resetBatch(const std::vector<MapEvent>*& events) const {
+    events = &resetEvents_;
+    return resetListsBatch_;
+  }
 
   // --- keeping current ---
   // Subscribes, or for a map driven by its refresh timer alone fetches (and arms the timer).
@@ -169,11 +176,13 @@ private:
     };
     explicit Batch(bool q) : quiet(q) {}
     void add(MapEventKind kind, uint32_t id, IObject* object) {
+      events.push_back({kind, id, nullptr, false});
       if (!quiet)
         items.push_back({kind, id, Reference<IObject>(object)});
     }
     bool quiet;
     std::vector<Item> items;
+    std::vector<MapEvent> events; // of every item, quiet or not, without the object
   };
 
   // Fetch.
@@ -256,6 +265,10 @@ private:
   std::map<IObject*, PendingAdd> pendingAdds_;
   size_t outstandingAdds_ = 0;
   std::vector<std::pair<uint32_t, nv::message>> held_;
+
+  // The batch a reset event ends (see resetBatch).
+  std::vector<MapEvent> resetEvents_;
+  bool resetListsBatch_ = false;
 
   // Refresh timer.
   uint32_t refreshInterval_ = 0;

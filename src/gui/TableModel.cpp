@@ -1,0 +1,164 @@
+#include "gui/TableModel.h"
+
+#include "api/object/Packer.h"
+#include "gui/TableRoles.h"
+
+#include <unordered_map>
+
+namespace kestel::gui {
+namespace {
+
+std::vector<ColumnSpec> specsOf(const std::vector<TableColumn>& columns) {
+  // The system columns: row number, flags, icon and colour mark.
+  std::vector<ColumnSpec> specs{{"#", 48, true}, {"", 20, true}, {"", 0, true}, {"", 0, true}};
+  for (const TableColumn& c : columns)
+    specs.push_back(c.spec);
+  return specs;
+}
+
+std::vector<std::shared_ptr<TableField>> fieldsOf(const std::vector<TableColumn>& columns) {
+  std::vector<std::shared_ptr<TableField>> fields(kSystemColumns);
+  for (const TableColumn& c : columns)
+    fields.push_back(c.field);
+  return fields;
+}
+
+constexpr int kApplyDelayMs = 100;
+
+} // namespace
+
+TableModel::TableModel(Reference<MapBase> map, const std::vector<TableColumn>& columns,
+                       QObject* parent)
+    : QAbstractTableModel(parent), layout_(specsOf(columns)),
+      index_(makeRef<TableIndex>(std::move(map), fieldsOf(columns))) {
+  index_->setListener(this);
+  applyTimer_.setSingleShot(true);
+  connect(&applyTimer_, &QTimer::timeout, this, &TableModel::applyWaiting);
+  index_->apply();
+}
+
+TableModel::~TableModel() {
+  index_->setListener(nullptr);
+  index_->close();
+}
+
+int TableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(index_->size());
+}
+
+int TableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(layout_.count());
+}
+
+QString TableModel::systemText(size_t row, int column) const {
+  if (column == 0)
+    return QString::number(row + 1);
+  bool disabled = false;
+  IObject* object = index_->object(row);
+  if (column == 1 && object->getPacker() &&
+      object->getPacker()->getValue(KEY_DISABLED, object, disabled) && disabled)
+    return QStringLiteral("X");
+  return {};
+}
+
+QVariant TableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || size_t(index.row()) >= index_->size())
+    return {};
+  size_t row = size_t(index.row());
+  if (role == ObjectIdRole)
+    return QVariant::fromValue(uint(index_->id(row)));
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+    return {};
+  if (TableLayout::isSystem(size_t(index.column())))
+    return systemText(row, index.column());
+  const std::shared_ptr<TableField>& field = index_->field(size_t(index.column()));
+  return field ? QString::fromStdString(field->text(*index_->object(row))) : QVariant();
+}
+
+QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+      size_t(section) >= layout_.count())
+    return {};
+  return QString::fromStdString(layout_.name(size_t(section)));
+}
+
+Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (draggable_)
+    f |= index.isValid() ? Qt::ItemIsDragEnabled : Qt::ItemIsDropEnabled;
+  return f;
+}
+
+void TableModel::applyWaiting() {
+  applyTimer_.stop();
+  index_->apply();
+}
+
+void TableModel::changesWaiting() { applyTimer_.start(index_->size() == 0 ? 0 : kApplyDelayMs); }
+
+void TableModel::rowsInserting(size_t first, size_t count) {
+  beginInsertRows(QModelIndex(), int(first), int(first + count - 1));
+}
+
+void TableModel::rowsInserted() {
+  endInsertRows();
+  emit rowsUpdated();
+}
+
+void TableModel::rowsRemoving(size_t first, size_t count) {
+  beginRemoveRows(QModelIndex(), int(first), int(first + count - 1));
+}
+
+void TableModel::rowsRemoved() {
+  endRemoveRows();
+  emit rowsUpdated();
+}
+
+void TableModel::rowMoving(size_t from, size_t to) {
+  // Qt names the row the moved one goes before, counted before the move.
+  int destination = int(to > from ? to + 1 : to);
+  beginMoveRows(QModelIndex(), int(from), int(from), QModelIndex(), destination);
+}
+
+void TableModel::rowMoved() {
+  endMoveRows();
+  emit rowsUpdated();
+}
+
+void TableModel::rowsChanged(size_t first, size_t last) {
+  emit dataChanged(index(int(first), 0), index(int(last), columnCount() - 1));
+}
+
+void TableModel::rowsReordering() {
+  emit layoutAboutToBeChanged();
+  kept_ = persistentIndexList();
+  keptIds_.clear();
+  for (const QModelIndex& i : kept_)
+    keptIds_.push_back(index_->id(size_t(i.row())));
+}
+
+void TableModel::rowsReordered() {
+  // One pass over the rows finds every kept object's new row.
+  std::unordered_map<uint32_t, int> rowOf;
+  for (uint32_t id : keptIds_)
+    rowOf.emplace(id, -1);
+  for (size_t row = 0; row < index_->size() && !rowOf.empty(); ++row)
+    if (auto at = rowOf.find(index_->id(row)); at != rowOf.end())
+      at->second = int(row);
+  QModelIndexList now;
+  for (size_t i = 0; i < size_t(kept_.size()); ++i) {
+    int row = rowOf[keptIds_[i]];
+    now.push_back(row < 0 ? QModelIndex() : index(row, kept_[int(i)].column()));
+  }
+  changePersistentIndexList(kept_, now);
+  kept_.clear();
+  keptIds_.clear();
+  emit QAbstractItemModel::layoutChanged();
+  emit rowsUpdated();
+}
+
+} // namespace kestel::gui
+
+// Compiled here, after the core headers, rather than among the other moc files where Qt's
+// keyword macros would already be defined when the map headers are read.
+#include "moc_TableModel.cpp"
