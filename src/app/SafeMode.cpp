@@ -48,24 +48,39 @@ void SafeMode::enable() {
   setState(true, kNoSafeMode);
   auto reply =
       makeRef<ReplyCall>(alive_, [this](const nv::message& m) { onReply(CMD_SAFEMODE_ON, m); });
+  ++waiting_;
   handler_->request(CMD_SAFEMODE_ON, kHistoryPath, nv::message(), reply.get(), 0);
 }
 
 void SafeMode::disable() {
-  if (!on_ || id_ == kNoSafeMode)
+  if (!on_)
     return;
+  if (id_ == kNoSafeMode) {
+    // Switched off before the router answered: the id it sends is released at once.
+    setState(false, kNoSafeMode);
+    return;
+  }
+  release(id_);
+}
+
+void SafeMode::release(uint32_t id) {
   nv::message release;
-  release.set(STD_ID, id_);
+  release.set(STD_ID, id);
   auto reply =
       makeRef<ReplyCall>(alive_, [this](const nv::message& m) { onReply(CMD_SAFEMODE_OFF, m); });
+  ++waiting_;
   handler_->request(CMD_SAFEMODE_OFF, kHistoryPath, std::move(release), reply.get(), 0);
 }
 
 void SafeMode::onReply(uint32_t command, const nv::message& reply) {
+  --waiting_;
   bool failed = isError(reply);
   if (command == CMD_SAFEMODE_ON) {
-    if (!on_ || id_ != kNoSafeMode)
-      return; // switched off meanwhile
+    if (!on_ || id_ != kNoSafeMode) {
+      if (!failed && reply.has(STD_ID) && reply.get(STD_ID) != id_)
+        release(reply.get(STD_ID)); // switched off meanwhile
+      return;
+    }
     if (failed || !reply.has(STD_ID)) {
       setState(false, kNoSafeMode);
       showError(kSafeModeFailedText, reply);
@@ -75,10 +90,12 @@ void SafeMode::onReply(uint32_t command, const nv::message& reply) {
     return;
   }
   if (failed) {
-    showError(kSafeModeOffFailedText, reply);
+    if (on_)
+      showError(kSafeModeOffFailedText, reply);
     return;
   }
-  setState(false, kNoSafeMode);
+  if (on_ && id_ != kNoSafeMode)
+    setState(false, kNoSafeMode);
 }
 
 void SafeMode::onMessage(const nv::message& message) {

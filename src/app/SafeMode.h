@@ -45,14 +45,18 @@ public:
   // The toggle switched on: asks the router (the toggle shows on while it answers).
   void enable();
   // The toggle switched off: releases the id. A refusal keeps safe mode on and shows
-  // "Could not disable Safe Mode" with the router's error.
+  // "Could not disable Safe Mode" with the router's error. Switched off before the router has
+  // answered, the id it then sends is released at once.
   void disable();
   bool on() const { return on_; }
   // The router's safe-mode id; kNoSafeMode when none is held.
   uint32_t id() const { return id_; }
+  // Requests sent and not answered yet.
+  size_t waiting() const { return waiting_; }
 
 private:
   class Hooks;
+  void release(uint32_t id);
   void onReply(uint32_t command, const nv::message& reply);
   void onMessage(const nv::message& message);
   void setState(bool on, uint32_t id);
@@ -64,6 +68,7 @@ private:
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool on_ = false;
   uint32_t id_ = kNoSafeMode;
+  size_t waiting_ = 0;
 };
 
 // Undo and Redo of the router's last change; the change log (optional) follows them.

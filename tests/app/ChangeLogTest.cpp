@@ -282,5 +282,17 @@ TEST_F(ChangeLogTest, SafeModeReleasedKeepsChanges) {
   EXPECT_TRUE(boxes.shown.empty());
 }
 
+TEST_F(ChangeLogTest, SwitchedOffBeforeTheRouterAnswersReleasesTheId) {
+  start();
+  SafeMode safe(nullptr, &log);
+  safe.enable();
+  safe.disable();
+  EXPECT_FALSE(safe.on());
+  ASSERT_TRUE(runUntil(reactor, [&] { return safe.waiting() == 0; }));
+  EXPECT_FALSE(router->catalogue->history().safeModeHeld());
+  EXPECT_FALSE(safe.on());
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
 } // namespace
 } // namespace kestel::test
