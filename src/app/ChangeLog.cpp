@@ -89,6 +89,10 @@ size_t ChangeLog::commit(ObjectMap& map, std::string menu, const CType& type, IO
   change.map = Reference<ObjectMap>(&map);
   change.type = &type;
   change.after = objectValues(*object, type);
+  // A new object's fields are shown against the values a new object starts with.
+  if (change.kind == ChangeKind::Add && before.empty())
+    if (Reference<IObject> fresh = map.createNew())
+      before = objectValues(*fresh, type);
   change.before = std::move(before);
   change.fields = diff(change.before, change.after);
   size_t number = record(std::move(change));

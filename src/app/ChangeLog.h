@@ -47,7 +47,9 @@ struct ChangeRecord {
   ChangeKind kind = ChangeKind::Set;
   std::string menu, object;
   uint32_t id = NO_ID;
-  std::vector<FieldDiff> fields; // Set: what differs; Add/Remove: every field with a value
+  // Set and Add: the fields that differ from before (an added object: from a new object's);
+  // Remove: every field the object had a value in.
+  std::vector<FieldDiff> fields;
   ChangeState state = ChangeState::Waiting;
   uint32_t safeMode = kNoSafeMode;
   bool undone = false; // the router undid it (Undo) and has not redone it
@@ -74,8 +76,8 @@ public:
   static int64_t systemMillis();
 
   // Commits `object` through `map` (an add when it has no id) and records it; `before` holds the
-  // object's values from before the user's edit (objectValues; empty for a new object). Returns
-  // the change's number.
+  // object's values from before the user's edit (objectValues; for a new object empty: the
+  // values a new object of the map starts with). Returns the change's number.
   size_t commit(ObjectMap& map, std::string menu, const CType& type, IObject* object,
                 ObjectValues before, IChangeListener* done = nullptr);
   // Removes `object` through `map` and records it.

@@ -5,14 +5,19 @@
 #include "api/container/DescriptorContainers.h"
 #include "api/container/MapFactories.h"
 #include "api/net/Looper.h"
+#include "app/ChangeScript.h"
 #include "app/FieldText.h"
 #include "app/MenuCatalog.h"
 #include "app/SafeMode.h"
 #include "gen/ModelContext.h"
 #include "miw/SlotConvertors.h"
 #include "sim/MenuTestSupport.h"
+#include "support/Programs.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 namespace kestel::test {
 namespace {
@@ -292,6 +297,70 @@ TEST_F(ChangeLogTest, SwitchedOffBeforeTheRouterAnswersReleasesTheId) {
   EXPECT_FALSE(router->catalogue->history().safeModeHeld());
   EXPECT_FALSE(safe.on());
   EXPECT_TRUE(boxes.shown.empty());
+}
+
+} // namespace
+} // namespace kestel::test
+
+namespace kestel::test {
+namespace {
+
+// Every object of a menu as another client fetches it.
+std::vector<nv::message> fetchAll(PollReactor& reactor, uint16_t port, const Path& path) {
+  MenuClient client(reactor, port, "admin");
+  nv::message reply = client.call(path, CMD_GETALL);
+  std::vector<nv::message> objects;
+  reply.forEach(STD_OBJS, [&](const nv::message& o) { objects.push_back(o); });
+  return objects;
+}
+
+TEST_F(ChangeLogTest, ExportedScriptReplaysTheChangesOnAnotherRouter) {
+  start("admin", "IP/Firewall", "firewall");
+  size_t before = store->size();
+  IObject* first = firstObject();
+  uint32_t firstId = first->getID();
+  setComment(*first, "it's replayed");
+  Reference<IObject> added = map->createNew();
+  ASSERT_TRUE(setFieldText(*added, *comment, "added here").ok());
+  waitFor(log.commit(*map, menuName_, *type, added.get(), {}));
+  // The added object changed again: the script names it by the id its add printed.
+  setComment(*map->find(added->getID()), "added, then changed");
+  IObject* second = nullptr;
+  map->store().forEach([&](uint32_t id, IObject& o) {
+    if (!second && id != firstId && id != added->getID())
+      second = &o;
+  });
+  ASSERT_NE(second, nullptr);
+  waitFor(log.remove(*map, menuName_, *type, second));
+  // A refused change and an undone one are not replayed.
+  size_t undone = setComment(*first, "undone");
+  UndoRedo history(&log);
+  history.undo();
+  ASSERT_TRUE(runUntil(reactor, [&] { return history.waiting() == 0; }));
+  ASSERT_TRUE(log.find(undone)->undone);
+  ASSERT_EQ(store->size(), before);
+
+  std::string script = changeScript(log);
+  EXPECT_EQ(script.find("undone"), std::string::npos) << script;
+  TempFolder folder;
+  std::ofstream(folder.file("changes.sh")) << script;
+  SimProcess other(KESTEL_SIM_PATH, {"--user", "admin:pw"});
+  ASSERT_NE(other.port, 0);
+  std::string ran =
+      runCommand("ADDRESS=127.0.0.1:" + std::to_string(other.port) +
+                 " LOGIN=admin KESTEL_PASSWORD=pw KESTEL_CLI=" KESTEL_CLI_PATH " sh " +
+                 folder.file("changes.sh"));
+  EXPECT_NE(ran.find("exit 0"), std::string::npos) << ran << "\n" << script;
+  EXPECT_EQ(fetchAll(reactor, static_cast<uint16_t>(other.port), {21, 4}), routerObjects())
+      << script;
+}
+
+TEST(ChangeScriptTest, QuotesForTheShell) {
+  // The shell itself is the oracle: what it reads back is the text.
+  for (std::string text : {"plain", "it's", "'", "$HOME `x` \\ \"q\"", "a\nb", ""}) {
+    std::string out = runCommand("printf %s " + shellQuoted(text));
+    EXPECT_EQ(out, text + "exit 0");
+  }
 }
 
 } // namespace
