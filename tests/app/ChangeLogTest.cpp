@@ -8,6 +8,7 @@
 #include "app/ChangeScript.h"
 #include "app/FieldText.h"
 #include "app/MenuCatalog.h"
+#include "app/RouterIdentity.h"
 #include "app/SafeMode.h"
 #include "gen/ModelContext.h"
 #include "miw/SlotConvertors.h"
@@ -353,6 +354,22 @@ TEST_F(ChangeLogTest, ExportedScriptReplaysTheChangesOnAnotherRouter) {
   EXPECT_NE(ran.find("exit 0"), std::string::npos) << ran << "\n" << script;
   EXPECT_EQ(fetchAll(reactor, static_cast<uint16_t>(other.port), {21, 4}), routerObjects())
       << script;
+}
+
+TEST_F(ChangeLogTest, TitleGrowsWithTheRouterValues) {
+  start();
+  SessionTitle base;
+  base.login = "admin";
+  base.address = "127.0.0.1";
+  std::vector<std::string> titles{sessionTitleText(base)};
+  RouterIdentity identity(base,
+                          [&](const SessionTitle& t) { titles.push_back(sessionTitleText(t)); });
+  identity.start();
+  ASSERT_TRUE(runUntil(reactor, [&] { return identity.waiting() == 0; }));
+  ASSERT_EQ(titles.size(), 3u);
+  EXPECT_EQ(titles[0], "admin@127.0.0.1 - Kestel (64bit)");
+  // The simulator's identity and resources pages.
+  EXPECT_EQ(titles[2], "admin@127.0.0.1 (Router) - Kestel (64bit) v7.15 on mipsbe (hex-s)");
 }
 
 TEST(ChangeScriptTest, QuotesForTheShell) {
