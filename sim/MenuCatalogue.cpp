@@ -15,7 +15,7 @@ constexpr uint32_t kMaxRows = 50000000;
 
 MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
     : reactor_(reactor), options_(std::move(options)), bootedAt_(reactor.now()),
-      traffic_(reactor, kTrafficPath, options_.menus) {
+      traffic_(reactor, kTrafficPath, options_.menus), history_(reactor) {
   for (MenuDefinition& definition : sampleMenus()) {
     Menu menu;
     menu.store = std::make_unique<MenuStore>(definition.shape);
@@ -28,6 +28,7 @@ MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
       definition.seed(*menu.store);
     }
     menu.handler = std::make_unique<MenuHandler>(reactor_, *menu.store, options_.menus);
+    menu.handler->setHistory(&history_);
     menu.definition = std::move(definition);
     menus_.emplace(menu.definition.name, std::move(menu));
   }
@@ -87,6 +88,8 @@ std::vector<MenuCatalogue::Route> MenuCatalogue::routes() {
   out.push_back({kTrafficPath, [this](const RouterRequest& r) { return traffic_.handle(r); }});
   out.push_back({kSetupPath, [this](const RouterRequest& r) { return setup_.handle(r); }});
   out.push_back({kRebootPath, [this](const RouterRequest& r) { return reboot(r); }});
+  out.push_back(
+      {EditHistory::kPath, [this](const RouterRequest& r) { return history_.handle(r); }});
   return out;
 }
 

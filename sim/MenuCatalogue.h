@@ -5,6 +5,7 @@
 
 #include "api/net/Reactor.h"
 #include "sim/Churn.h"
+#include "sim/EditHistory.h"
 #include "sim/ItemHandler.h"
 #include "sim/MenuHandler.h"
 #include "sim/MenuSamples.h"
@@ -62,6 +63,7 @@ public:
   TrafficQuery& traffic() { return traffic_; }
   SetupWizard& setup() { return setup_; }
   unsigned reboots() const { return reboots_; }
+  EditHistory& history() { return history_; }
 
 private:
   struct Menu {
@@ -79,6 +81,7 @@ private:
   PingAction ping_;
   TrafficQuery traffic_;
   SetupWizard setup_;
+  EditHistory history_;
   std::unique_ptr<Churn> churn_;
   unsigned reboots_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "sim/MenuHandler.h"
 
+#include "sim/EditHistory.h"
 #include "util/Log.h"
 
 #include <algorithm>
@@ -164,6 +165,7 @@ nv::message MenuHandler::edit(const RouterRequest& request, uint32_t command) {
   if (!allowed)
     return errorReply(ERROR_NOTIMP);
   uint32_t id = m.get(STD_ID, kNoId);
+  nv::message before = history_ && command != CMD_ADDOBJ ? store_.get(id) : nv::message();
   EditResult result;
   switch (command) {
   case CMD_ADDOBJ:
@@ -181,6 +183,9 @@ nv::message MenuHandler::edit(const RouterRequest& request, uint32_t command) {
   }
   if (!result.ok())
     return errorReply(result.error, result.text);
+  if (history_)
+    history_->recordEdit(store_, command, command == CMD_ADDOBJ ? result.id : id, std::move(before),
+                         request);
   nv::message reply;
   reply.set(STD_ID, result.id);
   reply.set(kObjectCount, uint32_t(store_.size()));

@@ -44,6 +44,8 @@ inline constexpr size_t kMaxBatchBytes = 48000;
 inline constexpr size_t kMaxPeerBacklog = size_t(1) << 20;
 inline constexpr uint32_t kBacklogRetryMs = 20;
 
+class EditHistory;
+
 class MenuHandler {
 public:
   MenuHandler(Reactor& reactor, MenuStore& store, const MenuOptions& options);
@@ -52,6 +54,8 @@ public:
   MenuHandler& operator=(const MenuHandler&) = delete;
 
   std::optional<nv::message> handle(const RouterRequest& request);
+  // Where the edits made here are recorded for undo, redo and safe mode; none by default.
+  void setHistory(EditHistory* history) { history_ = history; }
 
   // Live subscriptions (dead peers are counted until the next push finds them); for tests.
   size_t subscriptionCount() const { return subscriptions_.size(); }
@@ -97,6 +101,7 @@ private:
   std::map<uint64_t, Reactor::TimerId> slowTimers_; // pages waiting to be answered
   uint64_t nextSlowKey_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  EditHistory* history_ = nullptr;
 };
 
 // An error reply body.
