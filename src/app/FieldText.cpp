@@ -3,7 +3,6 @@
 #include "gen/CType.h"
 #include "miw/Convertor.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace kestel {
@@ -132,74 +131,6 @@ bool writeValue(const FieldPlaces& p, const FieldValue& value) {
   default:
     return false;
   }
-}
-
-// The elements of a list in their plain text, joined with ",".
-template <typename T, typename F> std::string joined(const std::vector<T>& v, const F& plain) {
-  std::string out;
-  for (size_t i = 0; i < v.size(); ++i)
-    out += (i ? "," : "") + plain(v[i]);
-  return out;
-}
-
-std::string plainText(const FieldValue& value) {
-  struct Visit {
-    std::string operator()(std::monostate) const { return {}; }
-    std::string operator()(bool v) const { return v ? "true" : "false"; }
-    std::string operator()(uint32_t v) const { return std::to_string(v); }
-    std::string operator()(uint64_t v) const { return std::to_string(v); }
-    std::string operator()(const Addr6& v) const { return hex(v.data(), v.size()); }
-    std::string operator()(const std::string& v) const { return v; }
-    std::string operator()(const Bytes& v) const { return hex(v.data(), v.size()); }
-    std::string operator()(const std::vector<uint32_t>& v) const {
-      std::string out;
-      for (uint32_t x : v)
-        out += (out.empty() ? "" : ",") + std::to_string(x);
-      return out;
-    }
-    std::string operator()(const std::vector<std::string>& v) const {
-      std::string out;
-      for (size_t i = 0; i < v.size(); ++i)
-        out += (i ? "," : "") + v[i];
-      return out;
-    }
-    std::string operator()(const NumberRange& v) const {
-      return std::to_string(v.low) + "-" + std::to_string(v.high);
-    }
-    std::string operator()(const AddressValue&) const { return {}; }
-    std::string operator()(const Ipv4Pair& v) const {
-      return std::to_string(v.address) + "/" + std::to_string(v.second);
-    }
-    std::string operator()(const Ipv6Prefix& v) const {
-      return hex(v.address.data(), v.address.size()) + "/" + std::to_string(v.length);
-    }
-    std::string operator()(const std::vector<Addr6>& v) const { return joined(v, *this); }
-    std::string operator()(const std::vector<Ipv4Pair>& v) const { return joined(v, *this); }
-    std::string operator()(const std::vector<Ipv6Prefix>& v) const { return joined(v, *this); }
-    std::string operator()(const std::vector<Bytes>& v) const { return joined(v, *this); }
-    std::string operator()(const MaskedBytes& v) const {
-      return hex(v.value.data(), v.value.size()) + "/" + hex(v.mask.data(), v.mask.size());
-    }
-    std::string operator()(const std::vector<MaskedBytes>& v) const { return joined(v, *this); }
-    std::string operator()(const nv::message& v) const { return std::to_string(v.size()); }
-    std::string operator()(const TupleRow& v) const {
-      std::string out;
-      for (size_t i = 0; i < v.cells.size(); ++i)
-        out += (i ? " " : "") + std::visit(*this, v.cells[i]);
-      return out;
-    }
-    std::string operator()(const std::vector<TupleRow>& v) const { return joined(v, *this); }
-    static std::string hex(const uint8_t* data, size_t n) {
-      std::string out;
-      char two[3];
-      for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof two, "%02x", data[i]);
-        out += two;
-      }
-      return out;
-    }
-  };
-  return std::visit(Visit{}, value);
 }
 
 Reference<IConvertor> convertorOf(const Slot& slot) {

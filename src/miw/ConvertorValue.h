@@ -82,4 +82,8 @@ struct TupleRow {
   bool operator==(const TupleRow&) const = default;
 };
 
+// The plain text of a value without convertor: numbers in decimal, bytes and IPv6 addresses in
+// hex, list elements joined with ",", tuple cells with " ".
+std::string plainText(const FieldValue& value);
+
 } // namespace kestel

@@ -5,48 +5,11 @@
 #include "miw/ValueCell.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace kestel {
 namespace {
 
 int order3(auto a, auto b) { return a < b ? -1 : (b < a ? 1 : 0); }
-
-std::string hexText(const uint8_t* data, size_t n) {
-  std::string out;
-  char two[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(two, sizeof two, "%02x", data[i]);
-    out += two;
-  }
-  return out;
-}
-
-struct Plain {
-  std::string operator()(std::monostate) const { return {}; }
-  std::string operator()(bool v) const { return v ? "true" : "false"; }
-  std::string operator()(uint32_t v) const { return std::to_string(v); }
-  std::string operator()(uint64_t v) const { return std::to_string(v); }
-  std::string operator()(const Addr6& v) const { return hexText(v.data(), v.size()); }
-  std::string operator()(const std::string& v) const { return v; }
-  std::string operator()(const Bytes& v) const { return hexText(v.data(), v.size()); }
-  std::string operator()(const NumberRange& v) const {
-    return std::to_string(v.low) + "-" + std::to_string(v.high);
-  }
-  std::string operator()(const AddressValue& v) const { return v.name; }
-  std::string operator()(const Ipv4Pair& v) const {
-    return std::to_string(v.address) + "/" + std::to_string(v.second);
-  }
-  std::string operator()(const Ipv6Prefix& v) const {
-    return (*this)(v.address) + "/" + std::to_string(v.length);
-  }
-  template <typename T> std::string operator()(const std::vector<T>& v) const {
-    std::string out;
-    for (size_t i = 0; i < v.size(); ++i)
-      out += (i ? "," : "") + (*this)(v[i]);
-    return out;
-  }
-};
 
 bool isAddressKind(const std::string& kind) {
   return kind == "ipaddr" || kind == "ip6addr" || kind == "network" || kind == "network6" ||
@@ -233,8 +196,6 @@ bool containsIgnoringCase(std::string_view text, std::string_view lowered) {
   return std::search(text.begin(), text.end(), lowered.begin(), lowered.end(),
                      [&](char a, char b) { return fold(a) == b; }) != text.end();
 }
-
-std::string plainText(const FieldValue& value) { return std::visit(Plain{}, value); }
 
 std::shared_ptr<TableField> slotField(const Slot& slot) {
   Reference<IBase> made = slot.createConvertor();

@@ -72,7 +72,4 @@ std::vector<TableColumn> typeColumns(const CType& type);
 // Whether `text` contains `lowered` (given in lower case), ignoring the case of ASCII letters.
 bool containsIgnoringCase(std::string_view text, std::string_view lowered);
 
-// The plain text of a value without convertor.
-std::string plainText(const FieldValue& value);
-
 } // namespace kestel
