@@ -2,28 +2,11 @@
 
 #include "api/net/Events.h"
 #include "api/wire/Vocabulary.h"
+#include "app/ReplyCall.h"
 
 #include <utility>
 
 namespace kestel {
-namespace {
-
-class Answer final : public EventListener {
-public:
-  Answer(std::weak_ptr<bool> owner, std::function<void(const nv::message&)> call)
-      : owner_(std::move(owner)), call_(std::move(call)) {}
-  void onEvent(Event& event) override {
-    const nv::message* reply = messageOf(event);
-    if (reply && !owner_.expired() && call_)
-      std::exchange(call_, nullptr)(*reply);
-  }
-
-private:
-  std::weak_ptr<bool> owner_;
-  std::function<void(const nv::message&)> call_;
-};
-
-} // namespace
 
 RouterIdentity::RouterIdentity(SessionTitle title, std::function<void(const SessionTitle&)> changed)
     : title_(std::move(title)), changed_(std::move(changed)) {}
@@ -41,7 +24,7 @@ void RouterIdentity::start() {
 
 void RouterIdentity::ask(const Path& path, std::function<void(const nv::message&)> read) {
   ++waiting_;
-  auto answer = makeRef<Answer>(alive_, [this, read = std::move(read)](const nv::message& m) {
+  auto answer = makeRef<ReplyCall>(alive_, [this, read = std::move(read)](const nv::message& m) {
     --waiting_;
     if (!isError(m))
       read(m);

@@ -2,25 +2,10 @@
 
 #include "api/net/Events.h"
 #include "api/wire/Vocabulary.h"
+#include "app/ReplyCall.h"
 
 namespace kestel {
 namespace {
-
-// Hands one reply to a callback while its owner lives.
-class ReplyCall final : public EventListener {
-public:
-  ReplyCall(std::weak_ptr<bool> owner, std::function<void(const nv::message&)> call)
-      : owner_(std::move(owner)), call_(std::move(call)) {}
-  void onEvent(Event& event) override {
-    const nv::message* reply = messageOf(event);
-    if (reply && !owner_.expired() && call_)
-      std::exchange(call_, nullptr)(*reply);
-  }
-
-private:
-  std::weak_ptr<bool> owner_;
-  std::function<void(const nv::message&)> call_;
-};
 
 const Path kHistoryPath{kHistoryHandler};
 

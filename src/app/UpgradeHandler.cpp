@@ -5,6 +5,7 @@
 #include "crypto/Signature.h"
 #include "miw/Settings.h"
 #include "miw/Version.h"
+#include "util/Ascii.h"
 #include "util/Log.h"
 
 #include <kestel/UpgradeKey.h>
@@ -17,16 +18,6 @@ namespace kestel {
 namespace {
 
 constexpr const char* kServerPath = "/nimbalux/kestel/";
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 } // namespace
 
@@ -86,7 +77,8 @@ Bytes builtInUpgradeKey() {
   if (hex.size() != 2 * kSignaturePublicKeySize)
     return key;
   for (size_t i = 0; i < hex.size(); i += 2) {
-    int high = hexDigit(hex[i]), low = hexDigit(hex[i + 1]);
+    int high = hexDigitValue(static_cast<unsigned char>(hex[i])),
+        low = hexDigitValue(static_cast<unsigned char>(hex[i + 1]));
     if (high < 0 || low < 0)
       return {};
     key.push_back(uint8_t(high << 4 | low));

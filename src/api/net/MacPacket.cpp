@@ -1,20 +1,8 @@
 #include "api/net/MacPacket.h"
 
+#include "util/Ascii.h"
+
 namespace kestel {
-
-namespace {
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
-} // namespace
 
 Expected<MacPacket> parseMacPacket(ByteSpan datagram) {
   ByteReader in(datagram);
@@ -55,8 +43,9 @@ bool parseMacAddress(std::string_view text, MacAddress& out) {
   for (size_t group = 0; group < 6; ++group) {
     int value = 0;
     size_t digits = 0;
-    while (pos < text.size() && digits < 3 && hexDigit(text[pos]) >= 0) {
-      value = value * 16 + hexDigit(text[pos++]);
+    while (pos < text.size() && digits < 3 &&
+           hexDigitValue(static_cast<unsigned char>(text[pos])) >= 0) {
+      value = value * 16 + hexDigitValue(static_cast<unsigned char>(text[pos++]));
       ++digits;
     }
     if (digits == 0 || digits > 2)
