@@ -91,10 +91,19 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
 
 void TableModel::applyWaiting() {
   applyTimer_.stop();
-  index_->apply();
+  if (!frozen_)
+    index_->apply();
 }
 
-void TableModel::changesWaiting() { applyTimer_.start(index_->size() == 0 ? 0 : kApplyDelayMs); }
+void TableModel::setFrozen(bool frozen) {
+  frozen_ = frozen;
+  applyWaiting();
+}
+
+void TableModel::changesWaiting() {
+  if (!frozen_)
+    applyTimer_.start(index_->size() == 0 ? 0 : kApplyDelayMs);
+}
 
 void TableModel::rowsInserting(size_t first, size_t count) {
   beginInsertRows(QModelIndex(), int(first), int(first + count - 1));

@@ -36,8 +36,12 @@ public:
   Qt::DropActions supportedDropActions() const override { return Qt::MoveAction; }
 
   // Takes in the map's waiting changes now (they are otherwise taken in by a short timer: at once
-  // while the table is empty, else every 100 ms, so a burst costs one pass).
+  // while the table is empty, else every 100 ms, so a burst costs one pass). Nothing while frozen.
   void applyWaiting();
+  // While frozen the rows shown stay as they are and the map's changes wait; thawing takes them in.
+  // Changes the user makes (sort keys, filters) still re-read the map.
+  void setFrozen(bool frozen);
+  bool frozen() const { return frozen_; }
   // Row drags are offered (strict ordering over a map that moves objects).
   void setDraggable(bool on) { draggable_ = on; }
 
@@ -63,6 +67,7 @@ private:
   Reference<TableIndex> index_;
   QTimer applyTimer_;
   bool draggable_ = false;
+  bool frozen_ = false;
   // Persistent indexes and their objects' ids across a layout change.
   QModelIndexList kept_;
   std::vector<uint32_t> keptIds_;

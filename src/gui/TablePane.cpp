@@ -201,6 +201,11 @@ void TablePane::setView(QAbstractItemView* view, ITableViewState* state) {
   refresh();
 }
 
+void TablePane::addBar(QWidget* bar) {
+  auto* column = static_cast<QVBoxLayout*>(layout());
+  column->insertWidget(column->indexOf(stack_), bar);
+}
+
 void TablePane::setOpener(IObjectEditorOpener* opener) {
   actions_->setOpener(opener);
   refresh();

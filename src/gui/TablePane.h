@@ -69,6 +69,8 @@ public:
   // views read and set its layout (null: a QTableView's or QTreeView's header, else none).
   void setView(QAbstractItemView* view, ITableViewState* state = nullptr);
   QAbstractItemView* view() const { return view_; }
+  // Shows `bar` (a filter bar, a find field) between the toolbar and the view; the pane takes it.
+  void addBar(QWidget* bar);
   ObjectMap& map() const;
   TablePaneActions& actions() { return *actions_; }
 

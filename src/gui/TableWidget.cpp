@@ -343,6 +343,18 @@ void TableWidget::saveState(StringMap& settings, SettingsRegistry& registry) {
 void TableWidget::loadState(const StringMap& settings, SettingsRegistry& registry) {
   std::vector<FilterRow> rows;
   loadTableState(tableLayout(), rows, settings, registry);
+  takeLoaded(std::move(rows));
+}
+
+StringMap TableWidget::saveView() const { return writeTableView(tableLayout(), filters_); }
+
+void TableWidget::loadView(const StringMap& view) {
+  std::vector<FilterRow> rows;
+  readTableView(tableLayout(), rows, view);
+  takeLoaded(std::move(rows));
+}
+
+void TableWidget::takeLoaded(std::vector<FilterRow> rows) {
   showLayout();
   updateDragging();
   setFilterRows(std::move(rows));

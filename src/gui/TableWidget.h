@@ -83,6 +83,10 @@ public:
   // --- state in the window's settings (the filter rows in records of `registry`)
   void saveState(StringMap& settings, SettingsRegistry& registry = settingsRegistry());
   void loadState(const StringMap& settings, SettingsRegistry& registry = settingsRegistry());
+  // --- a named view: the same state with the filter rows inside it; loading one starts from the
+  // table's defaults, so what the view does not name is as the table first showed it
+  StringMap saveView() const;
+  void loadView(const StringMap& view);
 
 signals:
   void statusChanged(const QString& text);
@@ -103,6 +107,8 @@ private:
   void keepTopRow();
   void restoreTopRow();
   void updateDragging();
+  // Shows a layout just read, with its filter rows.
+  void takeLoaded(std::vector<FilterRow> rows);
 
   TableModel* model_;
   TableFeatures features_;

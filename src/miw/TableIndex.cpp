@@ -74,13 +74,10 @@ void TableIndex::setFilters(std::vector<RowTest> tests) {
     apply();
     return;
   }
-  std::vector<Row> kept;
-  for (Row& r : rows_)
-    if (passes(*r.object))
-      kept.push_back(r);
+  // In place: the rows that stay are moved down, not copied (no reference counts touched).
   if (listener_)
     listener_->rowsReordering();
-  rows_.swap(kept);
+  std::erase_if(rows_, [this](const Row& r) { return !passes(*r.object); });
   if (listener_)
     listener_->rowsReordered();
 }

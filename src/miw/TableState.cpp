@@ -36,6 +36,38 @@ size_t columnOfId(const TableLayout& layout, uint32_t id, size_t n = 0) {
   return layout.count();
 }
 
+StringMap filterRowState(const TableLayout& layout, const FilterRow& row) {
+  StringMap state;
+  state.set("col", packData(uint32_t(layout.id(row.column))));
+  state.set("op", packData(uint32_t(row.op)));
+  state.set("value", packData(std::string_view(row.value)));
+  return state;
+}
+
+// The row a saved state describes; false when it names no column of the table or no operator.
+bool readFilterRow(const TableLayout& layout, const StringMap& state, FilterRow& row) {
+  uint32_t column = 0, op = 0;
+  std::string value;
+  if (!unpackData(state.get("col"), column) || !unpackData(state.get("op"), op) ||
+      !unpackData(state.get("value"), value) || op >= kFilterOpCount)
+    return false;
+  size_t c = columnOfId(layout, column);
+  if (c == layout.count() || TableLayout::isSystem(c))
+    return false;
+  row = FilterRow{c, static_cast<FilterOp>(op), std::move(value)};
+  return true;
+}
+
+void resetLayout(TableLayout& layout) {
+  for (size_t c = 0; c < layout.count(); ++c) {
+    layout.setWidth(c, layout.defaultWidth(c));
+    layout.setVisible(c, layout.defaultVisible(c));
+  }
+  layout.resetOrder();
+  layout.setSortKeys({});
+  layout.mode = TableMode{};
+}
+
 } // namespace
 
 std::string writeColsRecords(const TableLayout& layout) {
@@ -195,10 +227,7 @@ void saveTableState(const TableLayout& layout, std::vector<FilterRow>& filters, 
   settings.set("mode", writeModeRecord(layout.mode));
   std::string ids;
   for (FilterRow& row : filters) {
-    StringMap state;
-    state.set("col", packData(uint32_t(layout.id(row.column))));
-    state.set("op", packData(uint32_t(row.op)));
-    state.set("value", packData(std::string_view(row.value)));
+    StringMap state = filterRowState(layout, row);
     StringMap* kept =
         row.record == kNoSettingsId ? nullptr : registry.getSettings(row.record, nullptr, 0);
     if (kept)
@@ -230,18 +259,55 @@ void loadTableState(TableLayout& layout, std::vector<FilterRow>& filters, const 
   filters.clear();
   std::optional<std::string> ids = settings.get("filters");
   for (size_t at = 0; ids && ids->size() - at >= 4; at += 4) {
-    uint32_t id = 0, column = 0, op = 0;
-    std::string value;
+    uint32_t id = 0;
     StringMap* state = unpackData(ids->substr(at, 4), id) && id != kNoSettingsId
                            ? registry.getSettings(id, nullptr, 0)
                            : nullptr;
-    if (!state || !unpackData(state->get("col"), column) || !unpackData(state->get("op"), op) ||
-        !unpackData(state->get("value"), value) || op >= kFilterOpCount)
+    FilterRow row;
+    if (!state || !readFilterRow(layout, *state, row))
       continue;
-    size_t c = columnOfId(layout, column);
-    if (c == layout.count() || TableLayout::isSystem(c))
-      continue;
-    filters.push_back(FilterRow{c, static_cast<FilterOp>(op), value, id});
+    row.record = id;
+    filters.push_back(std::move(row));
+  }
+}
+
+StringMap writeTableView(const TableLayout& layout, const std::vector<FilterRow>& filters) {
+  StringMap view;
+  view.set("cols", writeColsRecords(layout));
+  view.set("order", writeOrderRecords(layout));
+  view.set("mode", writeModeRecord(layout.mode));
+  std::string rows;
+  for (const FilterRow& row : filters) {
+    Expected<Bytes> packed = packMap(filterRowState(layout, row));
+    if (!packed || packed->size() > 0xFFFF)
+      continue; // a value too long for the view: the row is left out
+    putU16(rows, uint32_t(packed->size()));
+    rows.append(reinterpret_cast<const char*>(packed->data()), packed->size());
+  }
+  view.set("filter rows", std::move(rows));
+  return view;
+}
+
+void readTableView(TableLayout& layout, std::vector<FilterRow>& filters, const StringMap& view) {
+  resetLayout(layout);
+  if (std::optional<std::string> mode = view.get("mode"))
+    readModeRecord(layout.mode, *mode);
+  if (std::optional<std::string> cols = view.get("cols"))
+    readColsRecords(layout, *cols);
+  if (std::optional<std::string> order = view.get("order"))
+    readOrderRecords(layout, *order);
+  filters.clear();
+  std::string rows = view.get("filter rows").value_or(std::string());
+  for (size_t at = 0; rows.size() - at >= 2;) {
+    size_t length = getU16(rows, at);
+    at += 2;
+    if (rows.size() - at < length)
+      break; // cut short: the rows before it stay
+    std::optional<StringMap> state = unpackMap(asBytes(std::string_view(rows).substr(at, length)));
+    at += length;
+    FilterRow row;
+    if (state && readFilterRow(layout, *state, row))
+      filters.push_back(std::move(row));
   }
 }
 

@@ -42,4 +42,13 @@ void saveTableState(const TableLayout& layout, std::vector<FilterRow>& filters, 
 void loadTableState(TableLayout& layout, std::vector<FilterRow>& filters, const StringMap& settings,
                     SettingsRegistry& registry);
 
+// A named view: the same "cols", "order" and "mode" values, with the filter rows carried inside
+// ("filter rows": per row a u16 little-endian length and the row's state in StringMap's packed
+// form) rather than in records of their own, so the view can be recalled in any window.
+StringMap writeTableView(const TableLayout& layout, const std::vector<FilterRow>& filters);
+// Puts `layout` back to its defaults, then reads the view as loadTableState reads a window's
+// state; filter rows that are cut short, name no column of the table or an unknown operator are
+// skipped.
+void readTableView(TableLayout& layout, std::vector<FilterRow>& filters, const StringMap& view);
+
 } // namespace kestel

@@ -229,5 +229,52 @@ TEST(TableStateTest, FilterRowsLiveInRecordsOfTheirOwn) {
   EXPECT_EQ(loaded, (std::vector<FilterRow>{{5, FilterOp::Is, "y"}}));
 }
 
+TEST(TableStateTest, NamedViewsCarryTheirFilterRowsAndStartFromDefaults) {
+  TableLayout layout(specs({"A", "B", "C"}));
+  layout.setVisible(5, false);
+  ASSERT_TRUE(layout.moveAfter(6, 3)); // C A B
+  layout.setSortKeys({{4, true}});
+  layout.mode.strictOrder = true;
+  std::vector<FilterRow> rows{{6, FilterOp::Contains, "x,y"}, {4, FilterOp::Less, "7"}};
+  StringMap view = writeTableView(layout, rows);
+  EXPECT_FALSE(view.has("filters")); // no settings records behind a view
+
+  // Into a table changed otherwise: what the view does not name goes back to the defaults.
+  TableLayout back(specs({"A", "B", "C"}));
+  back.setWidth(4, 300);
+  back.setSortKeys({{6, false}, {5, false}});
+  std::vector<FilterRow> loaded{{5, FilterOp::Is, "old"}};
+  readTableView(back, loaded, view);
+  EXPECT_EQ(loaded, rows);
+  EXPECT_EQ(back.order(), layout.order());
+  EXPECT_EQ(back.sortKeys(), layout.sortKeys());
+  EXPECT_EQ(back.width(4), 80u);
+  EXPECT_FALSE(back.visible(5));
+  EXPECT_EQ(back.mode, layout.mode);
+
+  // Rows cut short, unreadable or naming no column of the table: the rows before them stay.
+  std::string good = *view.get("filter rows");
+  std::string firstRow = good.substr(0, 2 + (uint8_t(good[0]) | uint8_t(good[1]) << 8));
+  struct Case {
+    std::string bytes;
+    size_t kept;
+  } cases[] = {
+      {good.substr(0, good.size() - 1), 1},
+      {firstRow + bytes({3, 0, 1, 2, 3}) + good.substr(firstRow.size()), 2},
+      {firstRow + bytes({0xFF, 0xFF, 1}), 1},
+      {bytes({1}), 0},
+      {"", 0},
+  };
+  for (const Case& c : cases) {
+    StringMap damaged = view;
+    damaged.set("filter rows", c.bytes);
+    readTableView(back, loaded, damaged);
+    EXPECT_EQ(loaded, std::vector<FilterRow>(rows.begin(), rows.begin() + long(c.kept)));
+  }
+  TableLayout fewer(specs({"A"}));
+  readTableView(fewer, loaded, view);
+  EXPECT_EQ(loaded, (std::vector<FilterRow>{{4, FilterOp::Less, "7"}}));
+}
+
 } // namespace
 } // namespace kestel
