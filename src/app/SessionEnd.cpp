@@ -23,9 +23,9 @@ SessionEndPlan planConnectionLoss(const nv::message& parameters, ConnectionLoss 
     return plan;
   nv::message loader = parameters;
   // A hand-back this session started from may still be marked in its parameters.
-  for (uint32_t stale : {param::kConnectionState.id(), param::kLooperState.id(),
-                         param::kIndexBytes.id(), param::kSkinBytes.id(),
-                         param::kDisconnected.id(), param::kNoAutoConnect.id()})
+  for (uint32_t stale :
+       {param::kConnectionState.id(), param::kLooperState.id(), param::kIndexBytes.id(),
+        param::kSkinBytes.id(), param::kDisconnected.id(), param::kNoAutoConnect.id()})
     loader.removeField(stale);
   if (loss == ConnectionLoss::Lost) {
     plan.saveSession = saving;

@@ -8,12 +8,12 @@
 namespace kestel::gui {
 namespace {
 
-std::vector<ColumnSpec> specsOf(const std::vector<TableColumn>& columns) {
+std::vector<ColumnShape> shapesOf(const std::vector<TableColumn>& columns) {
   // The system columns: row number, flags, icon and colour mark.
-  std::vector<ColumnSpec> specs{{"#", 48, true}, {"", 20, true}, {"", 0, true}, {"", 0, true}};
+  std::vector<ColumnShape> shapes{{"#", 48, true}, {"", 20, true}, {"", 0, true}, {"", 0, true}};
   for (const TableColumn& c : columns)
-    specs.push_back(c.spec);
-  return specs;
+    shapes.push_back(c.shape);
+  return shapes;
 }
 
 std::vector<std::shared_ptr<TableField>> fieldsOf(const std::vector<TableColumn>& columns) {
@@ -29,7 +29,7 @@ constexpr int kApplyDelayMs = 100;
 
 TableModel::TableModel(Reference<MapBase> map, const std::vector<TableColumn>& columns,
                        QObject* parent)
-    : QAbstractTableModel(parent), layout_(specsOf(columns)),
+    : QAbstractTableModel(parent), layout_(shapesOf(columns)),
       index_(makeRef<TableIndex>(std::move(map), fieldsOf(columns))) {
   index_->setListener(this);
   applyTimer_.setSingleShot(true);

@@ -15,22 +15,22 @@ uint16_t columnId(std::string_view name) {
   return low == high ? 1 : static_cast<uint16_t>(low ^ high);
 }
 
-TableLayout::TableLayout(std::vector<ColumnSpec> columns) {
+TableLayout::TableLayout(std::vector<ColumnShape> columns) {
   while (columns.size() < kSystemColumns)
-    columns.push_back(ColumnSpec{});
+    columns.push_back(ColumnShape{});
   columns_.reserve(columns.size());
-  for (ColumnSpec& spec : columns) {
+  for (ColumnShape& shape : columns) {
     Column c;
-    c.id = columnId(spec.name);
-    c.width = spec.width;
-    c.visible = spec.visible;
-    c.spec = std::move(spec);
+    c.id = columnId(shape.name);
+    c.width = shape.width;
+    c.visible = shape.visible;
+    c.shape = std::move(shape);
     columns_.push_back(std::move(c));
   }
   for (size_t i = 0; i < columns_.size(); ++i)
     for (size_t j = i + 1; j < columns_.size(); ++j)
       if (columns_[i].id == columns_[j].id) {
-        logf("WARNING: column ", columns_[j].spec.name, " collides with ", columns_[i].spec.name);
+        logf("WARNING: column ", columns_[j].shape.name, " collides with ", columns_[i].shape.name);
         columns_[i].collides = columns_[j].collides = true;
       }
   resetOrder();
@@ -38,7 +38,7 @@ TableLayout::TableLayout(std::vector<ColumnSpec> columns) {
 
 size_t TableLayout::find(std::string_view name) const {
   for (size_t i = 0; i < columns_.size(); ++i)
-    if (columns_[i].spec.name == name)
+    if (columns_[i].shape.name == name)
       return i;
   return columns_.size();
 }

@@ -19,7 +19,7 @@ inline constexpr size_t kMaxSortKeys = 4;
 // The id a column's state is saved under: a 16-bit hash of its name that is never 0.
 uint16_t columnId(std::string_view name);
 
-struct ColumnSpec {
+struct ColumnShape {
   std::string name;
   uint32_t width = 80;
   bool visible = true;
@@ -45,11 +45,11 @@ class TableLayout {
 public:
   // `columns` holds the system columns first (fewer than four are filled up with unnamed
   // ones). Columns of equal id are logged as "WARNING: column <a> collides with <b>".
-  explicit TableLayout(std::vector<ColumnSpec> columns);
+  explicit TableLayout(std::vector<ColumnShape> columns);
 
   size_t count() const { return columns_.size(); }
   static bool isSystem(size_t column) { return column < kSystemColumns; }
-  const std::string& name(size_t column) const { return columns_[column].spec.name; }
+  const std::string& name(size_t column) const { return columns_[column].shape.name; }
   uint16_t id(size_t column) const { return columns_[column].id; }
   // The column's id is shared with another column of this table.
   bool collides(size_t column) const { return columns_[column].collides; }
@@ -57,10 +57,10 @@ public:
   size_t find(std::string_view name) const;
 
   uint32_t width(size_t column) const { return columns_[column].width; }
-  uint32_t defaultWidth(size_t column) const { return columns_[column].spec.width; }
+  uint32_t defaultWidth(size_t column) const { return columns_[column].shape.width; }
   void setWidth(size_t column, uint32_t width) { columns_[column].width = width; }
   bool visible(size_t column) const { return columns_[column].visible; }
-  bool defaultVisible(size_t column) const { return columns_[column].spec.visible; }
+  bool defaultVisible(size_t column) const { return columns_[column].shape.visible; }
   // Ignored for system columns.
   void setVisible(size_t column, bool visible);
 
@@ -89,7 +89,7 @@ public:
 
 private:
   struct Column {
-    ColumnSpec spec;
+    ColumnShape shape;
     uint16_t id = 0;
     bool collides = false;
     uint32_t width = 0;

@@ -211,7 +211,7 @@ std::vector<TableColumn> typeColumns(const CType& type) {
       continue;
     std::shared_ptr<TableField> field = slotField(*slot);
     uint32_t width = slot->widthValue() != 0 ? slot->widthValue() : 80;
-    columns.push_back({ColumnSpec{field->title(), width, !slot->has(SLOT_HIDEBYDEFAULT)}, field});
+    columns.push_back({ColumnShape{field->title(), width, !slot->has(SLOT_HIDEBYDEFAULT)}, field});
   }
   return columns;
 }

@@ -61,7 +61,7 @@ std::shared_ptr<TableField> memberField(std::string title, member field,
 
 // One of a table's own columns: its layout defaults and how it reads rows.
 struct TableColumn {
-  ColumnSpec spec;
+  ColumnShape shape;
   std::shared_ptr<TableField> field;
 };
 

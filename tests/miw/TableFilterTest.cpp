@@ -32,7 +32,7 @@ protected:
     ASSERT_EQ(loadAndComplete(kDoc), "");
     CType& type = lastType();
     for (const TableColumn& c : typeColumns(type))
-      columns_[c.spec.name] = c.field;
+      columns_[c.shape.name] = c.field;
     add(type, "eth1-uplink", 5, ipv4(192, 0, 2, 10), 1, true);
     add(type, "Bridge", 50, ipv4(198, 18, 3, 4), 0, false);
     add(type, "eth2", 500, ipv4(203, 0, 113, 9), 2, true);

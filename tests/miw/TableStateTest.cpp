@@ -20,8 +20,8 @@ std::string bytes(std::initializer_list<int> b) {
   return out;
 }
 
-std::vector<ColumnSpec> specs(std::vector<std::string> names) {
-  std::vector<ColumnSpec> out{{"#"}, {"f"}, {"i"}, {"m"}};
+std::vector<ColumnShape> shapes(std::vector<std::string> names) {
+  std::vector<ColumnShape> out{{"#"}, {"f"}, {"i"}, {"m"}};
   for (std::string& n : names)
     out.push_back({std::move(n), 80, true});
   return out;
@@ -50,21 +50,21 @@ TEST(TableStateTest, ColumnIdsOfNames) {
 TEST(TableStateTest, CollidingColumnsAreLoggedAndAlwaysWritten) {
   ASSERT_EQ(columnId("AG"), columnId("BA"));
   CaptureLogSink log;
-  TableLayout layout(specs({"AG", "X", "BA"}));
+  TableLayout layout(shapes({"AG", "X", "BA"}));
   EXPECT_TRUE(log.contains("WARNING: column BA collides with AG"));
   std::string cols = writeColsRecords(layout);
   ASSERT_EQ(cols.size(), 12u); // both, though neither differs from its defaults
   // The n-th record of an id goes to the n-th column of that id.
   cols[2] = 0x03 | 0x1C | char(0xC0); // first: visibility 3 means nothing, so the default
   cols[8] = 0x00 | 0x1C | char(0xC0); // second: hidden
-  TableLayout back(specs({"AG", "X", "BA"}));
+  TableLayout back(shapes({"AG", "X", "BA"}));
   readColsRecords(back, cols);
   EXPECT_TRUE(back.visible(4));
   EXPECT_FALSE(back.visible(6));
 }
 
 TEST(TableStateTest, ColsRecordsByteForByte) {
-  TableLayout layout(specs({"A", "B", "C"}));
+  TableLayout layout(shapes({"A", "B", "C"}));
   layout.setVisible(5, false);
   layout.setWidth(6, 1500);
   layout.setSortKeys({{6, true}, {4, false}});
@@ -79,7 +79,7 @@ TEST(TableStateTest, ColsRecordsByteForByte) {
                                 1500 >> 8, 0,      0}); // C's width
   EXPECT_EQ(writeColsRecords(layout), expected);
 
-  TableLayout back(specs({"A", "B", "C"}));
+  TableLayout back(shapes({"A", "B", "C"}));
   readColsRecords(back, expected);
   EXPECT_FALSE(back.visible(5));
   EXPECT_EQ(back.width(6), 1500u);
@@ -109,7 +109,7 @@ TEST(TableStateTest, BadColsRecordsLeaveDefaults) {
        80, 123, true},
   };
   for (const Case& c : cases) {
-    TableLayout layout(specs({"A", "B"}));
+    TableLayout layout(shapes({"A", "B"}));
     readColsRecords(layout, c.cols);
     EXPECT_EQ(layout.width(4), c.widthA) << c.what;
     EXPECT_EQ(layout.width(5), c.widthB) << c.what;
@@ -140,14 +140,14 @@ TEST(TableStateTest, ModeRecord) {
 }
 
 TEST(TableStateTest, OrderOfAMovedBlockComesBack) {
-  TableLayout layout(specs({"A", "B", "C", "D"}));
+  TableLayout layout(shapes({"A", "B", "C", "D"}));
   ASSERT_TRUE(layout.setOrder({0, 1, 2, 3, 6, 7, 4, 5})); // C D A B
   uint16_t a = columnId("A"), c = columnId("C"), d = columnId("D"), last = columnId("m");
   // A is now after D, C after the system columns; B and D follow their default predecessors.
   std::string order =
       bytes({a & 0xFF, a >> 8, d & 0xFF, d >> 8, c & 0xFF, c >> 8, last & 0xFF, last >> 8});
   EXPECT_EQ(writeOrderRecords(layout), order);
-  TableLayout back(specs({"A", "B", "C", "D"}));
+  TableLayout back(shapes({"A", "B", "C", "D"}));
   readOrderRecords(back, order);
   EXPECT_EQ(shownOrder(back), (std::vector<size_t>{6, 7, 4, 5}));
 }
@@ -157,11 +157,11 @@ TEST(TableStateTest, EveryOrderOfFiveColumnsComesBack) {
   std::vector<size_t> perm{4, 5, 6, 7, 8};
   int count = 0;
   do {
-    TableLayout layout(specs(names));
+    TableLayout layout(shapes(names));
     std::vector<size_t> order{0, 1, 2, 3};
     order.insert(order.end(), perm.begin(), perm.end());
     ASSERT_TRUE(layout.setOrder(order));
-    TableLayout back(specs(names));
+    TableLayout back(shapes(names));
     readOrderRecords(back, writeOrderRecords(layout));
     EXPECT_EQ(shownOrder(back), perm);
     ++count;
@@ -187,7 +187,7 @@ TEST(TableStateTest, ContradictoryOrderRecordsStillGiveEveryColumn) {
       {"a half record", bytes({c & 0xFF, c >> 8, a & 0xFF}), {4, 5, 6}},
   };
   for (const Case& k : cases) {
-    TableLayout layout(specs({"A", "B", "C"}));
+    TableLayout layout(shapes({"A", "B", "C"}));
     readOrderRecords(layout, k.order);
     EXPECT_EQ(shownOrder(layout), k.expected) << k.what;
   }
@@ -195,7 +195,7 @@ TEST(TableStateTest, ContradictoryOrderRecordsStillGiveEveryColumn) {
 
 TEST(TableStateTest, FilterRowsLiveInRecordsOfTheirOwn) {
   SettingsRegistry registry;
-  TableLayout layout(specs({"A", "B"}));
+  TableLayout layout(shapes({"A", "B"}));
   std::vector<FilterRow> rows{{5, FilterOp::Is, "x"}, {4, FilterOp::Greater, "7"}};
   StringMap settings;
   saveTableState(layout, rows, settings, registry);
@@ -212,7 +212,7 @@ TEST(TableStateTest, FilterRowsLiveInRecordsOfTheirOwn) {
   EXPECT_EQ(rows[0].record, first);
   EXPECT_EQ(registry.getSettings(second, nullptr, 0), nullptr);
 
-  TableLayout back(specs({"A", "B"}));
+  TableLayout back(shapes({"A", "B"}));
   std::vector<FilterRow> loaded;
   loadTableState(back, loaded, settings, registry);
   EXPECT_EQ(loaded, (std::vector<FilterRow>{{5, FilterOp::Is, "y"}}));
@@ -230,7 +230,7 @@ TEST(TableStateTest, FilterRowsLiveInRecordsOfTheirOwn) {
 }
 
 TEST(TableStateTest, NamedViewsCarryTheirFilterRowsAndStartFromDefaults) {
-  TableLayout layout(specs({"A", "B", "C"}));
+  TableLayout layout(shapes({"A", "B", "C"}));
   layout.setVisible(5, false);
   ASSERT_TRUE(layout.moveAfter(6, 3)); // C A B
   layout.setSortKeys({{4, true}});
@@ -240,7 +240,7 @@ TEST(TableStateTest, NamedViewsCarryTheirFilterRowsAndStartFromDefaults) {
   EXPECT_FALSE(view.has("filters")); // no settings records behind a view
 
   // Into a table changed otherwise: what the view does not name goes back to the defaults.
-  TableLayout back(specs({"A", "B", "C"}));
+  TableLayout back(shapes({"A", "B", "C"}));
   back.setWidth(4, 300);
   back.setSortKeys({{6, false}, {5, false}});
   std::vector<FilterRow> loaded{{5, FilterOp::Is, "old"}};
@@ -271,7 +271,7 @@ TEST(TableStateTest, NamedViewsCarryTheirFilterRowsAndStartFromDefaults) {
     readTableView(back, loaded, damaged);
     EXPECT_EQ(loaded, std::vector<FilterRow>(rows.begin(), rows.begin() + long(c.kept)));
   }
-  TableLayout fewer(specs({"A"}));
+  TableLayout fewer(shapes({"A"}));
   readTableView(fewer, loaded, view);
   EXPECT_EQ(loaded, (std::vector<FilterRow>{{4, FilterOp::Less, "7"}}));
 }
