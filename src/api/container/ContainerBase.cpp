@@ -50,8 +50,8 @@ ContainerBase::ContainerBase(Path path) : path_(std::move(path)) {
 }
 
 ContainerBase::~ContainerBase() {
-  for (PendingReply* p : pending_)
-    p->detach();
+  for (auto& [raw, pending] : pending_)
+    pending->detach();
   pending_.clear();
   if (notifyHandler_)
     notifyHandler_->detach();
@@ -75,7 +75,7 @@ Reference<ContainerBase::PendingReply> ContainerBase::request(uint32_t command, 
   if (needsRouter(path_) && !routerConnection())
     return {};
   auto pending = makeRef<PendingReply>(this, std::move(onReply));
-  pending_.insert(pending.get());
+  pending_.emplace(pending.get(), pending);
   getGlobalHandler()->request(command, requestPath(), std::move(request), pending.get(), 0);
   return pending;
 }

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -200,7 +201,8 @@ private:
   uint32_t subHandler_ = kNoId;
   Reference<IRequestExtender> extender_;
   CommandTable commands_;
-  std::set<PendingReply*> pending_;
+  // Held strongly: a reset looper drops the handler's references while the container lives on.
+  std::map<PendingReply*, Reference<PendingReply>> pending_;
   Reference<IHandler> notifyHandler_;
 };
 

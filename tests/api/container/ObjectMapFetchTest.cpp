@@ -72,6 +72,16 @@ TEST_F(FetchTest, PagesEndOnlyWithTheLastIdAndNoCookie) {
   }
 }
 
+// The looper may be reset (a connection ends) while a map waits for a reply and lives on; its
+// waiting request must stay valid until the map lets it go.
+TEST_F(FetchTest, AMapOutlivesTheLooperItWaitedOn) {
+  auto map = makeMap();
+  map->refresh();
+  ASSERT_EQ(countOf(CMD_GETALL), 1u);
+  resetLooper();
+  map = nullptr;
+}
+
 TEST_F(FetchTest, CookieWithoutIdIsSentBackUnchangedWhateverItsKind) {
   auto map = makeMap();
   map->refresh(0x30);
