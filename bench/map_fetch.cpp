@@ -15,23 +15,20 @@
 // Run: bench_map_fetch --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true
 // (KESTEL_BENCH_ROWS overrides the 1,000,000 rows.)
 #include "api/container/MapFactories.h"
-#include "api/net/Connection.h"
-#include "api/net/Events.h"
-#include "api/net/Looper.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
-#include "api/net/SecureSession.h"
 #include "app/MenuCatalog.h"
 #include "gen/ModelContext.h"
 #include "gen/Service.h"
 #include "sim/MenuSamples.h"
-#include "support/Programs.h"
+#include "support/SimClient.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -91,54 +88,19 @@ struct Model {
   CMap* log = nullptr;
 };
 
-struct NoHooks final : IHandlerHooks {
-  void onRequest(IHandler*, const nv::message&) override {}
-  void onUnmatchedReply(IHandler*, const nv::message&, uint32_t) override {}
-};
-
-struct Reply final : EventListener {
-  void onEvent(Event& event) override { got = got || messageOf(event) != nullptr; }
-  bool got = false;
-};
-
-// A logged-in client of the simulator program on loopback, its session held by the looper.
-class Client {
-public:
+// A logged-in client of the simulator program on loopback with its own reactor.
+struct Client {
   explicit Client(std::vector<std::string> simArgs)
-      : sim_(KESTEL_SIM_PATH, withUser(std::move(simArgs))) {
-    resetLooper();
-    connection_ = createConnection(reactor);
-    setRouterConnection(connection_.get());
-    getLooper()->setSessionFactory(createProxy);
-    connection_->connect("127.0.0.1", uint16_t(sim_.port));
-    static_cast<SecureSession*>(getLooper()->session())->start("admin", "pw", nullptr);
-    handler_ = createHandler(&hooks_);
-    auto reply = makeRef<Reply>();
-    handler_->request(CMD_NOOP, Path{1}, nv::message(), reply.get(), 30000);
-    turnUntil([&] { return reply->got; });
-  }
-  ~Client() {
-    handler_ = nullptr;
-    resetLooper();
-  }
-  double routerCpuSeconds() const { return processCpuSeconds(sim_.pid()); }
+      : sim(reactor, KESTEL_SIM_PATH, std::move(simArgs)) {}
+  double routerCpuSeconds() const { return processCpuSeconds(sim.routerPid()); }
+  // Turns the reactor for as long as `done()` takes: a fetch has no turn limit.
   template <typename F> void turnUntil(F done) {
-    while (!done())
-      reactor.runOnce(100);
+    sim.turnUntil(done, std::numeric_limits<int>::max());
   }
 
   PollReactor reactor;
   ReactorScope scope{reactor};
-
-private:
-  static std::vector<std::string> withUser(std::vector<std::string> args) {
-    args.insert(args.end(), {"--user", "admin:pw"});
-    return args;
-  }
-  test::SimProcess sim_;
-  Reference<Connection> connection_;
-  NoHooks hooks_;
-  Reference<IHandler> handler_;
+  test::SimClient sim;
 };
 
 void FetchOverLoopback(benchmark::State& state) {
