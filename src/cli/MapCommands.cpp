@@ -269,36 +269,41 @@ int addObject(CommandContext& context, const MapArguments& a) {
   return code;
 }
 
-int removeObject(CommandContext& context, const MapArguments& a) {
+namespace {
+
+// Finds the object `a` names in its fetched map and, when the map offers `op`, runs `change` on it
+// and waits for the router's answer; `refusal` is printed when the map does not offer `op`.
+template <typename Change>
+int changeObject(CommandContext& context, const MapArguments& a, Op op, const std::string& refusal,
+                 Change change) {
   Reference<ObjectMap> map = fetchedMap(context, a.menu, true);
   if (!map)
     return kExitRefused;
   IObject* object = objectOf(*map, a);
   if (!object)
     return kExitRefused;
-  if (!map->commands().exists(Op::Remove)) {
-    std::fprintf(stderr, "kestel-cli: objects cannot be removed from %s\n", a.menu.name.c_str());
+  if (!map->commands().exists(op)) {
+    std::fprintf(stderr, "kestel-cli: %s\n", refusal.c_str());
     return kExitUsage;
   }
   auto waiter = makeRef<ChangeWaiter>();
-  map->remove(object, waiter.get());
+  change(*map, object, waiter.get());
   return awaitChange(context, *waiter);
 }
 
+} // namespace
+
+int removeObject(CommandContext& context, const MapArguments& a) {
+  return changeObject(
+      context, a, Op::Remove, "objects cannot be removed from " + a.menu.name,
+      [](ObjectMap& map, IObject* object, IChangeListener* done) { map.remove(object, done); });
+}
+
 int moveObject(CommandContext& context, const MapArguments& a) {
-  Reference<ObjectMap> map = fetchedMap(context, a.menu, true);
-  if (!map)
-    return kExitRefused;
-  IObject* object = objectOf(*map, a);
-  if (!object)
-    return kExitRefused;
-  if (!map->commands().exists(Op::Move)) {
-    std::fprintf(stderr, "kestel-cli: objects of %s cannot be moved\n", a.menu.name.c_str());
-    return kExitUsage;
-  }
-  auto waiter = makeRef<ChangeWaiter>();
-  map->move(object, a.before.value_or(kNoId), waiter.get());
-  return awaitChange(context, *waiter);
+  return changeObject(context, a, Op::Move, "objects of " + a.menu.name + " cannot be moved",
+                      [&](ObjectMap& map, IObject* object, IChangeListener* done) {
+                        map.move(object, a.before.value_or(kNoId), done);
+                      });
 }
 
 namespace {
