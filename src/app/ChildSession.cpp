@@ -103,6 +103,12 @@ bool ChildSession::adopt() {
   return true;
 }
 
+ISession* ChildSession::session() const {
+  if (legacy_)
+    return legacy_.get();
+  return secure_.get();
+}
+
 void ChildSession::post(const nv::message& message) {
   if (legacy_)
     legacy_->post(message);

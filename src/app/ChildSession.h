@@ -32,6 +32,8 @@ public:
   const nv::message& parameters() const { return parameters_; }
   Connection* connection() const { return connection_.get(); }
   bool legacy() const { return legacy_.get() != nullptr; }
+  // The adopted secure or legacy session; null before start() and after cancel().
+  ISession* session() const;
   RequestPort* port() const { return port_.get(); }
   DescriptorCache* cache() const { return cache_.get(); }
 

@@ -1,7 +1,5 @@
 #include "app/LiveSession.h"
 
-#include "api/net/Looper.h"
-
 #include <optional>
 
 namespace kestel {
@@ -21,25 +19,12 @@ Expected<void> LiveSession::open(ReadyRequest request, ReadyStep::Progress progr
     step->cancel();
     return makeError(error);
   }
-  ConnectStep* connect = step->connectStep();
-  ISession* session = connect->secureSession();
-  if (!session)
-    session = connect->legacySession();
-  setRouterConnection(connect->connection());
-  getLooper()->setSession(session);
-  connect->setDeliver([](const nv::message& message) { getLooper()->deliver(message); });
-  step_ = std::move(step);
+  closed_.clear();
+  link_ = SessionLink::fromReady(std::move(step));
+  link_->setOnClosed([this](const std::string& reason) { closed_ = reason; });
   return {};
 }
 
-void LiveSession::close() {
-  if (!step_)
-    return;
-  if (ConnectStep* connect = step_->connectStep())
-    connect->setDeliver(nullptr);
-  resetLooper();
-  step_->cancel();
-  step_ = nullptr;
-}
+void LiveSession::close() { link_.reset(); }
 
 } // namespace kestel

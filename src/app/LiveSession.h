@@ -7,8 +7,10 @@
 
 #include "api/net/PollReactor.h"
 #include "app/ReadyStep.h"
+#include "app/SessionLink.h"
 #include "util/Expected.h"
 
+#include <memory>
 #include <string>
 
 namespace kestel {
@@ -26,13 +28,13 @@ public:
   [[nodiscard]] Expected<void> open(ReadyRequest request, ReadyStep::Progress progress);
   // Takes the session from the looper and closes the connection; nothing when not open.
   void close();
-  bool isOpen() const { return bool(step_); }
+  bool isOpen() const { return link_ && link_->isOpen(); }
   // The reason the connection closed after open() succeeded; empty while it stands.
   const std::string& closedReason() const { return closed_; }
 
 private:
   PollReactor& reactor_;
-  Reference<ReadyStep> step_;
+  std::unique_ptr<SessionLink> link_;
   std::string closed_;
 };
 

@@ -2,8 +2,10 @@
 // manual clock drives both sides): cold and warm caches, a changed checksum value, the legacy
 // raw channel, the skin, the version gate, every failure the router can cause, and a disk that
 // fills up mid-download. The simulator's own files are the oracle for the cached bytes.
+#include "api/net/Looper.h"
 #include "app/MenuCatalog.h"
 #include "app/ReadyStep.h"
+#include "app/SessionLink.h"
 #include "gen/ModelContext.h"
 #include "gen/Service.h"
 #include "gen/Skin.h"
@@ -241,6 +243,29 @@ TEST_F(DescriptorDownloadTest, RouterGoneMidDownloadEndsTheStep) {
   EXPECT_LT(o.cache->downloaded().size(), kAllFiles.size());
   for (const auto& [name, bytes] : test::snapshot(scratch.path())) // no part file left
     EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+TEST_F(DescriptorDownloadTest, ALinkedSessionHearsItsConnectionEndOnce) {
+  serve();
+  ReadyOutcome o = ready();
+  ASSERT_TRUE(o.ok) << o.error;
+  std::unique_ptr<SessionLink> link = SessionLink::fromReady(std::move(step));
+  EXPECT_EQ(routerConnection(), link->connection());
+  EXPECT_NE(getLooper()->session(), nullptr);
+  std::vector<std::string> reasons;
+  link->setOnClosed([&](const std::string& reason) {
+    reasons.push_back(reason);
+    link.reset(); // the session window goes at once
+  });
+  server.dropAll();
+  EXPECT_TRUE(drive([&] { return !reasons.empty(); }));
+  for (int i = 0; i < 20; ++i) { // the posted release runs; nothing is heard twice
+    reactor.runOnce(1);
+    reactor.advance(10);
+  }
+  ASSERT_EQ(reasons.size(), 1u);
+  EXPECT_FALSE(reasons[0].empty());
+  EXPECT_EQ(routerConnection(), nullptr);
 }
 
 TEST_F(DescriptorDownloadTest, IndexWithoutMainDocumentOrWithUnsafeNames) {
