@@ -2,14 +2,15 @@
 # Review shots of the desktop program: starts the router simulator on loopback, lets kestel-cli
 # log in and bring the router's descriptor files (icon sheets included) into a private cache, then
 # starts kestel off screen (QT_QPA_PLATFORM=offscreen) with those sheets and writes a PNG of every
-# window it can open into build/screenshots (SHOTS_DIR to change). Until the loader exists the
+# window it can open into build/screenshots (SHOTS_DIR to change), then runs the GUI tests, which
+# add shots of the windows they open against the simulator. Until the loader exists the
 # program shows its demonstration window. KESTEL_PRESET picks the build (default: asan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${KESTEL_PRESET:-asan}
 shots=${SHOTS_DIR:-build/screenshots}
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" --target kestel kestel-cli nimbalux-sim -j "${KESTEL_JOBS:-$(nproc)}"
+cmake --build --preset "$preset" --target kestel kestel-cli nimbalux-sim gui_tests -j "${KESTEL_JOBS:-$(nproc)}"
 bin=build/$preset
 
 work=$(mktemp -d)
@@ -36,4 +37,10 @@ icons=$(find "$KESTEL_HOME" -name icons.png -printf '%h\n' | head -n1)
 
 mkdir -p "$shots"
 QT_QPA_PLATFORM=offscreen "$bin/src/kestel" ${icons:+--icons "$icons"} --screenshots "$shots"
+# The windows that need a router: the GUI tests write their shots while they run against the
+# simulator.
+KESTEL_SHOTS_DIR=$(realpath "$shots") QT_QPA_PLATFORM=offscreen \
+  QT_QPA_FONTDIR=/usr/share/fonts/truetype/dejavu "$bin/tests/gui_tests" >"$work/gui-tests" 2>&1 ||
+  { echo "screenshots: the GUI tests failed:" >&2; tail -n 40 "$work/gui-tests" >&2; }
+grep '\.png$' "$work/gui-tests" || true
 echo "screenshots: written to $shots"

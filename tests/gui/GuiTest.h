@@ -4,11 +4,17 @@
 
 #include <QObject>
 
+class QWidget;
+
 #include <functional>
 
 namespace kestel::test {
 
 int registerGuiTest(const char* name, std::function<QObject*()> make);
+
+// Review shots: with KESTEL_SHOTS_DIR set (scripts/screenshots.sh sets it) writes the widget as
+// <dir>/<name>.png; otherwise does nothing. Call it where a window shows what a user sees.
+void saveShot(QWidget& widget, const char* name);
 
 } // namespace kestel::test
 

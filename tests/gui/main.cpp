@@ -1,7 +1,12 @@
 #include "GuiTest.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QPixmap>
 #include <QTest>
+#include <QWidget>
+
+#include <cstdlib>
 
 #include <iostream>
 #include <map>
@@ -18,6 +23,18 @@ std::map<std::string, std::function<QObject*()>>& registry() {
 }
 
 } // namespace
+
+void saveShot(QWidget& widget, const char* name) {
+  const char* folder = std::getenv("KESTEL_SHOTS_DIR");
+  if (!folder || !*folder)
+    return;
+  QDir().mkpath(folder);
+  QString path = QDir(folder).filePath(QString::fromUtf8(name) + ".png");
+  if (!widget.grab().save(path))
+    std::cerr << "could not write " << path.toStdString() << "\n";
+  else
+    std::cout << path.toStdString() << "\n";
+}
 
 int registerGuiTest(const char* name, std::function<QObject*()> make) {
   registry()[name] = std::move(make);
