@@ -1,5 +1,6 @@
 #include "miw/ValueCell.h"
 
+#include "gen/CType.h"
 #include "gen/Slot.h"
 #include "miw/ViewChoice.h"
 
@@ -15,6 +16,14 @@ template <typename E> struct IsList<std::vector<E>> : std::true_type {};
 template <> struct IsList<Bytes> : std::false_type {}; // one byte string, not a list
 
 bool isBooleanKind(const std::string& kind) { return kind == "bool" || kind == "flag"; }
+
+// Ranges keep their low and high end in two u32 fields.
+bool isRangeKind(const Slot& slot) {
+  const std::string& k = slot.kind();
+  return (k == "numberrange" || k == "integerrange" || k == "community") &&
+         slot.fields().size() > 1 && slot.fields()[0].store() == Store::U32 &&
+         slot.fields()[1].store() == Store::U32;
+}
 
 template <typename T> T* at(std::byte* part, const Slot& slot) {
   return reinterpret_cast<T*>(part + slot.fields()[0].offset);
@@ -191,6 +200,19 @@ bool writeRows(const Slot& slot, std::byte* part, const FieldValue& value) {
 
 } // namespace
 
+std::byte* slotPart(const IObject& object, const Slot& slot) {
+  const CType* type = object.getCType();
+  SlotFieldInfo first;
+  if (!type || slot.fields().empty() || !type->slotField(&slot, first) ||
+      first.offset < slot.fields()[0].offset)
+    return nullptr;
+  size_t base = first.offset - slot.fields()[0].offset;
+  std::span<std::byte> record = object.record();
+  if (base + slot.partSize() > record.size())
+    return nullptr;
+  return record.data() + base;
+}
+
 FieldValue RecordCell::get() const {
   if (isRowsKind(slot_))
     return readRows(slot_, part_);
@@ -218,6 +240,8 @@ FieldValue RecordCell::get() const {
                                     0xFFFFFFFF);
     return {};
   }
+  if (isRangeKind(slot_))
+    return NumberRange{*at<uint32_t>(part_, slot_), *second(part_, slot_)};
   switch (slot_.fields()[0].store()) {
   case Store::U32: {
     uint32_t v = *at<uint32_t>(part_, slot_);
@@ -289,6 +313,14 @@ bool RecordCell::set(const FieldValue& value) {
       return true;
     }
     return false;
+  }
+  if (isRangeKind(slot_)) {
+    const auto* v = std::get_if<NumberRange>(&value);
+    if (v) {
+      *at<uint32_t>(part_, slot_) = v->low;
+      *second(part_, slot_) = v->high;
+    }
+    return v != nullptr;
   }
   switch (slot_.fields()[0].store()) {
   case Store::U32:

@@ -4,6 +4,7 @@
 // tests). The list helpers are what the multi-value view's add and remove buttons do.
 #pragma once
 
+#include "api/object/Object.h"
 #include "miw/ConvertorValue.h"
 
 #include <cstddef>
@@ -35,12 +36,13 @@ private:
 
 // The first field of a slot's part in an object record (with the second field for the address
 // pairs of networks and address-and-port, the mask list of network lists and the masks of bit-set
-// lists and MAC networks), for the stores a view edits: u32 (the boolean kinds as bool), u64,
-// text, raw, addr6, the u32, text, addr6 and raw lists, and the nested message of the message and
-// object kinds. The multi-value containers ("multi", "multituple") read and write their inner
-// slots as tuple rows: a multi-value inner slot is a column of elements, any other inner slot a
-// single value that allows exactly one row. The record must outlive the cell; other stores read
-// as monostate and refuse every value; a refused value leaves the record untouched.
+// lists and MAC networks, the high end of number ranges), for the stores a view edits: u32 (the
+// boolean kinds as bool), u64, text, raw, addr6, the u32, text, addr6 and raw lists, and the nested
+// message of the message and object kinds. The multi-value containers ("multi", "multituple") read
+// and write their inner slots as tuple rows: a multi-value inner slot is a column of elements, any
+// other inner slot a single value that allows exactly one row. The record must outlive the cell;
+// other stores read as monostate and refuse every value; a refused value leaves the record
+// untouched.
 class RecordCell final : public IValueCell {
 public:
   RecordCell(const Slot& slot, void* part) : slot_(slot), part_(static_cast<std::byte*>(part)) {}
@@ -51,6 +53,10 @@ private:
   const Slot& slot_;
   std::byte* part_;
 };
+
+// The slot's part of `object`'s record, where a RecordCell for the slot points; null when the
+// object's type has no such slot or its record is too short to hold the part.
+std::byte* slotPart(const IObject& object, const Slot& slot);
 
 // Element `index` of the list in `list`.
 class ElementCell final : public IValueCell {
