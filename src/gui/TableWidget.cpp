@@ -1,12 +1,14 @@
 #include "gui/TableWidget.h"
 
 #include "api/container/ObjectMap.h"
+#include "gui/TableRoles.h"
 #include "miw/TableState.h"
 
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -17,15 +19,17 @@ namespace kestel::gui {
 
 TableWidget::TableWidget(Reference<MapBase> map, const std::vector<TableColumn>& columns,
                          TableFeatures features, QWidget* parent)
-    : QTableView(parent), model_(new TableModel(std::move(map), columns, this)),
-      features_(features) {
+    : QTableView(parent),
+      model_(new TableModel(std::move(map), columns, this, features.icons, features.marks)),
+      features_(std::move(features)) {
   setModel(model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   setWordWrap(false);
   verticalHeader()->hide();
-  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  rowHeight_ = fontMetrics().height() + 4;
+  verticalHeader()->setDefaultSectionSize(rowHeight_);
   QHeaderView* header = horizontalHeader();
   header->setSectionsMovable(true);
   header->setSectionsClickable(true);
@@ -117,6 +121,7 @@ QStringList TableWidget::setFilterRows(std::vector<FilterRow> rows) {
   }
   filters_ = std::move(rows);
   model_->rows().setFilters(std::move(tests));
+  emit filtersChanged();
   return errors;
 }
 
@@ -215,7 +220,61 @@ void TableWidget::runCommand(int command) {
   default:
     return;
   }
+  applyViewFlags();
   emit viewFlagsChanged();
+}
+
+void TableWidget::setSessionInlineComments(bool on) {
+  sessionInlineComments_ = on;
+  applyViewFlags();
+}
+
+bool TableWidget::inlineCommentsShown() const {
+  const TableMode& mode = tableLayout().mode;
+  return features_.comments && (mode.inlineChosen ? mode.inlineComments : sessionInlineComments_);
+}
+
+void TableWidget::applyViewFlags() {
+  bool comments = inlineCommentsShown();
+  verticalHeader()->setDefaultSectionSize(comments ? 2 * rowHeight_ : rowHeight_);
+  model_->setTopAligned(comments);
+  showLayout();
+  viewport()->update();
+}
+
+void TableWidget::paintEvent(QPaintEvent* event) {
+  QTableView::paintEvent(event);
+  if (!inlineCommentsShown() || model_->rowCount() == 0)
+    return;
+  // The comment line runs under the row's cells from the first column of the table's own.
+  int left = 0;
+  for (int visual = 0; visual < model_->columnCount(); ++visual)
+    if (int c = horizontalHeader()->logicalIndex(visual);
+        !TableLayout::isSystem(size_t(c)) && !isColumnHidden(c)) {
+      left = columnViewportPosition(c);
+      break;
+    }
+  QPainter painter(viewport());
+  QFont font = painter.font();
+  font.setItalic(true);
+  painter.setFont(font);
+  QFontMetrics metrics(font);
+  int top = rowAt(0), bottom = rowAt(viewport()->height() - 1);
+  if (bottom < 0)
+    bottom = model_->rowCount() - 1;
+  for (int row = std::max(top, 0); row <= bottom; ++row) {
+    QString comment = model_->index(row, 0).data(CommentRole).toString();
+    if (comment.isEmpty())
+      continue;
+    bool selected = selectionModel()->isRowSelected(row, QModelIndex());
+    painter.setPen(
+        palette().color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+    QRect line(left + 4, rowViewportPosition(row) + rowHeight(row) / 2,
+               viewport()->width() - left - 8, rowHeight(row) / 2);
+    comment.replace('\n', ' ');
+    painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                     metrics.elidedText(comment, Qt::ElideRight, line.width()));
+  }
 }
 
 std::vector<uint32_t> TableWidget::selectedIds() const {
@@ -315,8 +374,10 @@ void TableWidget::showLayout() {
   showing_ = true;
   const TableLayout& layout = tableLayout();
   QHeaderView* header = horizontalHeader();
+  bool comments = inlineCommentsShown(); // the comment shows on its own line instead
   for (size_t c = 0; c < layout.count(); ++c) {
-    setColumnHidden(int(c), !layout.visible(c) || layout.width(c) == 0);
+    setColumnHidden(int(c), !layout.visible(c) || layout.width(c) == 0 ||
+                                (comments && layout.name(c) == "Comment"));
     if (layout.width(c) != 0)
       setColumnWidth(int(c), int(layout.width(c)));
   }
@@ -355,7 +416,7 @@ void TableWidget::loadView(const StringMap& view) {
 }
 
 void TableWidget::takeLoaded(std::vector<FilterRow> rows) {
-  showLayout();
+  applyViewFlags();
   updateDragging();
   setFilterRows(std::move(rows));
   reorder();

@@ -33,6 +33,8 @@ struct TableFeatures {
   bool detailMode = false; // the table has a detail mode
   bool comments = false;   // rows have comments that can be shown inline
   bool find = true;        // the table has a find field
+  RowIconSource icons;     // the objects' icons (the icon column is shown when set)
+  bool marks = false;      // the objects carry colours (the colour-mark column is shown)
 };
 
 class TableWidget : public QTableView {
@@ -68,7 +70,11 @@ public:
   QString statusText() const;
 
   // The session-wide inline-comments preference (the table may override it).
-  void setSessionInlineComments(bool on) { sessionInlineComments_ = on; }
+  void setSessionInlineComments(bool on);
+  // Each row shows its object's comment on a line of its own under its cells: tables with
+  // comments, by the table's own choice or else the session's preference. The "Comment" column
+  // is not shown meanwhile.
+  bool inlineCommentsShown() const;
 
   // --- the header's context menu; runCommand carries out its commands
   QMenu* headerMenu(QWidget* parent);
@@ -94,10 +100,13 @@ signals:
   void ownerCommand(int command);
   void findRequested();
   void viewFlagsChanged();
+  // The filter rows were set (by the filter bar, a loaded state or a named view).
+  void filtersChanged();
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
 private:
   // The header shows the layout: order, widths and hidden columns.
@@ -109,6 +118,8 @@ private:
   void updateDragging();
   // Shows a layout just read, with its filter rows.
   void takeLoaded(std::vector<FilterRow> rows);
+  // Row height and the comment lines follow the view flags.
+  void applyViewFlags();
 
   TableModel* model_;
   TableFeatures features_;
@@ -117,6 +128,7 @@ private:
   std::vector<uint32_t> shownIds_; // the objects in view across a change, top first
   bool showing_ = false;           // the header is being set from the layout
   bool sessionInlineComments_ = false;
+  int rowHeight_ = 0; // one line of text
 };
 
 } // namespace kestel::gui
