@@ -112,6 +112,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     return QVariant::fromValue(uint(index_->id(row)));
   if (role == CommentRole) {
     const IObject& object = *index_->object(row);
+    if (comment_)
+      return QString::fromStdString(comment_->text(object));
     std::string comment;
     if (IPacker* packer = object.getPacker())
       packer->getValue(KEY_COMMENT, &object, comment);

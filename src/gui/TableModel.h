@@ -60,6 +60,8 @@ public:
   // Changes the user makes (sort keys, filters) still re-read the map.
   void setFrozen(bool frozen);
   bool frozen() const { return frozen_; }
+  // Where CommentRole reads an object's comment (null: the packer's member under KEY_COMMENT).
+  void setCommentField(std::shared_ptr<TableField> field) { comment_ = std::move(field); }
   // Texts sit at the top of their cells (the widget draws inline comments below them).
   void setTopAligned(bool on);
   // Row drags are offered (strict ordering over a map that moves objects).
@@ -86,6 +88,7 @@ private:
   QVariant systemData(size_t row, int column, int role) const;
 
   RowIconSource icons_;
+  std::shared_ptr<TableField> comment_;
   TableLayout layout_;
   Reference<TableIndex> index_;
   QTimer applyTimer_;

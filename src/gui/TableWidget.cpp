@@ -22,6 +22,7 @@ TableWidget::TableWidget(Reference<MapBase> map, const std::vector<TableColumn>&
     : QTableView(parent),
       model_(new TableModel(std::move(map), columns, this, features.icons, features.marks)),
       features_(std::move(features)) {
+  model_->setCommentField(features_.comment);
   setModel(model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -376,8 +377,10 @@ void TableWidget::showLayout() {
   QHeaderView* header = horizontalHeader();
   bool comments = inlineCommentsShown(); // the comment shows on its own line instead
   for (size_t c = 0; c < layout.count(); ++c) {
-    setColumnHidden(int(c), !layout.visible(c) || layout.width(c) == 0 ||
-                                (comments && layout.name(c) == "Comment"));
+    bool commentColumn = layout.name(c) == "Comment" ||
+                         (features_.comment && layout.name(c) == features_.comment->title());
+    setColumnHidden(int(c),
+                    !layout.visible(c) || layout.width(c) == 0 || (comments && commentColumn));
     if (layout.width(c) != 0)
       setColumnWidth(int(c), int(layout.width(c)));
   }

@@ -35,6 +35,8 @@ struct TableFeatures {
   bool find = true;        // the table has a find field
   RowIconSource icons;     // the objects' icons (the icon column is shown when set)
   bool marks = false;      // the objects carry colours (the colour-mark column is shown)
+  // Where an object's comment is read (null: its packer's member under KEY_COMMENT).
+  std::shared_ptr<TableField> comment;
 };
 
 class TableWidget : public QTableView {

@@ -35,6 +35,8 @@ TablePane* createTablePane(Reference<ObjectMap> map, const CType* type, bool wit
   readTypeMembers(type, members);
   TableFeatures features;
   features.comments = members.hasComment;
+  if (type)
+    features.comment = commentField(*type);
   features.find = !bare;
   auto* table =
       new TableWidget(map, type ? typeColumns(*type) : std::vector<TableColumn>{}, features);
