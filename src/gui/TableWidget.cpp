@@ -338,6 +338,7 @@ void TableWidget::keyPressEvent(QKeyEvent* event) {
 void TableWidget::keepTopRow() {
   shownIds_.clear();
   int top = rowAt(0);
+  shownTop_ = size_t(std::max(top, 0));
   if (top < 0)
     return;
   int bottom = rowAt(viewport()->height() - 1);
@@ -360,11 +361,22 @@ void TableWidget::restoreTopRow() {
   shownIds_.clear();
   size_t bestOffset = std::numeric_limits<size_t>::max();
   long top = 0;
-  for (size_t row = 0; row < rows.size() && bestOffset != 0; ++row)
-    if (auto at = offsetOf.find(rows.id(row)); at != offsetOf.end() && at->second < bestOffset) {
-      bestOffset = at->second;
-      top = long(row) - long(at->second);
-    }
+  auto search = [&](size_t from, size_t to) {
+    for (size_t row = from; row < to && bestOffset != 0; ++row)
+      if (auto at = offsetOf.find(rows.id(row)); at != offsetOf.end() && at->second < bestOffset) {
+        bestOffset = at->second;
+        top = long(row) - long(at->second);
+      }
+  };
+  // An object the change left alone moved by at most the number of rows it took in or out, so
+  // it is looked for near where it was first; a change that re-read the map may have moved it
+  // anywhere.
+  size_t reach = rows.applyingCount() + 1;
+  if (rows.applyingCount() != 0)
+    search(shownTop_ > reach ? shownTop_ - reach : 0,
+           std::min(rows.size(), shownTop_ + offsetOf.size() + reach + 1));
+  if (bestOffset == std::numeric_limits<size_t>::max())
+    search(0, rows.size());
   if (bestOffset == std::numeric_limits<size_t>::max())
     return; // everything in view changed or went: the view stays at its row
   updateGeometries();

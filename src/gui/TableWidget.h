@@ -128,6 +128,7 @@ private:
   std::vector<FilterRow> filters_;
   QString findText_;
   std::vector<uint32_t> shownIds_; // the objects in view across a change, top first
+  size_t shownTop_ = 0;            // the row at the top of the view before the change
   bool showing_ = false;           // the header is being set from the layout
   bool sessionInlineComments_ = false;
   int rowHeight_ = 0; // one line of text
