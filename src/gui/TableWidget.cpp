@@ -1,6 +1,7 @@
 #include "gui/TableWidget.h"
 
 #include "api/container/ObjectMap.h"
+#include "gui/TableColumnsDialog.h"
 #include "gui/TableRoles.h"
 #include "miw/TableState.h"
 
@@ -170,12 +171,21 @@ QMenu* TableWidget::headerMenu(QWidget* parent) {
                                : QStringLiteral("Inline Comments"),
         kCmdInlineComments, shown != sessionInlineComments_);
   }
-  QMenu* columns = menu->addMenu(QStringLiteral("Show Columns"));
-  columns->menuAction()->setData(int(kCmdShowColumns));
-  for (size_t c = kSystemColumns; c < tableLayout().count(); ++c)
-    if (tableLayout().name(c) != "Comment")
-      add(columns, QString::fromStdString(tableLayout().name(c)), kShowColumnBase + int(c),
-          !isColumnHidden(int(c)));
+  size_t offered = 0;
+  for (size_t c = 0; c < tableLayout().count(); ++c)
+    offered += offersColumn(c) ? 1 : 0;
+  if (offered > kColumnMenuLimit) {
+    menu->addAction(QStringLiteral("Show Columns..."), this,
+                    [this] { runCommand(kCmdShowColumns); })
+        ->setData(int(kCmdShowColumns));
+  } else {
+    QMenu* columns = menu->addMenu(QStringLiteral("Show Columns"));
+    columns->menuAction()->setData(int(kCmdShowColumns));
+    for (size_t c = 0; c < tableLayout().count(); ++c)
+      if (offersColumn(c))
+        add(columns, QString::fromStdString(tableLayout().name(c)), kShowColumnBase + int(c),
+            !isColumnHidden(int(c)));
+  }
   if (features_.find) {
     menu->addAction(QStringLiteral("Find\tCtrl+F"), this, [this] { runCommand(kCmdFind); })
         ->setData(int(kCmdFind));
@@ -212,6 +222,12 @@ void TableWidget::runCommand(int command) {
     mode.inlineComments = mode.inlineChosen && !sessionInlineComments_;
     break;
   }
+  case kCmdShowColumns: {
+    auto* dialog = new TableColumnsDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return;
+  }
   case kCmdFind:
     emit findRequested();
     return;
@@ -223,6 +239,23 @@ void TableWidget::runCommand(int command) {
   }
   applyViewFlags();
   emit viewFlagsChanged();
+}
+
+bool TableWidget::isCommentColumn(size_t column) const {
+  const std::string& name = tableLayout().name(column);
+  return name == "Comment" || (features_.comment && name == features_.comment->title());
+}
+
+bool TableWidget::offersColumn(size_t column) const {
+  return column < tableLayout().count() && !TableLayout::isSystem(column) &&
+         !isCommentColumn(column);
+}
+
+bool TableWidget::chooseColumns(const std::vector<TableLayout::ColumnChoice>& listed) {
+  if (!tableLayout().applyChoice(listed))
+    return false;
+  showLayout();
+  return true;
 }
 
 void TableWidget::setSessionInlineComments(bool on) {
@@ -389,10 +422,8 @@ void TableWidget::showLayout() {
   QHeaderView* header = horizontalHeader();
   bool comments = inlineCommentsShown(); // the comment shows on its own line instead
   for (size_t c = 0; c < layout.count(); ++c) {
-    bool commentColumn = layout.name(c) == "Comment" ||
-                         (features_.comment && layout.name(c) == features_.comment->title());
     setColumnHidden(int(c),
-                    !layout.visible(c) || layout.width(c) == 0 || (comments && commentColumn));
+                    !layout.visible(c) || layout.width(c) == 0 || (comments && isCommentColumn(c)));
     if (layout.width(c) != 0)
       setColumnWidth(int(c), int(layout.width(c)));
   }

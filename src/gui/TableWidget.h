@@ -78,7 +78,16 @@ public:
   // is not shown meanwhile.
   bool inlineCommentsShown() const;
 
-  // --- the header's context menu; runCommand carries out its commands
+  // --- columns the user shows, hides and orders: the table's own but its comment column
+  bool offersColumn(size_t column) const;
+  // The "Columns" dialog's choice (see TableLayout::applyChoice); false when it was refused.
+  bool chooseColumns(const std::vector<TableLayout::ColumnChoice>& listed);
+  // With more columns than this the header menu opens the "Columns" dialog ("Show Columns...")
+  // instead of listing them.
+  static constexpr size_t kColumnMenuLimit = 20;
+
+  // --- the header's context menu; runCommand carries out its commands; kCmdShowColumns opens
+  // the "Columns" dialog
   QMenu* headerMenu(QWidget* parent);
   void runCommand(int command);
 
@@ -122,6 +131,7 @@ private:
   void takeLoaded(std::vector<FilterRow> rows);
   // Row height and the comment lines follow the view flags.
   void applyViewFlags();
+  bool isCommentColumn(size_t column) const;
 
   TableModel* model_;
   TableFeatures features_;

@@ -48,6 +48,7 @@ public:
 } // namespace kestel::gui
 
 #include "gui/TableBars.h"
+#include "gui/TableColumnsDialog.h"
 #include "gui/TableRoles.h"
 #include "gui/TableWidgetPane.h"
 
@@ -55,9 +56,13 @@ public:
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPushButton>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -335,6 +340,54 @@ private slots:
     TableWidget plain(Reference<MapBase>(map.get()), {});
     QVERIFY(plain.isColumnHidden(2) && plain.isColumnHidden(3));
     QVERIFY(!plain.model()->index(0, 2).data(Qt::DecorationRole).isValid());
+  }
+
+  // Up to 20 columns the header menu lists them; beyond, "Show Columns..." opens the dialog,
+  // where columns are reordered and hidden and OK shows the choice.
+  void columnsDialog() {
+    PollReactor reactor(PollReactor::Clock::Manual);
+    ReactorScope scope(reactor);
+    auto map = makeRef<LocalMap>();
+    map->put(1, Reference<IObject>(new MarkedObject(ObjectColor{})));
+    std::vector<TableColumn> columns;
+    for (int i = 0; i < 21; ++i) {
+      std::string name = i == 3 ? "Comment" : "Column " + std::to_string(i);
+      columns.push_back({{name, 60, i != 5}, memberField(name, memberOf(&Mark::name))});
+    }
+    TableWidget wide(Reference<MapBase>(map.get()), columns);
+    std::unique_ptr<QMenu> menu(wide.headerMenu(nullptr));
+    QCOMPARE(menu->actions()[1]->text(), QString("Show Columns")); // 20 offered: still listed
+    columns.push_back({{"Column 21", 60, true}, memberField("Column 21", memberOf(&Mark::name))});
+    TableWidget wider(Reference<MapBase>(map.get()), columns);
+    menu.reset(wider.headerMenu(nullptr));
+    QCOMPARE(menu->actions()[1]->text(), QString("Show Columns..."));
+    QVERIFY(!menu->actions()[1]->menu());
+
+    wider.resize(700, 300);
+    wider.show();
+    menu->actions()[1]->trigger();
+    auto* dialog = wider.findChild<TableColumnsDialog*>();
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QString("Columns"));
+    QListWidget* list = dialog->list();
+    QCOMPARE(list->count(), 21); // not "Comment"
+    QCOMPARE(list->item(5)->text(), QString("Column 6"));
+    QCOMPARE(list->item(4)->checkState(), Qt::Unchecked); // "Column 5" starts hidden
+    test::saveShot(*dialog, "table-columns-dialog");
+    list->setCurrentRow(0);
+    dialog->moveSelected(1);
+    dialog->moveSelected(1);  // "Column 0" now third
+    dialog->moveSelected(-5); // too far: stays
+    list->item(4)->setCheckState(Qt::Checked);
+    list->item(0)->setCheckState(Qt::Unchecked);
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    size_t c0 = kSystemColumns, c1 = kSystemColumns + 1, c2 = kSystemColumns + 2;
+    std::vector<size_t> order = wider.tableLayout().order();
+    QCOMPARE(std::vector<size_t>(order.begin() + kSystemColumns, order.begin() + 8),
+             (std::vector<size_t>{c1, c2, c0, kSystemColumns + 3}));
+    QVERIFY(wider.isColumnHidden(int(c1)));
+    QVERIFY(!wider.isColumnHidden(int(kSystemColumns + 5)));
+    QCOMPARE(wider.horizontalHeader()->visualIndex(int(c0)), int(kSystemColumns) + 2);
   }
 };
 
