@@ -14,6 +14,7 @@
 #include "gen/Service.h"
 #include "miw/CopiedRows.h"
 #include "miw/SlotConvertors.h"
+#include "miw/TablePaneActions.h"
 #include "support/SimClient.h"
 
 namespace kestel::gui {
@@ -102,6 +103,11 @@ struct Rules {
   test::SimClient client;
   CMap* type = nullptr;
   Reference<ObjectMap> map;
+};
+
+struct NoEditors final : IObjectEditorOpener {
+  void openObjectEditor(ObjectMap&, IObject&, bool) override {}
+  void openCommentEditor(ObjectMap&, IObject&) override {}
 };
 
 TableWidget* tableOf(TablePane& pane) { return qobject_cast<TableWidget*>(pane.view()); }
@@ -269,6 +275,8 @@ private slots:
     Rules rules(8);
     QVERIFY(rules.map && rules.map->size() == 8);
     std::unique_ptr<TablePane> pane(createTablePane(rules.map, rules.type));
+    NoEditors editors; // as in a session: Add and Comment are offered
+    pane->setOpener(&editors);
     pane->resize(760, 330);
     pane->show();
     TableWidget* table = tableOf(*pane);
