@@ -52,6 +52,7 @@ public:
 #include "gui/TableColumnsDialog.h"
 #include "gui/TableRoles.h"
 #include "gui/TableWidgetPane.h"
+#include "gui/TableWindow.h"
 
 #include "GuiTest.h"
 
@@ -306,6 +307,14 @@ private slots:
     QVERIFY(!table->inlineCommentsShown());
     table->runCommand(kCmdInlineComments);
     QVERIFY(table->inlineCommentsShown());
+
+    // A table window hands the preference to its panes, also to those added later.
+    TableWindow window("Firewall");
+    window.setInlineComments(true);
+    window.addPane(createTablePane(rules.map, rules.type), "Filter");
+    QVERIFY(tableOf(*window.pane(0))->inlineCommentsShown());
+    window.setInlineComments(false);
+    QVERIFY(!tableOf(*window.pane(0))->inlineCommentsShown());
 
     // The table's choice goes with its saved state.
     StringMap settings;
