@@ -4,3 +4,5 @@ kestel_fuzz(convertors LIBS kestel_miw)
 kestel_fuzz(named_views LIBS kestel_miw)
 # Table state: "cols", "order", "mode" and "filters" values of any content.
 kestel_fuzz(table_state LIBS kestel_miw)
+# Rows copied from a table, read back for Paste.
+kestel_fuzz(copied_rows LIBS kestel_miw)

@@ -3,14 +3,17 @@
 #include "api/object/Packer.h"
 #include "gui/TableRoles.h"
 
+#include <QGuiApplication>
+
 #include <unordered_map>
 
 namespace kestel::gui {
 namespace {
 
-std::vector<ColumnShape> shapesOf(const std::vector<TableColumn>& columns) {
-  // The system columns: row number, flags, icon and colour mark.
-  std::vector<ColumnShape> shapes{{"#", 48, true}, {"", 20, true}, {"", 0, true}, {"", 0, true}};
+std::vector<ColumnShape> shapesOf(const std::vector<TableColumn>& columns, bool icons, bool marks) {
+  // The system columns: row number, flags, icon and colour mark (width 0: not shown).
+  std::vector<ColumnShape> shapes{
+      {"#", 48, true}, {"", 20, true}, {"", icons ? 20u : 0u, true}, {"", marks ? 6u : 0u, true}};
   for (const TableColumn& c : columns)
     shapes.push_back(c.shape);
   return shapes;
@@ -27,9 +30,36 @@ constexpr int kApplyDelayMs = 100;
 
 } // namespace
 
+std::optional<QColor> markColour(const ObjectColor& colour, const QPalette& palette) {
+  if (colour == ObjectColor{})
+    return std::nullopt;
+  if (colour.kind == ObjectColor::Kind::Rgb) // 0x00BBGGRR
+    return QColor(int(colour.value & 0xFF), int((colour.value >> 8) & 0xFF),
+                  int((colour.value >> 16) & 0xFF));
+  switch (colour.value) {
+  case 5:
+    return palette.color(QPalette::Base);
+  case 13:
+    return palette.color(QPalette::Highlight);
+  case 14:
+    return palette.color(QPalette::HighlightedText);
+  case 15:
+    return palette.color(QPalette::Button);
+  case 16:
+    return palette.color(QPalette::Dark);
+  case 17:
+    return palette.color(QPalette::Disabled, QPalette::Text);
+  case 18:
+    return palette.color(QPalette::ButtonText);
+  default:
+    return palette.color(QPalette::WindowText);
+  }
+}
+
 TableModel::TableModel(Reference<MapBase> map, const std::vector<TableColumn>& columns,
-                       QObject* parent)
-    : QAbstractTableModel(parent), layout_(shapesOf(columns)),
+                       QObject* parent, RowIconSource icons, bool marks)
+    : QAbstractTableModel(parent), icons_(std::move(icons)),
+      layout_(shapesOf(columns, bool(icons_), marks)),
       index_(makeRef<TableIndex>(std::move(map), fieldsOf(columns))) {
   index_->setListener(this);
   applyTimer_.setSingleShot(true);
@@ -61,16 +91,40 @@ QString TableModel::systemText(size_t row, int column) const {
   return {};
 }
 
+QVariant TableModel::systemData(size_t row, int column, int role) const {
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    return systemText(row, column);
+  const IObject& object = *index_->object(row);
+  if (column == 2 && role == Qt::DecorationRole && icons_)
+    if (QIcon icon = icons_(object); !icon.isNull())
+      return icon;
+  if (column == 3 && role == Qt::BackgroundRole)
+    if (std::optional<QColor> mark = markColour(object.getColor(), QGuiApplication::palette()))
+      return *mark;
+  return {};
+}
+
 QVariant TableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || size_t(index.row()) >= index_->size())
     return {};
   size_t row = size_t(index.row());
   if (role == ObjectIdRole)
     return QVariant::fromValue(uint(index_->id(row)));
+  if (role == CommentRole) {
+    const IObject& object = *index_->object(row);
+    if (comment_)
+      return QString::fromStdString(comment_->text(object));
+    std::string comment;
+    if (IPacker* packer = object.getPacker())
+      packer->getValue(KEY_COMMENT, &object, comment);
+    return QString::fromStdString(comment);
+  }
+  if (role == Qt::TextAlignmentRole && topAligned_)
+    return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));
+  if (TableLayout::isSystem(size_t(index.column())))
+    return systemData(row, index.column(), role);
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
     return {};
-  if (TableLayout::isSystem(size_t(index.column())))
-    return systemText(row, index.column());
   const std::shared_ptr<TableField>& field = index_->field(size_t(index.column()));
   return field ? QString::fromStdString(field->text(*index_->object(row))) : QVariant();
 }
@@ -89,6 +143,15 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
   return f;
 }
 
+void TableModel::setTopAligned(bool on) {
+  if (on == topAligned_)
+    return;
+  topAligned_ = on;
+  if (rowCount() > 0)
+    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1),
+                     {Qt::TextAlignmentRole});
+}
+
 void TableModel::applyWaiting() {
   applyTimer_.stop();
   if (!frozen_)
@@ -96,8 +159,11 @@ void TableModel::applyWaiting() {
 }
 
 void TableModel::setFrozen(bool frozen) {
+  bool changed = frozen != frozen_;
   frozen_ = frozen;
   applyWaiting();
+  if (changed)
+    emit frozenChanged(frozen_);
 }
 
 void TableModel::changesWaiting() {

@@ -5,11 +5,15 @@
 
 #include "gui/Art.h"
 #include "gui/TablePaneRows.h"
+#include "gui/TableWidget.h"
+#include "miw/CopiedRows.h"
 #include "miw/SafeFile.h"
 #include "miw/TableExport.h"
 #include "miw/TablePaneState.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -127,6 +131,13 @@ TablePane::TablePane(Reference<ObjectMap> map, const CType* type, bool withComma
   }
   listener_ = makeRef<MapListener>(this);
   map_->addListener(listener_.get());
+  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &TablePane::readClipboard);
+  readClipboard();
+}
+
+void TablePane::readClipboard() {
+  const QMimeData* data = QApplication::clipboard()->mimeData();
+  pasteReady_ = data && canPaste(*data);
   refresh();
 }
 
@@ -175,6 +186,8 @@ void TablePane::setView(QAbstractItemView* view, ITableViewState* state) {
     viewState_ = headerState_.get();
   }
   stack_->insertWidget(0, view_);
+  if (auto* table = qobject_cast<TableWidget*>(view_))
+    table->setSessionInlineComments(inlineComments_);
   view_->installEventFilter(this);
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(view_, &QWidget::customContextMenuRequested, this, &TablePane::showContextMenu);
@@ -238,17 +251,40 @@ void TablePane::setExtraCommands(std::vector<ExtraCommand> commands) {
   extras_ = std::move(commands);
 }
 
-void TablePane::setFilterHook(std::function<void(bool)> hook) {
+void TablePane::setFilterHook(std::function<void(bool)> hook, std::function<bool()> state) {
   filterHook_ = std::move(hook);
+  filterState_ = std::move(state);
   refresh();
 }
 
-void TablePane::setFreezeHook(std::function<void(bool)> hook) {
+void TablePane::setFreezeHook(std::function<void(bool)> hook, std::function<bool()> state) {
   freezeHook_ = std::move(hook);
+  freezeState_ = std::move(state);
   refresh();
 }
 
-void TablePane::setViewKind(std::string kind) { viewKind_ = std::move(kind); }
+void TablePane::addFindField(QWidget* field) {
+  if (!toolBar_) {
+    addBar(field);
+    return;
+  }
+  auto* spacer = new QWidget(toolBar_);
+  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  toolBar_->addWidget(spacer);
+  field->setMaximumWidth(200);
+  toolBar_->addWidget(field);
+}
+
+void TablePane::setInlineComments(bool on) {
+  inlineComments_ = on;
+  if (auto* table = qobject_cast<TableWidget*>(view_))
+    table->setSessionInlineComments(on);
+}
+
+void TablePane::setViewKind(std::string kind) {
+  viewKind_ = std::move(kind);
+  readClipboard();
+}
 
 size_t TablePane::selectedCount() const {
   if (!view_ || !view_->selectionModel())
@@ -275,6 +311,8 @@ PaneFacts TablePane::facts() const {
   f.withCommands = withCommands_;
   readMapCommands(map_->commands(), f);
   readTypeMembers(type_, f);
+  f.canPaste = f.canAdd;
+  f.pasteReady = pasteReady_;
   f.canAdd = f.canAdd && actions_->opener();
   f.hasComment = f.hasComment && actions_->opener();
   f.addVariants = actions_->addVariantCount();
@@ -282,8 +320,8 @@ PaneFacts TablePane::facts() const {
   f.canFreeze = bool(freezeHook_);
   f.rows = view_ && view_->model() ? size_t(view_->model()->rowCount()) : 0;
   f.selected = selectedCount();
-  f.filterShown = filterShown_;
-  f.frozen = frozen_;
+  f.filterShown = filterState_ ? filterState_() : filterShown_;
+  f.frozen = freezeState_ ? freezeState_() : frozen_;
   return f;
 }
 
@@ -339,7 +377,7 @@ void TablePane::refresh() {
     s.total = map_->size();
     s.selected = f.selected;
     s.fetch = map_->fetchState();
-    s.frozen = frozen_;
+    s.frozen = f.frozen;
     s.operation = actions_->statusText();
     PaneStatusTexts t = paneStatusTexts(s);
     items_->setText(qs(t.items));
@@ -367,14 +405,17 @@ void TablePane::run(PaneCommand command, size_t variant) {
     actions_->comment(selectedIds());
     break;
   case PaneCommand::Filter:
-    filterShown_ = !filterShown_;
+    filterShown_ = !facts().filterShown;
     filterHook_(filterShown_);
     break;
   case PaneCommand::Copy:
     copyToClipboard(*this);
     break;
+  case PaneCommand::Paste:
+    pasteFromClipboard(*this);
+    break;
   case PaneCommand::Freeze:
-    frozen_ = !frozen_;
+    frozen_ = !facts().frozen;
     freezeHook_(frozen_);
     break;
   case PaneCommand::Refresh:
@@ -484,6 +525,41 @@ bool TablePane::exportTo(const QString& path, ExportFormat format) {
 void TablePane::fillData(QMimeData& data) {
   std::string text = view_ ? formatTabSeparated(selectedRows(*view_)) : std::string();
   data.setText(qs(text));
+  std::vector<Reference<IObject>> kept;
+  std::vector<IObject*> objects;
+  for (uint32_t id : selectedIds())
+    if (IObject* o = map_->find(id)) {
+      kept.emplace_back(o);
+      objects.push_back(o);
+    }
+  std::vector<uint8_t> rows = writeCopiedRows(viewKind_, objects);
+  if (!rows.empty())
+    data.setData(kCopiedRowsFormat,
+                 QByteArray(reinterpret_cast<const char*>(rows.data()), qsizetype(rows.size())));
+}
+
+namespace {
+
+Expected<CopiedRows> rowsOf(const QMimeData& data) {
+  QByteArray bytes = data.data(kCopiedRowsFormat);
+  return readCopiedRows(std::span<const uint8_t>(
+      reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())));
+}
+
+} // namespace
+
+bool TablePane::canPaste(const QMimeData& data) {
+  if (!data.hasFormat(kCopiedRowsFormat) || !isLocalCopy(data))
+    return false;
+  Expected<CopiedRows> rows = rowsOf(data);
+  return rows && rows->kind == viewKind_ && !rows->objects.empty();
+}
+
+void TablePane::paste(const QMimeData& data, bool localCopy) {
+  Expected<CopiedRows> rows = rowsOf(data);
+  if (!localCopy || !rows || rows->kind != viewKind_)
+    return;
+  actions_->paste(rows->objects);
 }
 
 NamedViews TablePane::namedViews() const { return NamedViews(settingsRegistry(), viewKind_); }

@@ -56,7 +56,7 @@ struct ExtraCommand {
 
 enum class ExportFormat { Csv, Json };
 
-class TablePane final : public QWidget, public ICopyHooks {
+class TablePane final : public QWidget, public ICopyHooks, public IPasteHooks {
   Q_OBJECT
 public:
   // `type` is the map's descriptor type (null: none, so no Enable, Disable or Comment);
@@ -77,9 +77,20 @@ public:
   void setOpener(IObjectEditorOpener* opener);
   void setAddVariants(std::vector<AddVariant> variants);
   void setExtraCommands(std::vector<ExtraCommand> commands);
-  // The table's filter row and freezing; the commands are offered only when set.
-  void setFilterHook(std::function<void(bool shown)> hook);
-  void setFreezeHook(std::function<void(bool frozen)> hook);
+  // The table's filter row and freezing; the commands are offered only when set. `state` tells
+  // whether the filter row is shown (the table is frozen) now: the table is the one place that
+  // knows, so the toggle buttons follow it whoever changed it (call tableStateChanged() then).
+  // Without it the pane keeps what its own commands set.
+  void setFilterHook(std::function<void(bool shown)> hook, std::function<bool()> state = {});
+  void setFreezeHook(std::function<void(bool frozen)> hook, std::function<bool()> state = {});
+  // The table's filter rows, freezing or view flags changed: the buttons and status bar follow.
+  void tableStateChanged() { refresh(); }
+  // Shows the table's find field at the end of the toolbar (above the table in a pane without
+  // commands); the pane takes it.
+  void addFindField(QWidget* field);
+  // The session-wide inline-comments preference, for tables that show comments (a table may
+  // override it with its own choice).
+  void setInlineComments(bool on);
   // The table kind named views are kept under (default: the map's type text, else its path).
   void setViewKind(std::string kind);
 
@@ -111,7 +122,12 @@ public:
   // Selects the object "sel" names now, or when its row arrives.
   void loadState(const StringMap& settings);
 
+  // Copy: the selected rows as tab-separated text and, for Paste, as objects of this table kind.
   void fillData(QMimeData& data) override;
+  // Paste takes rows of this table kind copied by this process: field ids of a kind may mean
+  // other things on another router, so rows of another process are not taken.
+  bool canPaste(const QMimeData& data) override;
+  void paste(const QMimeData& data, bool localCopy) override;
 
 signals:
   void commandsChanged();
@@ -121,6 +137,7 @@ private:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void buildToolBar();
   void refresh();
+  void readClipboard();
   void showContextMenu(const QPoint& at);
   void askExportPath();
   void rebuildViewsMenu();
@@ -148,10 +165,14 @@ private:
   std::vector<ExtraCommand> extras_;
   std::function<void(bool)> filterHook_;
   std::function<void(bool)> freezeHook_;
+  std::function<bool()> filterState_;
+  std::function<bool()> freezeState_;
   bool filterShown_ = false;
   bool frozen_ = false;
   std::string viewKind_;
   uint32_t pendingSelection_ = kNoId;
+  bool pasteReady_ = false; // the clipboard holds rows this pane takes
+  bool inlineComments_ = false;
 };
 
 } // namespace kestel::gui

@@ -1,12 +1,15 @@
 #include "gui/TableWidget.h"
 
 #include "api/container/ObjectMap.h"
+#include "gui/TableColumnsDialog.h"
+#include "gui/TableRoles.h"
 #include "miw/TableState.h"
 
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -17,15 +20,18 @@ namespace kestel::gui {
 
 TableWidget::TableWidget(Reference<MapBase> map, const std::vector<TableColumn>& columns,
                          TableFeatures features, QWidget* parent)
-    : QTableView(parent), model_(new TableModel(std::move(map), columns, this)),
-      features_(features) {
+    : QTableView(parent),
+      model_(new TableModel(std::move(map), columns, this, features.icons, features.marks)),
+      features_(std::move(features)) {
+  model_->setCommentField(features_.comment);
   setModel(model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   setWordWrap(false);
   verticalHeader()->hide();
-  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  rowHeight_ = fontMetrics().height() + 4;
+  verticalHeader()->setDefaultSectionSize(rowHeight_);
   QHeaderView* header = horizontalHeader();
   header->setSectionsMovable(true);
   header->setSectionsClickable(true);
@@ -117,6 +123,7 @@ QStringList TableWidget::setFilterRows(std::vector<FilterRow> rows) {
   }
   filters_ = std::move(rows);
   model_->rows().setFilters(std::move(tests));
+  emit filtersChanged();
   return errors;
 }
 
@@ -164,12 +171,21 @@ QMenu* TableWidget::headerMenu(QWidget* parent) {
                                : QStringLiteral("Inline Comments"),
         kCmdInlineComments, shown != sessionInlineComments_);
   }
-  QMenu* columns = menu->addMenu(QStringLiteral("Show Columns"));
-  columns->menuAction()->setData(int(kCmdShowColumns));
-  for (size_t c = kSystemColumns; c < tableLayout().count(); ++c)
-    if (tableLayout().name(c) != "Comment")
-      add(columns, QString::fromStdString(tableLayout().name(c)), kShowColumnBase + int(c),
-          !isColumnHidden(int(c)));
+  size_t offered = 0;
+  for (size_t c = 0; c < tableLayout().count(); ++c)
+    offered += offersColumn(c) ? 1 : 0;
+  if (offered > kColumnMenuLimit) {
+    menu->addAction(QStringLiteral("Show Columns..."), this,
+                    [this] { runCommand(kCmdShowColumns); })
+        ->setData(int(kCmdShowColumns));
+  } else {
+    QMenu* columns = menu->addMenu(QStringLiteral("Show Columns"));
+    columns->menuAction()->setData(int(kCmdShowColumns));
+    for (size_t c = 0; c < tableLayout().count(); ++c)
+      if (offersColumn(c))
+        add(columns, QString::fromStdString(tableLayout().name(c)), kShowColumnBase + int(c),
+            !isColumnHidden(int(c)));
+  }
   if (features_.find) {
     menu->addAction(QStringLiteral("Find\tCtrl+F"), this, [this] { runCommand(kCmdFind); })
         ->setData(int(kCmdFind));
@@ -206,6 +222,12 @@ void TableWidget::runCommand(int command) {
     mode.inlineComments = mode.inlineChosen && !sessionInlineComments_;
     break;
   }
+  case kCmdShowColumns: {
+    auto* dialog = new TableColumnsDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return;
+  }
   case kCmdFind:
     emit findRequested();
     return;
@@ -215,7 +237,78 @@ void TableWidget::runCommand(int command) {
   default:
     return;
   }
+  applyViewFlags();
   emit viewFlagsChanged();
+}
+
+bool TableWidget::isCommentColumn(size_t column) const {
+  const std::string& name = tableLayout().name(column);
+  return name == "Comment" || (features_.comment && name == features_.comment->title());
+}
+
+bool TableWidget::offersColumn(size_t column) const {
+  return column < tableLayout().count() && !TableLayout::isSystem(column) &&
+         !isCommentColumn(column);
+}
+
+bool TableWidget::chooseColumns(const std::vector<TableLayout::ColumnChoice>& listed) {
+  if (!tableLayout().applyChoice(listed))
+    return false;
+  showLayout();
+  return true;
+}
+
+void TableWidget::setSessionInlineComments(bool on) {
+  sessionInlineComments_ = on;
+  applyViewFlags();
+}
+
+bool TableWidget::inlineCommentsShown() const {
+  const TableMode& mode = tableLayout().mode;
+  return features_.comments && (mode.inlineChosen ? mode.inlineComments : sessionInlineComments_);
+}
+
+void TableWidget::applyViewFlags() {
+  bool comments = inlineCommentsShown();
+  verticalHeader()->setDefaultSectionSize(comments ? 2 * rowHeight_ : rowHeight_);
+  model_->setTopAligned(comments);
+  showLayout();
+  viewport()->update();
+}
+
+void TableWidget::paintEvent(QPaintEvent* event) {
+  QTableView::paintEvent(event);
+  if (!inlineCommentsShown() || model_->rowCount() == 0)
+    return;
+  // The comment line runs under the row's cells from the first column of the table's own.
+  int left = 0;
+  for (int visual = 0; visual < model_->columnCount(); ++visual)
+    if (int c = horizontalHeader()->logicalIndex(visual);
+        !TableLayout::isSystem(size_t(c)) && !isColumnHidden(c)) {
+      left = columnViewportPosition(c);
+      break;
+    }
+  QPainter painter(viewport());
+  QFont font = painter.font();
+  font.setItalic(true);
+  painter.setFont(font);
+  QFontMetrics metrics(font);
+  int top = rowAt(0), bottom = rowAt(viewport()->height() - 1);
+  if (bottom < 0)
+    bottom = model_->rowCount() - 1;
+  for (int row = std::max(top, 0); row <= bottom; ++row) {
+    QString comment = model_->index(row, 0).data(CommentRole).toString();
+    if (comment.isEmpty())
+      continue;
+    bool selected = selectionModel()->isRowSelected(row, QModelIndex());
+    painter.setPen(
+        palette().color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+    QRect line(left + 4, rowViewportPosition(row) + rowHeight(row) / 2,
+               viewport()->width() - left - 8, rowHeight(row) / 2);
+    comment.replace('\n', ' ');
+    painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                     metrics.elidedText(comment, Qt::ElideRight, line.width()));
+  }
 }
 
 std::vector<uint32_t> TableWidget::selectedIds() const {
@@ -278,6 +371,7 @@ void TableWidget::keyPressEvent(QKeyEvent* event) {
 void TableWidget::keepTopRow() {
   shownIds_.clear();
   int top = rowAt(0);
+  shownTop_ = size_t(std::max(top, 0));
   if (top < 0)
     return;
   int bottom = rowAt(viewport()->height() - 1);
@@ -300,11 +394,22 @@ void TableWidget::restoreTopRow() {
   shownIds_.clear();
   size_t bestOffset = std::numeric_limits<size_t>::max();
   long top = 0;
-  for (size_t row = 0; row < rows.size() && bestOffset != 0; ++row)
-    if (auto at = offsetOf.find(rows.id(row)); at != offsetOf.end() && at->second < bestOffset) {
-      bestOffset = at->second;
-      top = long(row) - long(at->second);
-    }
+  auto search = [&](size_t from, size_t to) {
+    for (size_t row = from; row < to && bestOffset != 0; ++row)
+      if (auto at = offsetOf.find(rows.id(row)); at != offsetOf.end() && at->second < bestOffset) {
+        bestOffset = at->second;
+        top = long(row) - long(at->second);
+      }
+  };
+  // An object the change left alone moved by at most the number of rows it took in or out, so
+  // it is looked for near where it was first; a change that re-read the map may have moved it
+  // anywhere.
+  size_t reach = rows.applyingCount() + 1;
+  if (rows.applyingCount() != 0)
+    search(shownTop_ > reach ? shownTop_ - reach : 0,
+           std::min(rows.size(), shownTop_ + offsetOf.size() + reach + 1));
+  if (bestOffset == std::numeric_limits<size_t>::max())
+    search(0, rows.size());
   if (bestOffset == std::numeric_limits<size_t>::max())
     return; // everything in view changed or went: the view stays at its row
   updateGeometries();
@@ -315,8 +420,10 @@ void TableWidget::showLayout() {
   showing_ = true;
   const TableLayout& layout = tableLayout();
   QHeaderView* header = horizontalHeader();
+  bool comments = inlineCommentsShown(); // the comment shows on its own line instead
   for (size_t c = 0; c < layout.count(); ++c) {
-    setColumnHidden(int(c), !layout.visible(c) || layout.width(c) == 0);
+    setColumnHidden(int(c),
+                    !layout.visible(c) || layout.width(c) == 0 || (comments && isCommentColumn(c)));
     if (layout.width(c) != 0)
       setColumnWidth(int(c), int(layout.width(c)));
   }
@@ -355,7 +462,7 @@ void TableWidget::loadView(const StringMap& view) {
 }
 
 void TableWidget::takeLoaded(std::vector<FilterRow> rows) {
-  showLayout();
+  applyViewFlags();
   updateDragging();
   setFilterRows(std::move(rows));
   reorder();

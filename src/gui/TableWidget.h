@@ -33,6 +33,10 @@ struct TableFeatures {
   bool detailMode = false; // the table has a detail mode
   bool comments = false;   // rows have comments that can be shown inline
   bool find = true;        // the table has a find field
+  RowIconSource icons;     // the objects' icons (the icon column is shown when set)
+  bool marks = false;      // the objects carry colours (the colour-mark column is shown)
+  // Where an object's comment is read (null: its packer's member under KEY_COMMENT).
+  std::shared_ptr<TableField> comment;
 };
 
 class TableWidget : public QTableView {
@@ -68,9 +72,22 @@ public:
   QString statusText() const;
 
   // The session-wide inline-comments preference (the table may override it).
-  void setSessionInlineComments(bool on) { sessionInlineComments_ = on; }
+  void setSessionInlineComments(bool on);
+  // Each row shows its object's comment on a line of its own under its cells: tables with
+  // comments, by the table's own choice or else the session's preference. The "Comment" column
+  // is not shown meanwhile.
+  bool inlineCommentsShown() const;
 
-  // --- the header's context menu; runCommand carries out its commands
+  // --- columns the user shows, hides and orders: the table's own but its comment column
+  bool offersColumn(size_t column) const;
+  // The "Columns" dialog's choice (see TableLayout::applyChoice); false when it was refused.
+  bool chooseColumns(const std::vector<TableLayout::ColumnChoice>& listed);
+  // With more columns than this the header menu opens the "Columns" dialog ("Show Columns...")
+  // instead of listing them.
+  static constexpr size_t kColumnMenuLimit = 20;
+
+  // --- the header's context menu; runCommand carries out its commands; kCmdShowColumns opens
+  // the "Columns" dialog
   QMenu* headerMenu(QWidget* parent);
   void runCommand(int command);
 
@@ -94,10 +111,13 @@ signals:
   void ownerCommand(int command);
   void findRequested();
   void viewFlagsChanged();
+  // The filter rows were set (by the filter bar, a loaded state or a named view).
+  void filtersChanged();
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
 private:
   // The header shows the layout: order, widths and hidden columns.
@@ -109,14 +129,19 @@ private:
   void updateDragging();
   // Shows a layout just read, with its filter rows.
   void takeLoaded(std::vector<FilterRow> rows);
+  // Row height and the comment lines follow the view flags.
+  void applyViewFlags();
+  bool isCommentColumn(size_t column) const;
 
   TableModel* model_;
   TableFeatures features_;
   std::vector<FilterRow> filters_;
   QString findText_;
   std::vector<uint32_t> shownIds_; // the objects in view across a change, top first
+  size_t shownTop_ = 0;            // the row at the top of the view before the change
   bool showing_ = false;           // the header is being set from the layout
   bool sessionInlineComments_ = false;
+  int rowHeight_ = 0; // one line of text
 };
 
 } // namespace kestel::gui

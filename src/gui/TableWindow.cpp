@@ -22,9 +22,16 @@ TableWindow::TableWindow(const std::string& title, SettingsRegistry& settings, Q
 }
 
 void TableWindow::addPane(TablePane* pane, const std::string& title) {
+  pane->setInlineComments(inlineComments_);
   tabs_->addTab(pane, qs(title));
   records_.push_back(kNoSettingsId);
   tabs_->tabBar()->setVisible(tabs_->count() > 1);
+}
+
+void TableWindow::setInlineComments(bool on) {
+  inlineComments_ = on;
+  for (int i = 0; i < paneCount(); ++i)
+    pane(i)->setInlineComments(on);
 }
 
 int TableWindow::paneCount() const { return tabs_->count(); }

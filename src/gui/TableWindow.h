@@ -23,8 +23,11 @@ public:
   explicit TableWindow(const std::string& title, SettingsRegistry& settings = settingsRegistry(),
                        QWidget* parent = nullptr);
 
-  // The window takes the pane; the tab bar shows once there are two.
+  // The window takes the pane (which gets the window's inline-comments preference); the tab bar
+  // shows once there are two.
   void addPane(TablePane* pane, const std::string& title);
+  // The session-wide inline-comments preference, for every pane now and later.
+  void setInlineComments(bool on);
   int paneCount() const;
   TablePane* pane(int index) const;
   TablePane* activePane() const;
@@ -39,6 +42,7 @@ private:
   SettingsRegistry& settings_;
   QTabWidget* tabs_;
   std::vector<uint32_t> records_; // each pane's record id, kNoSettingsId until first saved
+  bool inlineComments_ = false;
 };
 
 } // namespace kestel::gui

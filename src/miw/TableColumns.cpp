@@ -82,6 +82,22 @@ void TableLayout::resetOrder() {
     order_[i] = i;
 }
 
+bool TableLayout::applyChoice(const std::vector<ColumnChoice>& listed) {
+  std::vector<bool> isListed(count(), false);
+  for (const ColumnChoice& c : listed) {
+    if (isSystem(c.column) || c.column >= count() || isListed[c.column])
+      return false;
+    isListed[c.column] = true;
+  }
+  size_t next = 0;
+  for (size_t& slot : order_)
+    if (isListed[slot])
+      slot = listed[next++].column;
+  for (const ColumnChoice& c : listed)
+    columns_[c.column].visible = c.visible;
+  return true;
+}
+
 void TableLayout::setSortKeys(std::vector<SortKey> keys) {
   sortKeys_.clear();
   for (const SortKey& k : keys) {

@@ -77,6 +77,15 @@ public:
   // system columns first and in place.
   bool setOrder(const std::vector<size_t>& order);
   void resetOrder();
+  // What the column chooser gives: the columns it listed in their new order, each shown or not.
+  // The places the listed columns held in the display order are filled in the new order; columns
+  // not listed keep their places. False, with nothing changed, when a column is listed twice, is
+  // a system column or is unknown.
+  struct ColumnChoice {
+    size_t column;
+    bool visible;
+  };
+  bool applyChoice(const std::vector<ColumnChoice>& listed);
 
   const std::vector<SortKey>& sortKeys() const { return sortKeys_; }
   // At most four keys, system columns and repeats dropped.

@@ -203,6 +203,13 @@ std::shared_ptr<TableField> slotField(const Slot& slot) {
                                       Reference<IConvertor>(dynamic_cast<IConvertor*>(made.get())));
 }
 
+std::shared_ptr<TableField> commentField(const CType& type) {
+  for (const Slot* slot : type.slots())
+    if (slot->kind() == "comment")
+      return slotField(*slot);
+  return nullptr;
+}
+
 std::vector<TableColumn> typeColumns(const CType& type) {
   std::vector<TableColumn> columns;
   for (const Slot* slot : type.slots()) {

@@ -69,6 +69,9 @@ struct TableColumn {
 // slot order; "hidebydefault" slots start hidden, widths come from "width" (80 when unset).
 std::vector<TableColumn> typeColumns(const CType& type);
 
+// The field of the type's comment (its first slot of kind "comment"); null when it has none.
+std::shared_ptr<TableField> commentField(const CType& type);
+
 // Whether `text` contains `lowered` (given in lower case), ignoring the case of ASCII letters.
 bool containsIgnoringCase(std::string_view text, std::string_view lowered);
 

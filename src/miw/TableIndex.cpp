@@ -3,6 +3,7 @@
 #include "api/container/ObjectMap.h"
 
 #include <algorithm>
+#include <bit>
 #include <unordered_set>
 
 namespace kestel {
@@ -226,17 +227,38 @@ void TableIndex::applyBatch() {
     listener_->rowsReordering();
   // Every touched row leaves; those still shown come back at their place. A batch of objects new
   // to the map (a fetch's pages) has none to take out.
-  if (maybeShown)
-    std::erase_if(rows_, [&](const Row& r) { return batch.count(r.id) != 0; });
+  if (maybeShown) {
+    // A bit per id hash screens the rows before the batch's own lookup: most rows are not in it.
+    std::vector<bool> screen(kScreenBits);
+    for (const auto& [id, flags] : batch)
+      screen[id & (kScreenBits - 1)] = true;
+    std::erase_if(rows_, [&](const Row& r) {
+      return screen[r.id & (kScreenBits - 1)] && batch.count(r.id) != 0;
+    });
+  }
   if (!coming.empty() && (rows_.empty() || !before(coming.front(), rows_.back()))) {
     std::move(coming.begin(), coming.end(), std::back_inserter(rows_)); // the common append
   } else if (!coming.empty()) {
+    auto lower = [this](const Row& r, const Row& c) { return before(r, c); };
     std::vector<Row> merged;
     merged.reserve(rows_.size() + coming.size());
-    std::merge(std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()),
-               std::make_move_iterator(coming.begin()), std::make_move_iterator(coming.end()),
-               std::back_inserter(merged),
-               [this](const Row& a, const Row& b) { return before(a, b); });
+    if (coming.size() * std::bit_width(rows_.size()) < rows_.size()) {
+      // Each newcomer's place by binary search (the batch is small beside the rows), then one
+      // pass that moves the rows between the places: no other row is compared.
+      auto from = rows_.begin();
+      for (Row& c : coming) {
+        auto at = std::lower_bound(from, rows_.end(), c, lower);
+        std::move(from, at, std::back_inserter(merged));
+        merged.push_back(std::move(c));
+        from = at;
+      }
+      std::move(from, rows_.end(), std::back_inserter(merged));
+    } else {
+      std::merge(std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()),
+                 std::make_move_iterator(coming.begin()), std::make_move_iterator(coming.end()),
+                 std::back_inserter(merged),
+                 [this](const Row& a, const Row& b) { return before(a, b); });
+    }
     rows_.swap(merged);
   }
   if (listener_)

@@ -48,6 +48,8 @@ public:
   static constexpr size_t kNoRow = static_cast<size_t>(-1);
   // Batches up to this many objects are placed one by one.
   static constexpr size_t kSingleChanges = 16;
+  // Bits of the id screen a batch uses to pass over the rows it does not touch.
+  static constexpr size_t kScreenBits = size_t(1) << 16;
 
   // `fields` by column number of the table's layout (null for columns that hold no field, such
   // as the system columns). Listens to the map until close().
@@ -78,6 +80,8 @@ public:
   // While apply() tells its listener of changes: whether the object was among those it takes in
   // (false for all when the map is read again).
   bool applying(uint32_t id) const { return applying_.count(id) != 0; }
+  // How many objects apply() takes in now (0 when the map is read again).
+  size_t applyingCount() const { return applying_.size(); }
 
   // The first row from `from` on (wrapping around) where a field of `columns` shows a text that
   // contains `text` (ignoring case); kNoRow when none does.

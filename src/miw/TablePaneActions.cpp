@@ -1,5 +1,6 @@
 #include "miw/TablePaneActions.h"
 
+#include "api/object/Packer.h"
 #include "gen/CType.h"
 #include "miw/ValueCell.h"
 
@@ -151,6 +152,26 @@ void TablePaneActions::comment(const std::vector<uint32_t>& ids) {
       opener_->openCommentEditor(*map_, *o);
       return;
     }
+}
+
+void TablePaneActions::paste(const std::vector<nv::message>& rows) {
+  std::vector<Reference<IObject>> objects;
+  for (const nv::message& fields : rows) {
+    Reference<IObject> object = map_->createNew();
+    IPacker* packer = object ? object->getPacker() : nullptr;
+    if (!packer)
+      continue;
+    packer->unpack(fields, object.get());
+    object->setID(NO_ID);
+    objects.push_back(std::move(object));
+  }
+  if (objects.empty() && !rows.empty()) {
+    setStatus("No new object can be made here");
+    return;
+  }
+  auto t = track("Pasting", "Pasted", "Nothing to paste", objects.size());
+  for (auto& o : objects)
+    map_->commit(o.get(), t.get());
 }
 
 void TablePaneActions::move(const std::vector<uint32_t>& ids, uint32_t beforeId) {

@@ -63,6 +63,9 @@ public:
   void setDisabled(const std::vector<uint32_t>& ids, bool disabled);
   // Opens the comment window of the first object of `ids` still in the map.
   void comment(const std::vector<uint32_t>& ids);
+  // Adds a new object for each of `rows` (packed fields, as CopiedRows holds them): made from the
+  // map's defaults, the fields laid over them, committed through the map.
+  void paste(const std::vector<nv::message>& rows);
   // Moves the objects of `ids`, in that order, to stand before `beforeId` (kNoId: the end).
   void move(const std::vector<uint32_t>& ids, uint32_t beforeId);
   // A full fetch with the default mask.

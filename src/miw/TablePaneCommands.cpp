@@ -70,7 +70,7 @@ bool commandOffered(PaneCommand command, const PaneFacts& f) {
   case PaneCommand::Comment:
     return f.hasComment && f.canChange;
   case PaneCommand::Paste:
-    return f.canPaste && f.canAdd;
+    return f.canPaste;
   case PaneCommand::Filter:
     return f.canFilter;
   case PaneCommand::Freeze:
@@ -96,6 +96,8 @@ bool commandEnabled(PaneCommand command, const PaneFacts& f) {
   case PaneCommand::SelectAll:
   case PaneCommand::Export:
     return f.rows > 0;
+  case PaneCommand::Paste:
+    return f.pasteReady;
   default:
     return true;
   }
@@ -127,6 +129,12 @@ PaneCommand commandForKey(const PaneKey& k, const PaneFacts& f) {
       break;
     case kKeySlash:
       c = PaneCommand::Filter;
+      break;
+    case 'C':
+      c = PaneCommand::Copy;
+      break;
+    case 'V':
+      c = PaneCommand::Paste;
       break;
     default:
       break;

@@ -49,7 +49,8 @@ struct PaneFacts {
   bool canChange = false;
   bool hasDisabled = false; // the type has a "disabled" member
   bool hasComment = false;  // the type has a comment member
-  bool canPaste = false;    // someone takes pasted rows
+  bool canPaste = false;    // the map takes pasted rows (it permits adding)
+  bool pasteReady = false;  // the clipboard holds rows this table takes
   bool canFilter = true;    // the table has a filter row to show
   bool canFreeze = true;    // the table can stop following the map
   size_t addVariants = 1;
@@ -84,6 +85,7 @@ inline constexpr int kKeyF5 = 0x01000034;
 inline constexpr int kKeyPlus = 0x2b;
 inline constexpr int kKeyMinus = 0x2d;
 inline constexpr int kKeySlash = 0x2f;
+// Ctrl+C copies the selected rows and Ctrl+V pastes rows, beside the toolbar's buttons.
 // The command a key gives in a pane with these facts; None for keys the pane leaves to the table
 // and for commands not offered (a pane whose map cannot add ignores Insert).
 PaneCommand commandForKey(const PaneKey& key, const PaneFacts& facts);

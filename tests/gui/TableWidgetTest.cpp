@@ -292,7 +292,7 @@ private slots:
         {{"Address", 120, true}, memberField("Address", memberOf(&Entry::address))},
         {{"Login", 80, true}, memberField("Login", memberOf(&Entry::login))},
         {{"Comment", 80, false}, memberField("Comment", memberOf(&Entry::login))}};
-    TableWidget table(map, columns, {true, true, true});
+    TableWidget table(map, columns, {true, true, true, {}, false, {}});
     std::unique_ptr<QMenu> menu(table.headerMenu(nullptr));
     QStringList texts;
     for (QAction* a : menu->actions())
@@ -322,7 +322,7 @@ private slots:
     SettingsRegistry registry;
     StringMap settings;
     table.saveState(settings, registry);
-    TableWidget back(map, columns, {true, true, true});
+    TableWidget back(map, columns, {true, true, true, {}, false, {}});
     back.loadState(settings, registry);
     QVERIFY(back.isColumnHidden(5));
     QCOMPARE(back.horizontalHeader()->visualIndex(5), 4);

@@ -49,6 +49,11 @@ TEST(TablePaneCommands, EnabledPerMapTypeAndSelection) {
   empty.rows = 0;
   PaneFacts paste = facts(true, false, true, false, false, 0);
   paste.canPaste = true;
+  paste.pasteReady = true;
+  PaneFacts pasteWaits = paste;
+  pasteWaits.pasteReady = false;
+  PaneFacts pasteNoTaker = paste;
+  pasteNoTaker.canPaste = false;
   PaneFacts noVariants = facts(true, true, true, false, false, 1);
   noVariants.addVariants = 0;
   const Case cases[] = {
@@ -64,8 +69,12 @@ TEST(TablePaneCommands, EnabledPerMapTypeAndSelection) {
        "Filter Copy Freeze Refresh Select All Export..."},
       {"pane without commands", none, "Select All Export..."},
       {"empty table", empty, "Add Filter Freeze Refresh"},
-      {"paste needs a taker and adding", paste,
+      {"paste: the map adds and rows wait", paste,
        "Add Filter Paste Freeze Refresh Select All Export..."},
+      {"paste: nothing on the clipboard", pasteWaits,
+       "Add Filter Freeze Refresh Select All Export..."},
+      {"paste: the map takes no rows", pasteNoTaker,
+       "Add Filter Freeze Refresh Select All Export..."},
       {"no add variant", noVariants, "Remove Filter Copy Freeze Refresh Select All Export..."},
   };
   for (const Case& c : cases)
@@ -91,8 +100,11 @@ TEST(TablePaneCommands, KeysGiveOnlyOfferedCommands) {
       {{kKeySlash, true, false}, C::Filter, C::Filter},
       {{kKeyF5, false, false}, C::Refresh, C::Refresh},
       {{'A', true, false}, C::SelectAll, C::SelectAll},
+      {{'C', true, false}, C::Copy, C::Copy},
+      {{'V', true, false}, C::Paste, C::None},
   };
   PaneFacts all = facts(true, true, true, true, true, 1);
+  all.canPaste = true;
   PaneFacts readOnly = facts(false, false, false, true, true, 1);
   PaneFacts bare = all;
   bare.withCommands = false;

@@ -152,6 +152,44 @@ TEST(TableStateTest, OrderOfAMovedBlockComesBack) {
   EXPECT_EQ(shownOrder(back), (std::vector<size_t>{6, 7, 4, 5}));
 }
 
+// The column chooser: the listed columns fill the places they held, in the new order; a column
+// not listed (the comment) stays where it was; bad lists change nothing.
+TEST(TableStateTest, ColumnChoiceRefillsTheListedPlaces) {
+  using Choice = TableLayout::ColumnChoice;
+  struct Case {
+    const char* what;
+    std::vector<Choice> listed;
+    bool ok;
+    std::vector<size_t> order; // after the system columns
+    std::vector<bool> visible; // of A B Comment D
+  };
+  const Case cases[] = {
+      {"reversed, B hidden",
+       {{7, true}, {5, false}, {4, true}},
+       true,
+       {7, 5, 6, 4},
+       {true, false, true, true}},
+      {"unchanged",
+       {{4, true}, {5, true}, {7, true}},
+       true,
+       {4, 5, 6, 7},
+       {true, true, true, true}},
+      {"only two listed", {{5, true}, {4, false}}, true, {5, 4, 6, 7}, {false, true, true, true}},
+      {"a system column", {{4, true}, {1, true}}, false, {4, 5, 6, 7}, {true, true, true, true}},
+      {"twice", {{4, false}, {4, false}}, false, {4, 5, 6, 7}, {true, true, true, true}},
+      {"unknown", {{4, false}, {9, true}}, false, {4, 5, 6, 7}, {true, true, true, true}},
+  };
+  for (const Case& c : cases) {
+    TableLayout layout(shapes({"A", "B", "Comment", "D"}));
+    EXPECT_EQ(layout.applyChoice(c.listed), c.ok) << c.what;
+    EXPECT_EQ(shownOrder(layout), c.order) << c.what;
+    std::vector<bool> visible;
+    for (size_t col = 4; col < 8; ++col)
+      visible.push_back(layout.visible(col));
+    EXPECT_EQ(visible, c.visible) << c.what;
+  }
+}
+
 TEST(TableStateTest, EveryOrderOfFiveColumnsComesBack) {
   std::vector<std::string> names{"A", "B", "C", "D", "E"};
   std::vector<size_t> perm{4, 5, 6, 7, 8};
