@@ -138,8 +138,14 @@ SessionWindow::SessionWindow(nv::message parameters, std::unique_ptr<SessionLink
   }
   uptimeTimer_ = currentReactor().addTimer(
       1000, [this] { updateStatusFields(); }, true);
-  startServices();
-  askRouter();
+  // The start steps run once the maker of the window has registered its openers.
+  std::weak_ptr<bool> alive = alive_;
+  currentReactor().post([this, alive] {
+    if (alive.expired() || ended_)
+      return;
+    startServices();
+    askRouter();
+  });
 }
 
 SessionWindow::~SessionWindow() {
