@@ -1,6 +1,13 @@
 // The descriptor model's headers and the window manager's cannot meet in one file (both name an
 // object provider): this file uses the model and reaches the desktop through SessionDesktop.
-#include "gui/SessionWindow.h"
+// The core's headers first: Qt's keyword macros must not meet them.
+#include "app/ChangeLog.h"
+#include "app/DefaultConfig.h"
+#include "app/RouterIdentity.h"
+#include "app/SafeMode.h"
+#include "app/SessionEnd.h"
+#include "app/SessionLink.h"
+#include "app/StatusFeed.h"
 
 #include "api/container/MapFactories.h"
 #include "api/net/ReactorScope.h"
@@ -13,12 +20,14 @@
 #include "app/Launcher.h"
 #include "app/SessionServices.h"
 #include "app/TerminalSession.h"
+#include "miw/SessionFiles.h"
+#include "util/Log.h"
+
+#include "gui/SessionWindow.h"
 #include "gui/TableWidgetPane.h"
 #include "gui/TableWindow.h"
 #include "gui/TerminalPane.h"
 #include "gui/Toolkit.h"
-#include "miw/SessionFiles.h"
-#include "util/Log.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -98,6 +107,9 @@ private:
 SessionWindow::SessionWindow(nv::message parameters, std::unique_ptr<SessionLink> link,
                              QWidget* parent)
     : QMainWindow(parent), parameters_(std::move(parameters)), link_(std::move(link)),
+      changes_(std::make_unique<ChangeLog>()),
+      undoRedo_(std::make_unique<UndoRedo>(changes_.get())),
+      statusBar_(std::make_unique<StatusBar>()), defaultConfig_(std::make_unique<DefaultConfig>()),
       icons_(iconSources(link_.get())) {
   logLine("MainWindow::start");
   setObjectName(kMainWindowName);
@@ -108,7 +120,7 @@ SessionWindow::SessionWindow(nv::message parameters, std::unique_ptr<SessionLink
           a->setChecked(on);
         }
       },
-      &changes_);
+      changes_.get());
   buildMenus();
   buildLauncherPanel();
   buildStatusBar();
@@ -244,8 +256,8 @@ void SessionWindow::buildMenus() {
     QSignalBlocker block(action(session_cmd::kSafeMode));
     action(session_cmd::kSafeMode)->setChecked(safeMode_->on());
   });
-  connect(action(kUndo), &QAction::triggered, this, [this] { undoRedo_.undo(); });
-  connect(action(kRedo), &QAction::triggered, this, [this] { undoRedo_.redo(); });
+  connect(action(kUndo), &QAction::triggered, this, [this] { undoRedo_->undo(); });
+  connect(action(kRedo), &QAction::triggered, this, [this] { undoRedo_->redo(); });
   connect(sessionChoice_, &QComboBox::activated, this, [this](int index) { chooseSession(index); });
 }
 
@@ -351,10 +363,10 @@ void SessionWindow::askRouter() {
       qs(connectionStatusText(ConnectionPhase::RetrievingPreferences, address, port)));
   identity_->start();
   statusFeed_ = std::make_unique<StatusFeed>(
-      statusBar_, [this] { return nowSeconds(); }, [this] { updateStatusFields(); });
+      *statusBar_, [this] { return nowSeconds(); }, [this] { updateStatusFields(); });
   statusFeed_->start();
   std::weak_ptr<bool> alive = alive_;
-  defaultConfig_.ask([this, alive](const DefaultConfigNote& note) {
+  defaultConfig_->ask([this, alive](const DefaultConfigNote& note) {
     if (!alive.expired())
       showDefaultConfig(note);
   });
@@ -396,7 +408,7 @@ void SessionWindow::showDefaultConfig(const DefaultConfigNote& note) {
   connect(script, &QPushButton::clicked, this,
           [this, text = note.script] { showBigMessageBox(this, kDefaultConfigTitle, text); });
   connect(remove, &QPushButton::clicked, box, [this, box] {
-    defaultConfig_.remove();
+    defaultConfig_->remove();
     box->accept();
   });
   box->open();
@@ -411,14 +423,14 @@ int64_t SessionWindow::nowSeconds() const { return currentReactor().now() / 1000
 void SessionWindow::updateStatusFields() {
   const int64_t now = nowSeconds();
   for (auto& [name, label] : fields_) {
-    std::string value = statusBar_.field(name, now);
+    std::string value = statusBar_->field(name, now);
     label->setText(qs(name + ": " + value));
     label->setVisible(!value.empty());
   }
 }
 
 QString SessionWindow::statusField(const std::string& name) const {
-  return qs(statusBar_.field(name, nowSeconds()));
+  return qs(statusBar_->field(name, nowSeconds()));
 }
 
 QString SessionWindow::connectionStatus() const { return connectionLabel_->text(); }
@@ -432,7 +444,7 @@ void SessionWindow::setTypeOpener(TypeKind kind, TypeOpener opener) {
 void SessionWindow::setEditorOpener(IObjectEditorOpener* opener) { editors_ = opener; }
 
 WindowContext SessionWindow::context() const {
-  return WindowContext{&desktop_->desktop(), const_cast<ChangeLog*>(&changes_), editors_};
+  return WindowContext{&desktop_->desktop(), changes_.get(), editors_};
 }
 
 void SessionWindow::openEntry(const LauncherEntry& entry) {

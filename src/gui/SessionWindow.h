@@ -10,16 +10,11 @@
 // program registers (setTypeOpener); a kind without one tells the user so.
 #pragma once
 
-// The core's map headers come before Qt's (Qt's `emit` macro).
+// Only light core headers here: the model's and the maps' headers cannot follow Qt's (its
+// keyword macros), and moc compiles this header after others.
 #include "api/net/Reactor.h"
-#include "app/ChangeLog.h"
-#include "app/DefaultConfig.h"
-#include "app/RouterIdentity.h"
-#include "app/SafeMode.h"
-#include "app/SessionEnd.h"
-#include "app/SessionLink.h"
+#include "api/wire/Message.h"
 #include "app/SessionState.h"
-#include "app/StatusFeed.h"
 #include "gui/Icons.h"
 #include "gui/SessionDesktop.h"
 #include "gui/WindowContext.h"
@@ -44,7 +39,20 @@ class QVBoxLayout;
 
 namespace kestel {
 class CService;
+class CType;
+class ChangeLog;
+class DefaultConfig;
+class RouterIdentity;
+class SafeMode;
+class SessionLink;
+class StatusBar;
+class StatusFeed;
+class UndoRedo;
+enum class ConnectionLoss;
+enum class TypeKind;
+struct DefaultConfigNote;
 struct LauncherEntry;
+struct SessionTitle;
 } // namespace kestel
 
 namespace kestel::gui {
@@ -90,7 +98,7 @@ public:
   QAction* action(int command) const;
   Desktop& desktop() const { return desktop_->desktop(); }
   SessionDesktop& sessionDesktop() const { return *desktop_; }
-  ChangeLog& changeLog() { return changes_; }
+  ChangeLog& changeLog() { return *changes_; }
   WindowContext context() const;
   SafeMode& safeMode() { return *safeMode_; }
   SettingsRegistry& settings() { return settings_; }
@@ -156,13 +164,13 @@ private:
   nv::message parameters_;
   std::unique_ptr<SessionLink> link_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-  ChangeLog changes_;
+  std::unique_ptr<ChangeLog> changes_;
   std::unique_ptr<SafeMode> safeMode_;
-  UndoRedo undoRedo_{&changes_};
+  std::unique_ptr<UndoRedo> undoRedo_;
   std::unique_ptr<RouterIdentity> identity_;
-  StatusBar statusBar_;
+  std::unique_ptr<StatusBar> statusBar_;
   std::unique_ptr<StatusFeed> statusFeed_;
-  DefaultConfig defaultConfig_;
+  std::unique_ptr<DefaultConfig> defaultConfig_;
   IconProvider icons_;
   SettingsRegistry settings_; // the session file's records; the desktop's windows keep theirs here
   std::unique_ptr<SessionDesktop> desktop_;
