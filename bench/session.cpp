@@ -20,6 +20,7 @@
 #include "api/net/ReactorScope.h"
 #include "app/CommandLine.h"
 #include "app/ReadyStep.h"
+#include "app/SessionLink.h"
 #include "app/SessionServices.h"
 #include "gen/ModelContext.h"
 #include "miw/SessionFiles.h"
