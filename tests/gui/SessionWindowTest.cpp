@@ -29,6 +29,7 @@
 
 #include <QAbstractButton>
 #include <QDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -372,7 +373,7 @@ private slots:
     QVERIFY2(box->text().contains("\"Ping\" cannot be opened"), qPrintable(box->text()));
     box->button(QMessageBox::Ok)->click();
     WindowContext seen;
-    window->setTypeOpener(TypeKind::Action, [&](CType& type, const WindowContext& context) {
+    window->setTypeOpener(TypeKind::Action, [&](CType& type, const WindowContext& context) -> QWidget* {
       seen = context;
       return new QLabel(qs(type.title()));
     });
@@ -521,7 +522,7 @@ private slots:
     openWindow(extra);
     // Openers registered right after the window is made are there when it starts.
     std::string opened;
-    window->setTypeOpener(TypeKind::Item, [&](CType& type, const WindowContext&) {
+    window->setTypeOpener(TypeKind::Item, [&](CType& type, const WindowContext&) -> QWidget* {
       opened = type.title();
       return new QLabel("password");
     });
@@ -549,7 +550,8 @@ public:
   std::vector<std::pair<std::vector<std::string>, nv::message>> started;
 };
 
+KESTEL_GUI_TEST(SessionWindowTest)
+
 } // namespace kestel::gui
 
-KESTEL_GUI_TEST(SessionWindowTest)
 #include "SessionWindowTest.moc"
