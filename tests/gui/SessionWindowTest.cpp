@@ -188,6 +188,7 @@ class SessionWindowTest : public QObject {
     window->show();
   }
 
+
   bool drive(const std::function<bool()>& done, int64_t stepMs = 10) {
     auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!done() && std::chrono::steady_clock::now() < limit) {
@@ -203,6 +204,8 @@ class SessionWindowTest : public QObject {
   }
 
   TableWindow* openTable(const QString& group, const QString& entry) {
+    // The launcher is filled by the window's start steps.
+    drive([&] { return window->launcherTree()->topLevelItemCount() > 1; }, 0);
     QTreeWidgetItem* item = launcherItem(*window->launcherTree(), group, entry);
     if (!item)
       return nullptr;
@@ -323,7 +326,8 @@ private slots:
     QCOMPARE(started[0].first, std::vector<std::string>{"kestel"});
 
     // The status bar follows the holders of (24, 0) and (24, 2); the uptime counts on.
-    QVERIFY(drive([&] { return !window->statusField("Uptime").isEmpty(); }));
+    QVERIFY2(drive([&] { return !window->statusField("Uptime").isEmpty(); }),
+             qPrintable(window->statusField("Time") + "|" + window->statusField("CPU Load")));
     QCOMPARE(window->statusField("Time"), QString("13:04:05"));
     QCOMPARE(window->statusField("Date"), QString("Jan/05/2024"));
     QCOMPARE(window->statusField("CPU Load"), QString("7"));
