@@ -6,6 +6,8 @@
 #include "gen/Service.h"
 #include "miw/ConvertorTime.h"
 
+#include <algorithm>
+
 namespace kestel {
 
 class StatusFeed::Listener final : public IHolderListener {
@@ -36,8 +38,12 @@ StatusFeed::~StatusFeed() {
 CItem* StatusFeed::itemAt(const std::vector<uint32_t>& path) {
   CItem* found = nullptr;
   forEachType([&](CType& type, CService& service) {
-    if (!found && type.kind() == TypeKind::Item && type.completed() && service.offered() &&
-        type.pathIds() == path)
+    if (found || type.kind() != TypeKind::Item || !type.completed() || !service.offered())
+      return;
+    // A type's path ends at 0xFFFFFFFF.
+    const std::vector<uint32_t>& ids = type.pathIds();
+    auto end = std::find(ids.begin(), ids.end(), 0xFFFFFFFFu);
+    if (std::equal(ids.begin(), end, path.begin(), path.end()))
       found = static_cast<CItem*>(&type);
   });
   return found;

@@ -2,6 +2,8 @@
 
 #include "gui/Desktop.h"
 
+#include <algorithm>
+
 namespace kestel::gui {
 
 class SessionDesktop::Producer final : public IWindowProducer {
@@ -64,8 +66,29 @@ SessionDesktop::Producer* SessionDesktop::producer(const std::string& key) {
 }
 
 QWidget* SessionDesktop::open(const std::string& key) {
-  IManagedWindow* window = desktop_->manager().openWindow(producer(key), nullptr);
-  return window ? static_cast<ManagedWindow*>(window)->widget() : nullptr;
+  WindowManager& manager = desktop_->manager();
+  Producer* made = producer(key);
+  // A kind opened for the first time gets a useful size rather than its content's bare hint
+  // (a table's hint shows three columns); later it gets back what the user gave it.
+  const bool fresh = !manager.openedWindow(made, nullptr) &&
+                     manager.placementId(kServiceWindowType, key) == kNoSettingsId;
+  IManagedWindow* window = manager.openWindow(made, nullptr);
+  if (!window)
+    return nullptr;
+  if (fresh) {
+    const Rect area = desktop_->clientRect();
+    const Size preferred = window->preferredSize();
+    const Size size{std::max(preferred.width, area.width() * 2 / 3),
+                    std::max(preferred.height, area.height() * 3 / 5)};
+    // Centred at that size, keeping the manager's cascade past windows of the same kind.
+    const Rect placed = window->bounds();
+    const Rect plain = centredRect(preferred, area);
+    Rect grown = centredRect(size, area);
+    const int dx = placed.left - plain.left, dy = placed.top - plain.top;
+    grown = {grown.left + dx, grown.top + dy, grown.right + dx, grown.bottom + dy};
+    window->setBounds(fitIntoRect(grown, area, window->smallestSize()));
+  }
+  return static_cast<ManagedWindow*>(window)->widget();
 }
 
 void SessionDesktop::openPlain(QWidget* content, const QString& title) {

@@ -188,7 +188,6 @@ class SessionWindowTest : public QObject {
     window->show();
   }
 
-
   bool drive(const std::function<bool()>& done, int64_t stepMs = 10) {
     auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!done() && std::chrono::steady_clock::now() < limit) {
@@ -377,10 +376,11 @@ private slots:
     QVERIFY2(box->text().contains("\"Ping\" cannot be opened"), qPrintable(box->text()));
     box->button(QMessageBox::Ok)->click();
     WindowContext seen;
-    window->setTypeOpener(TypeKind::Action, [&](CType& type, const WindowContext& context) -> QWidget* {
-      seen = context;
-      return new QLabel(qs(type.title()));
-    });
+    window->setTypeOpener(TypeKind::Action,
+                          [&](CType& type, const WindowContext& context) -> QWidget* {
+                            seen = context;
+                            return new QLabel(qs(type.title()));
+                          });
     window->launcherTree()->itemClicked(ping, 0);
     QCOMPARE(window->sessionDesktop().windowCount(), size_t(2));
     QCOMPARE(seen.changes, &window->changeLog());
