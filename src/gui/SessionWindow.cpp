@@ -33,8 +33,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -399,11 +399,16 @@ void SessionWindow::showDefaultConfig(const DefaultConfigNote& note) {
   text->setWordWrap(true);
   text->setMinimumWidth(420);
   layout->addWidget(text);
-  auto* buttons = new QDialogButtonBox(box);
-  QPushButton* remove = buttons->addButton("Remove Configuration", QDialogButtonBox::ActionRole);
-  QPushButton* script = buttons->addButton("Show Script...", QDialogButtonBox::ActionRole);
-  QPushButton* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-  layout->addWidget(buttons);
+  // The buttons in the order the note's paragraph names them.
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  auto* remove = new QPushButton("Remove Configuration", box);
+  auto* script = new QPushButton("Show Script...", box);
+  auto* ok = new QPushButton("OK", box);
+  ok->setDefault(true);
+  for (QPushButton* b : {remove, script, ok})
+    buttons->addWidget(b);
+  layout->addLayout(buttons);
   connect(ok, &QPushButton::clicked, box, &QDialog::accept);
   connect(script, &QPushButton::clicked, this,
           [this, text = note.script] { showBigMessageBox(this, kDefaultConfigTitle, text); });
