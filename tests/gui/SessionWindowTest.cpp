@@ -361,6 +361,15 @@ private slots:
     QCOMPARE(table->pane(0)->map().size(), catalogue->store("addresses")->size());
     QCOMPARE(openTable("IP", "Addresses"), table); // raised, not opened twice
     QCOMPARE(window->sessionDesktop().windowCount(), size_t(1));
+    // An alias opens the window it names, at its tab.
+    QTreeWidgetItem* alias = launcherItem(*window->launcherTree(), "IP", "Neighbors");
+    QVERIFY(alias);
+    window->launcherTree()->itemClicked(alias, 0);
+    QCOMPARE(window->sessionDesktop().windowCount(), size_t(2));
+    auto* neighbours = qobject_cast<TableWindow*>(window->sessionDesktop().contents().front());
+    QVERIFY(neighbours && neighbours != table);
+    window->sessionDesktop().contents().front()->parentWidget()->close();
+    QCOMPARE(window->sessionDesktop().windowCount(), size_t(1));
     pass(300);
     test::saveShot(*window, "session-window");
 
@@ -383,6 +392,8 @@ private slots:
                           });
     window->launcherTree()->itemClicked(ping, 0);
     QCOMPARE(window->sessionDesktop().windowCount(), size_t(2));
+    QCOMPARE(window->sessionDesktop().contents().front()->parentWidget()->windowTitle(),
+             QString("Ping"));
     QCOMPARE(seen.changes, &window->changeLog());
     QCOMPARE(seen.desktop, &window->desktop());
   }
