@@ -99,6 +99,7 @@ struct Session {
     step->start();
     if (!drive(reactor, [&] { return outcome.has_value(); }) || !outcome->ok)
       std::abort();
+    downloaded = outcome->cache ? outcome->cache->downloaded().size() : 0;
     nv::message parameters;
     parameters.set(param::kAddress, "127.0.0.1:" + std::to_string(router.port));
     parameters.set(param::kLogin, "admin");
@@ -114,6 +115,7 @@ struct Session {
     resetLooper();
   }
   std::unique_ptr<gui::SessionWindow> window;
+  size_t downloaded = 0; // files the cache fetched
 };
 
 void connect(benchmark::State& state, bool warm) {
@@ -143,6 +145,7 @@ void connect(benchmark::State& state, bool warm) {
     Session session(reactor, router, appData);
     benchmark::DoNotOptimize(session.window->windowTitle());
     state.PauseTiming();
+    state.counters["files_downloaded"] = double(session.downloaded);
     session.window.reset();
     state.ResumeTiming();
   }
