@@ -689,12 +689,19 @@ void SessionWindow::closeEvent(QCloseEvent* event) {
   closing_ = true;
   if (autosave_ && !sessionPath_.empty())
     saveSession();
+  stopSession();
+  logLine("MainWindow::destroyed");
+  event->accept();
+}
+
+void SessionWindow::stopSession() {
   ended_ = true;
+  statusFeed_.reset();
+  if (uptimeTimer_)
+    currentReactor().removeTimer(std::exchange(uptimeTimer_, 0));
   desktop_->closeAll();
   if (link_)
     link_->close();
-  logLine("MainWindow::destroyed");
-  event->accept();
 }
 
 void SessionWindow::disconnectSession() { endSession(ConnectionLoss::Disconnect); }
@@ -710,7 +717,7 @@ void SessionWindow::endSession(ConnectionLoss loss) {
   const bool saving = autosave_ && !sessionPath_.empty();
   SessionEndPlan plan = planConnectionLoss(parameters_, loss, closing_, saving, x(), y());
   if (!plan.box.empty()) {
-    ended_ = true;
+    stopSession();
     auto closeAfter = makeRef<AnswerCall>(alive_, [this](Answer) { close(); });
     showMessageBox(this, kCouldNotConnectTitle, plan.box, closeAfter.get());
     return;
@@ -723,10 +730,7 @@ void SessionWindow::endSession(ConnectionLoss loss) {
     desktop_->closeAll();
   if (!plan.logText.empty())
     logLine(plan.logText);
-  ended_ = true;
-  desktop_->closeAll();
-  if (link_)
-    link_->close();
+  stopSession();
   if (plan.loader) {
     if (starter_) {
       starter_({"kestel", "-"}, &*plan.loader);

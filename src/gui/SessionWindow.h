@@ -159,6 +159,8 @@ private:
   QWidget* makeServiceContent(const std::string& key, QString& title);
   void onConnectionLost(const std::string& reason);
   void endSession(ConnectionLoss loss);
+  // The session is over: the holders, the timer, the windows and the link go.
+  void stopSession();
   int64_t nowSeconds() const;
 
   nv::message parameters_;
