@@ -6,6 +6,7 @@
 #include "miw/ValueCell.h"
 
 #include <QFormLayout>
+#include <QLineEdit>
 #include <QMdiSubWindow>
 
 namespace kestel::gui {
@@ -24,6 +25,9 @@ SlotForm::SlotForm(IObject& object, const std::vector<const Slot*>& fields, Form
     ValueView* view = createValueView(*slot, nullptr, mode == FormMode::Show, false, *cells_.back(),
                                       nullptr, nullptr);
     view->setParent(this);
+    // Secrets (passwords, keys) are not shown to whoever looks at the screen.
+    if (auto* text = dynamic_cast<TextView*>(view); text && slot->kind() == "secret")
+      text->editor()->setEchoMode(QLineEdit::Password);
     view->setObjectName(qs(slot->name()));
     views_.push_back(view);
     names_.push_back(slot->name());

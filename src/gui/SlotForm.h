@@ -2,7 +2,8 @@
 // the slot's storage in the object's record (RecordCell). The form loads the views from the
 // object (update), checks them (the first failing editor is focused and its error shown) and
 // writes them back (apply); until then the object keeps its values, so text the user typed stays
-// in the editors whatever the router answers. The object must outlive the form.
+// in the editors whatever the router answers. Secret fields do not show what is typed. The object
+// must outlive the form.
 #pragma once
 
 #include "gui/Views.h"

@@ -15,7 +15,9 @@
 
 #include <QAbstractItemModel>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -52,8 +54,12 @@ private slots:
     QCOMPARE(w->windowTitle(), QString("Traffic"));
     auto* filter = dynamic_cast<TextView*>(w->request()->view("filter"));
     QVERIFY(filter);
+    filter->editor()->selectAll();
     QTest::keyClicks(filter->editor(), "198.18.7.0/24");
     QTest::mouseClick(w->startButton(), Qt::LeftButton);
+    for (QWidget* box : QApplication::topLevelWidgets()) // no field refused its text
+      if (auto* m = qobject_cast<QMessageBox*>(box); m && m->isVisible())
+        QFAIL(qPrintable(m->text()));
     QCOMPARE(w->windowTitle(), QString("Traffic (Running)"));
     QVERIFY(router.runUntil([&] { return column(*w, "Src.").size() >= 3; }));
     for (const QString& source : column(*w, "Src."))
@@ -63,6 +69,7 @@ private slots:
     router.advance(1000);
     QVERIFY(router.runUntil([&] { return column(*w, "Src.").size() > before; }));
     QCOMPARE(router.catalogue->traffic().runCount(), size_t(1));
+    test::saveShot(*w, "query-results");
 
     // Stop ends the run on the router; a new start makes another.
     QTest::mouseClick(w->stopButton(), Qt::LeftButton);

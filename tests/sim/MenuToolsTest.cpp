@@ -87,7 +87,7 @@ TEST_F(MenuToolsTest, TrafficQueryStreamsFlowsUntilStopped) {
   auto c = client();
   nv::message request;
   request.set(TrafficQuery::kFilter, sim::sample::ipv4(198, 18, 7, 0));
-  request.set(TrafficQuery::kFilterMask, 24u);
+  request.set(TrafficQuery::kFilterMask, sim::sample::netmask(24)); // held like the address
   nv::message started = c->call(kTraffic, CMD_START, request);
   ASSERT_FALSE(isError(started));
   uint32_t id = started.get(STD_ID);
@@ -114,7 +114,7 @@ TEST_F(MenuToolsTest, TrafficQueryStreamsFlowsUntilStopped) {
   EXPECT_EQ(0u, catalogue->traffic().runCount());
   EXPECT_EQ(ERROR_UNKNOWNID, errorOf(c->call(kTraffic, CMD_GETALL, fetch)));
   reactor.advance(TrafficQuery::kTickMs);
-  request.set(TrafficQuery::kFilterMask, 33u);
+  request.set(TrafficQuery::kFilterMask, sim::sample::ipv4(255, 0, 255, 0));
   EXPECT_EQ(ERROR_FAILED, errorOf(c->call(kTraffic, CMD_START, request)));
   // The results map asks for its policy table before it names a run.
   EXPECT_EQ(2u, c->call(kTraffic, CMD_GETPOLICIES).count(STD_OBJS));
