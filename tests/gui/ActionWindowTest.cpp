@@ -11,6 +11,7 @@
 
 #include "GuiTest.h"
 #include "gui/ActionWindow.h"
+#include "gui/Desktop.h"
 #include "gui/DoitWindow.h"
 #include "gui/SlotForm.h"
 #include "gui/Toolkit.h"
@@ -18,6 +19,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -128,6 +131,37 @@ private slots:
     QTest::mouseClick(w->startButton(), Qt::LeftButton);
     QVERIFY(router.runUntil([&] { return w.isNull(); }));
     QCOMPARE(router.catalogue->ping().runCount(), size_t(0));
+  }
+
+  void runsInADesktopFrame() {
+    test::LiveRouter router;
+    QVERIFY(router.ready());
+    SettingsRegistry settings;
+    QMainWindow main;
+    auto* desktop = new Desktop(
+        &main, nullptr, [](unsigned) { return QIcon(); }, settings);
+    main.setCentralWidget(desktop);
+    main.resize(800, 600);
+    main.show();
+    QPointer<QWidget> content = createActionWindow(*router.menu("Ping"), WindowContext{desktop});
+    auto* w = qobject_cast<ActionWindow*>(content.data());
+    QVERIFY(w);
+    QPointer<QMdiSubWindow> frame = qobject_cast<QMdiSubWindow*>(w->parentWidget());
+    QVERIFY(frame);
+    QVERIFY(frame->isVisible());
+    QCOMPARE(frame->windowTitle(), QString("Ping"));
+    typeInto(w->parameters(), "to", "192.0.2.1");
+    typeInto(w->parameters(), "count", "2");
+    QTest::mouseClick(w->startButton(), Qt::LeftButton);
+    QCOMPARE(frame->windowTitle(), QString("Ping (Running)"));
+    QVERIFY(router.runUntil([&] { return shown(w->status(), "status") == "echo reply 1 of 2"; }));
+    router.advance(1000);
+    QVERIFY(router.runUntil([&] { return !w->action().running(); }));
+    QCOMPARE(frame->windowTitle(), QString("Ping"));
+    // Close takes the frame with it, not just the content.
+    QTest::mouseClick(w->closeButton(), Qt::LeftButton);
+    QVERIFY(router.runUntil([&] { return frame.isNull() && content.isNull(); }));
+    QVERIFY(desktop->windowsTopFirst().empty());
   }
 
   void refusalsKeepTheInput() {
