@@ -59,6 +59,7 @@ DoitWindow::DoitWindow(CDoit& type, Reference<ObjectDoit> doit, QWidget* parent)
   }
   status_ = new QLabel(this);
   status_->setWordWrap(true);
+  status_->hide(); // until there is something to say
   column->addWidget(status_);
   column->addStretch(1);
   auto* bar = new QHBoxLayout;
@@ -91,6 +92,7 @@ void DoitWindow::run() {
 
 void DoitWindow::send() {
   run_->setEnabled(false);
+  status_->show();
   status_->setText(type_.progress.empty() ? tr("Sending...") : qs(type_.progress + "..."));
   doit_->send(makeRef<Outcome<Relay>>(relay_).get());
 }

@@ -41,10 +41,10 @@ SetupWindow::SetupWindow(CSetup& type, Reference<SetupManager> setup, QWidget* p
   description_->setFont(bold);
   description_->setWordWrap(true);
   column->addWidget(description_);
-  auto* line = new QFrame(this);
-  line->setFrameShape(QFrame::HLine);
-  line->setFrameShadow(QFrame::Sunken);
-  column->addWidget(line);
+  line_ = new QFrame(this);
+  line_->setFrameShape(QFrame::HLine);
+  line_->setFrameShadow(QFrame::Sunken);
+  column->addWidget(line_);
   pageBox_ = new QVBoxLayout;
   column->addLayout(pageBox_, 1);
   auto* bar = new QHBoxLayout;
@@ -122,6 +122,7 @@ void SetupWindow::showPage() {
   const size_t step = static_cast<size_t>(setup_->step());
   description_->setText(qs(setup_->descriptionAt(step)));
   description_->setVisible(!description_->text().isEmpty());
+  line_->setVisible(description_->isVisibleTo(this));
   if (page_ && !page_->views().empty())
     page_->views().front()->setFocus();
 }

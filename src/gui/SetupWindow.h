@@ -14,6 +14,7 @@
 
 #include <string>
 
+class QFrame;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -60,6 +61,7 @@ private:
   QVBoxLayout* pageBox_;
   SlotForm* page_ = nullptr;
   QLabel* description_;
+  QFrame* line_; // under the description, shown with it
   QPushButton* back_;
   QPushButton* next_;
   QPushButton* cancel_;

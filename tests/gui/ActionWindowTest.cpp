@@ -215,6 +215,9 @@ private slots:
       QVERIFY(w);
       w->show();
       QCOMPARE(w->runButton()->text(), QString("Reboot"));
+      w->adjustSize();
+      if (!refused)
+        test::saveShot(*w, "doit-window");
       QTest::mouseClick(w->runButton(), Qt::LeftButton);
       QMessageBox* ask = openBox();
       QVERIFY(ask);

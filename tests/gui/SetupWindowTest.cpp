@@ -90,6 +90,7 @@ private slots:
     QVERIFY(!w->backButton()->isEnabled());
     auto* mode = dynamic_cast<EnumView*>(w->page()->view("mode"));
     QVERIFY(mode);
+    test::saveShot(*w, "setup-first-page");
 
     // The router refuses the third mode: the page and the choice stay.
     mode->combo()->setCurrentIndex(mode->combo()->findText("CPE"));
