@@ -103,8 +103,18 @@ void ActionWindow::start() {
   action_->start(makeRef<Accepted>(relay_).get());
 }
 
+namespace {
+
+// A stop the user asked for: with a listener the action shows a cancel the router refused.
+class StopAsked final : public IChangeListener {
+public:
+  void changeDone(IObject*, ChangeResult) override {}
+};
+
+} // namespace
+
 void ActionWindow::stop() {
-  action_->stop();
+  action_->stop(makeRef<StopAsked>().get());
   showState(false); // a stop that waits for the router leaves Stop unusable meanwhile
 }
 

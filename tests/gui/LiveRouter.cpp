@@ -7,7 +7,7 @@
 
 namespace kestel::test {
 
-LiveRouter::LiveRouter(sim::CatalogueOptions options) : server_(reactor) {
+LiveRouter::LiveRouter(sim::CatalogueOptions options, const std::string& user) : server_(reactor) {
   resetLooper();
   installSlotConvertors();
   for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
@@ -15,6 +15,7 @@ LiveRouter::LiveRouter(sim::CatalogueOptions options) : server_(reactor) {
         loaded_ && loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok();
   loaded_ = loaded_ && completeAllTypes().ok();
   login_.addUser("admin", "pw");
+  login_.addUser("viewer", "pw", 0x40);
   login_.install(server_);
   catalogue = std::make_unique<sim::MenuCatalogue>(reactor, std::move(options));
   std::string error;
@@ -23,7 +24,7 @@ LiveRouter::LiveRouter(sim::CatalogueOptions options) : server_(reactor) {
   setRouterConnection(connection_.get());
   getLooper()->setSessionFactory(createProxy);
   connection_->connect("127.0.0.1", server_.port());
-  static_cast<SecureSession*>(getLooper()->session())->start("admin", "pw", nullptr);
+  static_cast<SecureSession*>(getLooper()->session())->start(user, "pw", nullptr);
 }
 
 LiveRouter::~LiveRouter() {

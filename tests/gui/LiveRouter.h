@@ -1,6 +1,6 @@
 // The GUI tests' router: the simulator's login and menus served in-process over loopback on the
 // test's manual-clock reactor, the sample descriptors loaded into a model context of the test's
-// own, and the looper's session logged in to it as "admin", so windows built from the sample
+// own, and the looper's session logged in to it, so windows built from the sample
 // menus talk to a real router side. Message boxes of the core are recorded. (The descriptor
 // model's service header stays out of here: its IObjectProvider clashes with the window
 // manager's, which the desktop tests include.)
@@ -38,7 +38,8 @@ struct RecordedBoxes final : MessageBoxSink {
 
 class LiveRouter {
 public:
-  explicit LiveRouter(sim::CatalogueOptions options = {});
+  // Logs in as `user`: "admin" (every policy bit) or "viewer" (read only, 0x40).
+  explicit LiveRouter(sim::CatalogueOptions options = {}, const std::string& user = "admin");
   ~LiveRouter();
 
   // Whether the descriptors loaded and the router listens.

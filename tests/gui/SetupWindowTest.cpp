@@ -144,6 +144,18 @@ private slots:
     QVERIFY(router.boxes.texts.empty());
   }
 
+  void refusalThatEndsTheWizard() {
+    // A user who may not change the router: the refusal carries no text and ends the wizard.
+    test::LiveRouter router({}, "viewer");
+    QVERIFY(router.ready());
+    QPointer<SetupWindow> w = openWizard(router);
+    QVERIFY(w);
+    QTest::mouseClick(w->nextButton(), Qt::LeftButton);
+    QVERIFY(router.runUntil([&] { return openBox() != nullptr; }));
+    QCOMPARE(takeBox(), QString("failed"));
+    QVERIFY(router.runUntil([&] { return w.isNull(); }));
+  }
+
   void endWithoutTextReportsSuccess() {
     test::LiveRouter router;
     QVERIFY(router.ready());
