@@ -14,7 +14,7 @@ constexpr uint32_t kMaxRows = 50000000;
 } // namespace
 
 MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
-    : reactor_(reactor), options_(std::move(options)), bootedAt_(reactor.now()),
+    : reactor_(reactor), options_(std::move(options)), bootedAt_(reactor.now()), ping_(reactor),
       traffic_(reactor, kTrafficPath, options_.menus), history_(reactor) {
   for (MenuDefinition& definition : sampleMenus()) {
     Menu menu;

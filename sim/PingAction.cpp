@@ -3,6 +3,8 @@
 #include "api/wire/Vocabulary.h"
 #include "sim/MenuHandler.h"
 
+#include <algorithm>
+
 namespace kestel::sim {
 
 bool simulatedReachable(uint32_t address) {
@@ -36,12 +38,13 @@ nv::message PingAction::start(const RouterRequest& request) {
   run.size = m.get(kSize, 56);
   if (run.to == 0)
     return errorReply(ERROR_MISSING, "no address to ping");
-  if (run.count < 1 || run.count > kMaxCount)
-    return errorReply(ERROR_FAILED, "Count must be between 1 and " + std::to_string(kMaxCount));
+  if (run.count > kMaxCount)
+    return errorReply(ERROR_FAILED, "Count must be at most " + std::to_string(kMaxCount));
   if (run.size > 65500)
     return errorReply(ERROR_FAILED, "Packet Size must be between 0 and 65500");
   if (runs_.size() >= kMaxRuns)
     return errorReply(ERROR_BUSY, "too many pings running");
+  run.startedAt = reactor_.now();
   uint32_t id = nextId_++;
   runs_[id] = run;
   nv::message reply;
@@ -49,26 +52,33 @@ nv::message PingAction::start(const RouterRequest& request) {
   return reply;
 }
 
-// Each poll reports the next echo; the last one also says the run has finished.
+// The echoes due by now have been made (the first at the start, then one every kEchoMs); a poll
+// reports the latest, and the one after the last echo of a counted run ends it.
 nv::message PingAction::poll(uint32_t id) {
   auto it = runs_.find(id);
   if (it == runs_.end())
     return errorReply(ERROR_UNKNOWNID);
   Run& run = it->second;
-  ++run.sent;
+  int64_t due = 1 + (reactor_.now() - run.startedAt) / kEchoMs;
+  if (run.count != 0)
+    due = std::min<int64_t>(due, run.count);
+  const bool replies = simulatedReachable(run.to);
+  while (run.sent < due) {
+    ++run.sent;
+    run.received += replies ? 1 : 0;
+  }
+  const std::string of = run.count ? " of " + std::to_string(run.count) : std::string();
   nv::message reply;
   reply.set(kHost, run.to);
-  if (simulatedReachable(run.to)) {
-    ++run.received;
+  if (replies) {
     reply.set(kReplySize, run.size);
     reply.set(kTtl, 64u);
     reply.set(kRtt, 1 + (run.to >> 24) % 7 + run.sent % 3);
-    reply.set(kStatus,
-              "echo reply " + std::to_string(run.sent) + " of " + std::to_string(run.count));
+    reply.set(kStatus, "echo reply " + std::to_string(run.sent) + of);
   } else {
-    reply.set(kStatus, "timeout " + std::to_string(run.sent) + " of " + std::to_string(run.count));
+    reply.set(kStatus, "timeout " + std::to_string(run.sent) + of);
   }
-  if (run.sent >= run.count) {
+  if (run.count != 0 && run.sent >= run.count) {
     reply.set(kStatus,
               std::to_string(run.sent) + " sent, " + std::to_string(run.received) + " received, " +
                   std::to_string((run.sent - run.received) * 100 / run.sent) + "% packet loss");

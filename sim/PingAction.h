@@ -1,8 +1,10 @@
-// The ping tool as a router action: started with a target, polled for one echo result at a time
-// until it reports that it has finished, or cancelled. Nothing is sent on any network: the
+// The ping tool as a router action: started with a target, it makes one echo every second on the
+// router's clock; each poll reports the latest echo, and the last one of the run says it has
+// finished. A count of 0 pings until the run is cancelled. Nothing is sent on any network: the
 // answers are made up (targets outside the documentation and benchmark ranges time out).
 #pragma once
 
+#include "api/net/Reactor.h"
 #include "sim/RouterLogin.h"
 
 #include <map>
@@ -20,6 +22,10 @@ public:
   // The most runs kept at once, and the most echoes one run may ask for.
   static constexpr size_t kMaxRuns = 256;
   static constexpr uint32_t kMaxCount = 10000;
+  // The time between two echoes of a run.
+  static constexpr uint32_t kEchoMs = 1000;
+
+  explicit PingAction(Reactor& reactor) : reactor_(reactor) {}
 
   std::optional<nv::message> handle(const RouterRequest& request);
   size_t runCount() const { return runs_.size(); }
@@ -28,10 +34,12 @@ private:
   struct Run {
     std::weak_ptr<RouterPeer> peer;
     uint32_t to = 0, count = 0, size = 0, sent = 0, received = 0;
+    int64_t startedAt = 0;
   };
   nv::message start(const RouterRequest& request);
   nv::message poll(uint32_t id);
 
+  Reactor& reactor_;
   std::map<uint32_t, Run> runs_;
   uint32_t nextId_ = 1;
 };

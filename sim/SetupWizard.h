@@ -2,7 +2,9 @@
 // (STD_PAGE) and its number (STD_PAGENO); the answer is the next page with its number and
 // description, a refusal that keeps the page open (code 0xFE0008, with the reason), or the end
 // (STD_FINISHED with a summary in STD_DESCR). Pages: 1 mode, 2 internet address (router mode
-// only), 3 local network and wireless.
+// only), 3 local network and wireless. A form with the reset flag set ends the wizard at once
+// (back to the factory settings) without a closing text. A page carries the members it asks for,
+// with the values sent so far or their defaults; the client shows those fields on it.
 #pragma once
 
 #include "sim/RouterLogin.h"
@@ -13,7 +15,7 @@ namespace kestel::sim {
 
 class SetupWizard {
 public:
-  static constexpr nv::u32_id kMode{0x1}, kWanAddress{0x2}, kLan{0x3};
+  static constexpr nv::u32_id kMode{0x1}, kWanAddress{0x2}, kLan{0x3}, kLanMask{0x4};
   static constexpr nv::string_id kSsid{0x5}, kWpaKey{0x6};
   static constexpr nv::bool_id kReset{0x7};
   // The error that keeps the current page open.

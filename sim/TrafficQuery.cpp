@@ -2,6 +2,8 @@
 
 #include "sim/SampleAddresses.h"
 
+#include <bit>
+
 namespace kestel::sim {
 
 namespace {
@@ -65,9 +67,12 @@ nv::message TrafficQuery::start(const RouterRequest& request) {
   if (runs_.size() >= kMaxRuns)
     return errorReply(ERROR_BUSY, "too many traffic queries running");
   const nv::message& m = request.message;
-  uint32_t mask = m.get(kFilterMask);
-  if (mask > 32)
-    return errorReply(ERROR_FAILED, "the filter's prefix length must be at most 32");
+  // The filter is a network as the descriptor's "network" field sends it: the mask is held like
+  // the address, and only a contiguous one names a prefix.
+  const uint32_t bits = sample::toNetworkOrder(m.get(kFilterMask));
+  const uint32_t mask = static_cast<uint32_t>(std::popcount(bits));
+  if (bits != 0 && std::countl_one(bits) != static_cast<int>(mask))
+    return errorReply(ERROR_FAILED, "the filter's mask must be contiguous");
   uint32_t id = nextId_++;
   Run& run = runs_[id];
   run.peer = request.peer;

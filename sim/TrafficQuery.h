@@ -34,7 +34,7 @@ public:
 private:
   struct Run {
     std::weak_ptr<RouterPeer> peer;
-    uint32_t filter = 0, mask = 0; // flows start inside filter/mask (a prefix length)
+    uint32_t filter = 0, mask = 0; // flows start inside filter/mask (the prefix length)
     std::unique_ptr<MenuStore> flows;
     std::unique_ptr<MenuHandler> handler;
     Reactor::TimerId timer = 0;

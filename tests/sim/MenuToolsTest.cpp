@@ -41,6 +41,8 @@ TEST_F(MenuToolsTest, PingReportsEachEchoAndFinishes) {
     ASSERT_FALSE(isError(started));
     uint32_t id = started.get(STD_ID);
     for (uint32_t n = 1; n <= k.count; ++n) {
+      if (n > 1)
+        reactor.advance(PingAction::kEchoMs); // one echo a second on the router's clock
       nv::message status = c->call(kPing, CMD_POLL, withId(id));
       ASSERT_FALSE(isError(status));
       EXPECT_EQ(k.to, status.get(PingAction::kHost));
@@ -52,6 +54,20 @@ TEST_F(MenuToolsTest, PingReportsEachEchoAndFinishes) {
     }
     EXPECT_EQ(ERROR_UNKNOWNID, errorOf(c->call(kPing, CMD_POLL, withId(id))));
   }
+  // Polls between two echoes report the same echo again; a count of 0 pings until cancelled.
+  nv::message endless;
+  endless.set(PingAction::kTo, sim::sample::ipv4(192, 0, 2, 9));
+  endless.set(PingAction::kCount, 0u);
+  uint32_t forever = c->call(kPing, CMD_START, endless).get(STD_ID);
+  EXPECT_EQ("echo reply 1", c->call(kPing, CMD_POLL, withId(forever)).get(PingAction::kStatus));
+  reactor.advance(PingAction::kEchoMs / 2);
+  EXPECT_EQ("echo reply 1", c->call(kPing, CMD_POLL, withId(forever)).get(PingAction::kStatus));
+  reactor.advance(PingAction::kEchoMs * 5);
+  nv::message later = c->call(kPing, CMD_POLL, withId(forever));
+  EXPECT_EQ("echo reply 6", later.get(PingAction::kStatus));
+  EXPECT_FALSE(later.get(sim::kFinished));
+  EXPECT_FALSE(isError(c->call(kPing, CMD_CANCEL, withId(forever))));
+  EXPECT_EQ(ERROR_UNKNOWNID, errorOf(c->call(kPing, CMD_CANCEL, withId(forever))));
   // Cancelled runs are gone; bad parameters are refused.
   nv::message start;
   start.set(PingAction::kTo, sim::sample::ipv4(198, 18, 0, 1));
@@ -61,6 +77,9 @@ TEST_F(MenuToolsTest, PingReportsEachEchoAndFinishes) {
   EXPECT_EQ(ERROR_MISSING, errorOf(c->call(kPing, CMD_START)));
   start.set(PingAction::kSize, 65501u);
   EXPECT_EQ(ERROR_FAILED, errorOf(c->call(kPing, CMD_START, start)));
+  start.set(PingAction::kSize, 56u);
+  start.set(PingAction::kCount, PingAction::kMaxCount + 1);
+  EXPECT_EQ(ERROR_FAILED, errorOf(c->call(kPing, CMD_START, start)));
   EXPECT_EQ(0u, catalogue->ping().runCount());
 }
 
@@ -68,7 +87,7 @@ TEST_F(MenuToolsTest, TrafficQueryStreamsFlowsUntilStopped) {
   auto c = client();
   nv::message request;
   request.set(TrafficQuery::kFilter, sim::sample::ipv4(198, 18, 7, 0));
-  request.set(TrafficQuery::kFilterMask, 24u);
+  request.set(TrafficQuery::kFilterMask, sim::sample::netmask(24)); // held like the address
   nv::message started = c->call(kTraffic, CMD_START, request);
   ASSERT_FALSE(isError(started));
   uint32_t id = started.get(STD_ID);
@@ -95,7 +114,7 @@ TEST_F(MenuToolsTest, TrafficQueryStreamsFlowsUntilStopped) {
   EXPECT_EQ(0u, catalogue->traffic().runCount());
   EXPECT_EQ(ERROR_UNKNOWNID, errorOf(c->call(kTraffic, CMD_GETALL, fetch)));
   reactor.advance(TrafficQuery::kTickMs);
-  request.set(TrafficQuery::kFilterMask, 33u);
+  request.set(TrafficQuery::kFilterMask, sim::sample::ipv4(255, 0, 255, 0));
   EXPECT_EQ(ERROR_FAILED, errorOf(c->call(kTraffic, CMD_START, request)));
   // The results map asks for its policy table before it names a run.
   EXPECT_EQ(2u, c->call(kTraffic, CMD_GETPOLICIES).count(STD_OBJS));
@@ -117,6 +136,8 @@ TEST_F(MenuToolsTest, WizardWalksItsPages) {
   EXPECT_EQ("Internet address", second.get(STD_DESCR));
   form = second.get(STD_PAGE);
   EXPECT_EQ(sim::sample::ipv4(192, 0, 2, 2), form.get(SetupWizard::kWanAddress));
+  // A page carries the members it asks for and nothing else.
+  EXPECT_EQ(std::vector<uint32_t>{SetupWizard::kWanAddress.id()}, form.keys());
 
   nv::message missing = form;
   missing.set(SetupWizard::kWanAddress, 0u);
@@ -124,6 +145,9 @@ TEST_F(MenuToolsTest, WizardWalksItsPages) {
   nv::message third = page(2, form);
   EXPECT_EQ(3u, third.get(STD_PAGENO));
   form = third.get(STD_PAGE);
+  EXPECT_FALSE(form.has(SetupWizard::kMode));
+  EXPECT_EQ("nimbalux", form.get(SetupWizard::kSsid));
+  form.set(SetupWizard::kMode, uint32_t(SetupWizard::RouterMode));
   form.set(SetupWizard::kWpaKey, "short");
   unsigned code = 0;
   std::string text;
@@ -141,6 +165,11 @@ TEST_F(MenuToolsTest, WizardWalksItsPages) {
   bridge.set(SetupWizard::kMode, uint32_t(SetupWizard::BridgeMode));
   EXPECT_EQ(3u, page(1, bridge).get(STD_PAGENO));
   EXPECT_EQ(ERROR_FAILED, errorOf(page(9, bridge)));
+  // The reset flag ends the wizard on any page, with nothing to sum up.
+  bridge.set(SetupWizard::kReset, true);
+  nv::message reset = page(1, bridge);
+  EXPECT_TRUE(reset.get(sim::kFinished));
+  EXPECT_FALSE(reset.has(STD_DESCR));
 }
 
 TEST_F(MenuToolsTest, SettingsPagesAndReboot) {
