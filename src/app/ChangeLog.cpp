@@ -30,7 +30,9 @@ std::vector<FieldDiff> diff(const ObjectValues& before, const ObjectValues& afte
     if (oldText == newText)
       continue;
     const Slot* slot = a ? a->slot : b->slot;
-    out.push_back({slot, slot->titleText(), std::move(oldText), std::move(newText)});
+    // A slot without a title (a comment) is named by its slot name.
+    const std::string& field = slot->titleText().empty() ? slot->name() : slot->titleText();
+    out.push_back({slot, field, std::move(oldText), std::move(newText)});
   }
   return out;
 }

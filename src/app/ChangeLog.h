@@ -37,7 +37,7 @@ enum class ChangeState { Waiting, Succeeded, Failed };
 
 struct FieldDiff {
   const Slot* slot = nullptr;
-  std::string field; // the slot's title
+  std::string field; // the slot's title (its name when it has none)
   std::string before, after;
 };
 
