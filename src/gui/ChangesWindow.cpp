@@ -95,7 +95,6 @@ void ChangesWindow::refresh() {
     QTreeWidgetItem* item = nullptr;
     if (row.header) {
       item = group = new QTreeWidgetItem(list_, texts);
-      item->setFirstColumnSpanned(false);
       QFont bold = item->font(0);
       bold.setBold(true);
       for (int c = 0; c < kColumns; ++c)

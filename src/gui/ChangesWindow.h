@@ -23,7 +23,8 @@ inline constexpr const char* kChangesWindowName = "kestel_changes";
 
 class ChangesWindow final : public QWidget {
 public:
-  // `time` formats the changes' times (default: local time).
+  // `time` formats the changes' times (default: local time). The window takes `history`'s
+  // answered callback (UndoRedo::setAnswered) while it lives.
   ChangesWindow(ChangeLog& log, UndoRedo& history, QWidget* parent = nullptr,
                 ChangeTimeText time = localChangeTime);
   ~ChangesWindow() override;
