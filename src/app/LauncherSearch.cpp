@@ -23,6 +23,27 @@ bool startsWith(const std::string& lower, const std::string& query) {
   return lower.compare(0, query.size(), query) == 0;
 }
 
+char lowerChar(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+// Where the lower-case `query` (not empty) first occurs in `text` ignoring ASCII case; npos when
+// it does not. Table values are searched in place, without a lower-case copy.
+size_t findIgnoringCase(std::string_view text, std::string_view query) {
+  if (query.size() > text.size())
+    return std::string_view::npos;
+  const char first = query[0];
+  const size_t last = text.size() - query.size();
+  for (size_t i = 0; i <= last; ++i) {
+    if (lowerChar(text[i]) != first)
+      continue;
+    size_t k = 1;
+    while (k < query.size() && lowerChar(text[i + k]) == query[k])
+      ++k;
+    if (k == query.size())
+      return i;
+  }
+  return std::string_view::npos;
+}
+
 // A hit's place in the list: prefix matches first, then by kind, shorter texts, found order.
 struct Rank {
   bool prefix;
@@ -155,10 +176,10 @@ void LauncherSearch::searchValues(const std::string& lower, bool narrow, Best& b
   std::vector<TableValue> kept;
   bool overflow = false;
   auto consider = [&](const TableValue& v) {
-    std::string text = lowerText(v.text);
-    if (!contains(text, lower))
+    size_t at = findIgnoringCase(v.text, lower);
+    if (at == std::string_view::npos)
       return;
-    best.offer({startsWith(text, lower), SearchHit::Kind::Value, text.size(), 0}, [&] {
+    best.offer({at == 0, SearchHit::Kind::Value, v.text.size(), 0}, [&] {
       SearchHit hit;
       hit.kind = SearchHit::Kind::Value;
       hit.text = v.text;
