@@ -19,14 +19,14 @@
 
 namespace kestel {
 
-class ObjectMap;
+class MapBase;
 
 // One value of an open table as the table shows it.
 struct TableValue {
-  ObjectMap* map = nullptr;
-  std::string menu;   // the table's menu, for the reader
-  std::string column; // the column's title
-  uint32_t id = 0;    // the row's object
+  const MapBase* map = nullptr; // the table's map
+  std::string menu;             // the table's menu, for the reader
+  std::string column;           // the column's title
+  uint32_t id = 0;              // the row's object
   std::string text;
 };
 

@@ -2,6 +2,8 @@
 // what each kind of hit carries, the ranking, the cap, and that typing on (which searches only
 // the previous matches) finds exactly what a fresh search finds.
 #include "app/LauncherSearch.h"
+#include "api/object/PackerElements.h"
+#include "app/OpenTableValues.h"
 #include "support/ModelFixture.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +31,7 @@ protected:
     for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
       EXPECT_TRUE(loadDescriptors(std::string(KESTEL_SAMPLE_DIR) + "/" + name).ok()) << name;
     EXPECT_TRUE(completeAllTypes().ok());
-    auto* map = reinterpret_cast<ObjectMap*>(&tables); // an identity only, never used as a map
+    auto* map = reinterpret_cast<const MapBase*>(&tables); // an identity only, never used as a map
     const char* texts[] = {"192.168.88.1/24", "10.0.0.1/8", "ether1", "uplink to 192.0.2.1",
                            "Firewall note"};
     for (uint32_t i = 0; i < 5; ++i)
@@ -91,7 +93,7 @@ TEST_F(LauncherSearchTest, KindsRankingAndCap) {
   ASSERT_EQ(labels(values),
             (std::vector<std::string>{"192.168.88.1/24 in IP/Addresses, Address",
                                       "uplink to 192.0.2.1 in IP/Addresses, Address"}));
-  EXPECT_EQ(values[0].value.map, reinterpret_cast<ObjectMap*>(&tables));
+  EXPECT_EQ(values[0].value.map, reinterpret_cast<const MapBase*>(&tables));
   EXPECT_EQ(values[1].value.id, 4u);
 
   // The cap keeps the best.
@@ -124,6 +126,63 @@ TEST_F(LauncherSearchTest, TypingOnFindsWhatAFreshSearchFinds) {
   tables.values[2].text = "ether9";
   typing.tablesChanged();
   EXPECT_EQ(typing.search("ether9").size(), 1u);
+}
+
+struct Row {
+  std::string name;
+  uint32_t number = 0;
+};
+
+class RowObject final : public RecordObject<Row> {
+public:
+  RowObject() : RecordObject(nullptr) {}
+};
+
+class RowMap final : public MapBase {
+public:
+  RowMap() : MapBase(false, "rows") {}
+  void open() override {}
+  void put(uint32_t id, Row row) {
+    auto object = makeRef<RowObject>();
+    object->rec() = std::move(row);
+    adopt(id, object);
+    emit(MapEventKind::Added, id, find(id), false);
+  }
+};
+
+// An open table's values are the texts it shows, in display order, with the column titles.
+TEST_F(LauncherSearchTest, ValuesOfOpenTables) {
+  auto map = makeRef<RowMap>();
+  std::vector<std::shared_ptr<TableField>> fields(kSystemColumns);
+  fields.push_back(memberField("Name", memberOf(&Row::name)));
+  fields.push_back(memberField("Number", memberOf(&Row::number)));
+  auto index = makeRef<TableIndex>(map, fields);
+  index->setOrdering({{kSystemColumns, true}}, false); // by name, descending
+  map->put(1, {"bridge-lan", 12});
+  map->put(2, {"ether2", 120});
+  map->put(3, {"", 7}); // no name: nothing to find in that column
+  index->apply();
+
+  OpenTableValues open;
+  open.add(*index, "Interfaces");
+  open.add(*index, "Interfaces"); // once only
+  std::vector<std::string> seen;
+  open.forEachValue([&](const TableValue& v) {
+    EXPECT_EQ(v.map, map.get());
+    seen.push_back(v.column + "=" + v.text + "#" + std::to_string(v.id));
+    return true;
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"Name=ether2#2", "Number=120#2", "Name=bridge-lan#1",
+                                            "Number=12#1", "Number=7#3"}));
+
+  LauncherSearch search({}, &open);
+  std::vector<SearchHit> hits = search.search("12");
+  ASSERT_EQ(labels(hits),
+            (std::vector<std::string>{"12 in Interfaces, Number", "120 in Interfaces, Number"}));
+  EXPECT_EQ(hits[1].value.id, 2u);
+  open.remove(*index);
+  search.tablesChanged();
+  EXPECT_TRUE(search.search("12").empty());
 }
 
 } // namespace
