@@ -183,6 +183,7 @@ TEST_F(LauncherSearchTest, ValuesOfOpenTables) {
   open.remove(*index);
   search.tablesChanged();
   EXPECT_TRUE(search.search("12").empty());
+  index->close(); // the map lets go of its listener
 }
 
 } // namespace
