@@ -59,7 +59,8 @@ void LauncherSearchBox::find(const QString& text) {
   results_->clear();
   for (const SearchHit& hit : hits_) {
     auto* item = new QListWidgetItem(qs(hit.label), results_);
-    item->setToolTip(tr(kindText(hit.kind)));
+    // The full line (a narrow launcher clips it) and what kind of hit it is.
+    item->setToolTip(qs(hit.label) + " (" + tr(kindText(hit.kind)) + ")");
   }
   results_->setVisible(!hits_.empty());
   if (!hits_.empty())
