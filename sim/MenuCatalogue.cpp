@@ -1,8 +1,10 @@
 #include "sim/MenuCatalogue.h"
 
+#include "api/wire/StatusVocabulary.h"
 #include "util/Log.h"
 
 #include <cstdlib>
+#include <ctime>
 
 namespace kestel::sim {
 namespace {
@@ -15,7 +17,9 @@ constexpr uint32_t kMaxRows = 50000000;
 
 MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
     : reactor_(reactor), options_(std::move(options)), bootedAt_(reactor.now()), ping_(reactor),
-      traffic_(reactor, kTrafficPath, options_.menus), history_(reactor) {
+      traffic_(reactor, kTrafficPath, options_.menus), history_(reactor),
+      status_([this] { return static_cast<uint32_t>((reactor_.now() - bootedAt_) / 1000); },
+              [] { return static_cast<int64_t>(std::time(nullptr)); }) {
   for (MenuDefinition& definition : sampleMenus()) {
     Menu menu;
     menu.store = std::make_unique<MenuStore>(definition.shape);
@@ -37,6 +41,8 @@ MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
     items_[definition.name] =
         std::make_unique<ItemHandler>(std::move(definition.shape), std::move(definition.object),
                                       options_.menus, std::move(definition.live));
+  if (options_.defaultConfig)
+    status_.offerDefaultConfig({store("addresses"), store("firewall")});
   if (options_.churn > 0)
     if (Menu* m = menus_.count(options_.table) ? &menus_.at(options_.table) : nullptr;
         m && m->definition.row)
@@ -74,11 +80,26 @@ std::optional<nv::message> MenuCatalogue::reboot(const RouterRequest& request) {
 
 std::vector<MenuCatalogue::Route> MenuCatalogue::routes() {
   std::vector<Route> out;
+  const std::vector<uint32_t> systemPath(status::kSystemPath.begin(), status::kSystemPath.end());
   for (auto& [name, menu] : menus_) {
     MenuHandler* handler = menu.handler.get();
+    if (menu.definition.shape.path == systemPath) {
+      // The system status shares the path: its read command is the status object's.
+      out.push_back({systemPath,
+                     [this, handler](const RouterRequest& r) {
+                       return RouterStatus::isSystemCommand(r.message) ? status_.system(r)
+                                                                       : handler->handle(r);
+                     },
+                     true});
+      continue;
+    }
     out.push_back({menu.definition.shape.path,
                    [handler](const RouterRequest& r) { return handler->handle(r); }, true});
   }
+  out.push_back({{status::kClockPath.begin(), status::kClockPath.end()},
+                 [this](const RouterRequest& r) { return status_.clock(r); }});
+  out.push_back({{status::kDefaultConfigPath.begin(), status::kDefaultConfigPath.end()},
+                 [this](const RouterRequest& r) { return status_.defaultConfig(r); }});
   for (auto& [name, item] : items_) {
     ItemHandler* handler = item.get();
     out.push_back(
@@ -133,6 +154,10 @@ int applyMenuOption(CatalogueOptions& options, int argc, char** argv, int i) {
     options.menus.failCommits = true;
     return 1;
   }
+  if (arg == "--default-config") {
+    options.defaultConfig = true;
+    return 1;
+  }
   bool valued = arg == "--rows" || arg == "--page-size" || arg == "--churn" || arg == "--table" ||
                 arg == "--slow-pages" || arg == "--drop-subscription" || arg == "--user-policy";
   if (!valued)
@@ -181,6 +206,7 @@ const char* menuOptionsUsage() {
          "         --page-size <n>     objects per page and per notification (default 100)\n"
          "         --churn <r>         r random changes per second to the large table\n"
          "         --user-policy <name>:<bits>  a login user's policy bits (default all)\n"
+         "         --default-config    offer the note on the shipped configuration at (24, 3)\n"
          "  menu faults: --fail-commits       every change is refused\n"
          "               --slow-pages <ms>    every page is answered that much later\n"
          "               --drop-subscription <n>  subscriptions are forgotten after n objects\n";

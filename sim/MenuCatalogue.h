@@ -11,6 +11,7 @@
 #include "sim/MenuSamples.h"
 #include "sim/PingAction.h"
 #include "sim/RouterLogin.h"
+#include "sim/RouterStatus.h"
 #include "sim/SetupWizard.h"
 #include "sim/TrafficQuery.h"
 
@@ -26,6 +27,8 @@ struct CatalogueOptions {
   bool fill = false;         // --rows given: the table holds exactly `rows` generated objects
   uint32_t rows = 0;
   double churn = 0; // changes per second
+  // --default-config: the router offers the note on the configuration it was shipped with.
+  bool defaultConfig = false;
   // --user-policy: policy bits given to a login user.
   std::vector<std::pair<std::string, uint32_t>> policies;
 };
@@ -64,6 +67,7 @@ public:
   SetupWizard& setup() { return setup_; }
   unsigned reboots() const { return reboots_; }
   EditHistory& history() { return history_; }
+  RouterStatus& status() { return status_; }
 
 private:
   struct Menu {
@@ -82,6 +86,7 @@ private:
   TrafficQuery traffic_;
   SetupWizard setup_;
   EditHistory history_;
+  RouterStatus status_;
   std::unique_ptr<Churn> churn_;
   unsigned reboots_ = 0;
 };

@@ -3,7 +3,9 @@
 #include "app/FieldText.h"
 #include "app/MenuCatalog.h"
 
+#include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace kestel {
 
@@ -22,13 +24,15 @@ std::vector<FieldDiff> diff(const ObjectValues& before, const ObjectValues& afte
   std::vector<FieldDiff> out;
   size_t n = std::max(before.size(), after.size());
   for (size_t i = 0; i < n; ++i) {
-    const FieldValue* b = i < before.size() ? &before[i] : nullptr;
-    const FieldValue* a = i < after.size() ? &after[i] : nullptr;
+    const SlotText* b = i < before.size() ? &before[i] : nullptr;
+    const SlotText* a = i < after.size() ? &after[i] : nullptr;
     std::string oldText = b ? b->text : "", newText = a ? a->text : "";
     if (oldText == newText)
       continue;
     const Slot* slot = a ? a->slot : b->slot;
-    out.push_back({slot, slot->titleText(), std::move(oldText), std::move(newText)});
+    // A slot without a title (a comment) is named by its slot name.
+    const std::string& field = slot->titleText().empty() ? slot->name() : slot->titleText();
+    out.push_back({slot, field, std::move(oldText), std::move(newText)});
   }
   return out;
 }
@@ -157,7 +161,7 @@ Expected<size_t> ChangeLog::revert(size_t number, IChangeListener* done) {
   if (change.kind != ChangeKind::Add) {
     // Set back what the change altered; a removed object gets every value it had.
     const ObjectValues& old = change.before;
-    for (const FieldValue& v : old) {
+    for (const SlotText& v : old) {
       bool altered = change.kind == ChangeKind::Remove;
       for (const FieldDiff& d : change.fields)
         altered = altered || d.slot == v.slot;
@@ -165,7 +169,7 @@ Expected<size_t> ChangeLog::revert(size_t number, IChangeListener* done) {
         continue;
       if (Expected<void> set = setFieldText(*target, *v.slot, v.text); !set) {
         // Leave the mirror as it was.
-        for (const FieldValue& back : now)
+        for (const SlotText& back : now)
           (void)setFieldText(*target, *back.slot, back.text);
         return set.error();
       }
@@ -234,6 +238,43 @@ const ChangeRecord* ChangeLog::find(size_t number) const {
 void ChangeLog::tell(const ChangeRecord& change) {
   if (listener_)
     listener_(change);
+  // A listener may add or remove listeners (a window closing): each one still registered when
+  // its turn comes is told, from a copy of the record (the list may be reallocated).
+  std::vector<uint64_t> ids;
+  for (const auto& [id, listener] : listeners_)
+    ids.push_back(id);
+  ChangeRecord copy = change;
+  for (uint64_t id : ids) {
+    auto it = std::find_if(listeners_.begin(), listeners_.end(),
+                           [id](const auto& entry) { return entry.first == id; });
+    if (it == listeners_.end())
+      continue;
+    Listener listener = it->second; // it may remove itself while it runs
+    listener(copy);
+  }
+}
+
+ChangeLog::ListenerHandle ChangeLog::addListener(Listener listener) {
+  listeners_.emplace_back(++lastListener_, std::move(listener));
+  return ListenerHandle(self_, lastListener_);
+}
+
+ChangeLog::ListenerHandle& ChangeLog::ListenerHandle::operator=(ListenerHandle&& other) noexcept {
+  if (this != &other) {
+    reset();
+    log_ = std::move(other.log_);
+    id_ = std::exchange(other.id_, 0);
+  }
+  return *this;
+}
+
+void ChangeLog::ListenerHandle::reset() {
+  if (auto log = log_.lock()) {
+    auto& list = (*log)->listeners_;
+    std::erase_if(list, [this](const auto& entry) { return entry.first == id_; });
+  }
+  log_.reset();
+  id_ = 0;
 }
 
 std::string describeChange(const ChangeRecord& change, const std::string& time) {

@@ -25,11 +25,11 @@ namespace kestel {
 inline constexpr uint32_t kNoSafeMode = 0xFFFFFFFF;
 
 // An object's value fields as text, in slot order.
-struct FieldValue {
+struct SlotText {
   const Slot* slot = nullptr;
   std::string text;
 };
-using ObjectValues = std::vector<FieldValue>;
+using ObjectValues = std::vector<SlotText>;
 ObjectValues objectValues(const IObject& object, const CType& type);
 
 enum class ChangeKind { Set, Add, Remove };
@@ -37,7 +37,7 @@ enum class ChangeState { Waiting, Succeeded, Failed };
 
 struct FieldDiff {
   const Slot* slot = nullptr;
-  std::string field; // the slot's title
+  std::string field; // the slot's title (its name when it has none)
   std::string before, after;
 };
 
@@ -109,7 +109,25 @@ public:
 
   const std::vector<ChangeRecord>& records() const { return records_; }
   const ChangeRecord* find(size_t number) const;
+
+  // Listeners: the session's (setListener, one, replaced by the next call) and any number of
+  // others (the Changes window), each removed when its handle goes. A handle may outlive the log.
   void setListener(Listener listener) { listener_ = std::move(listener); }
+  class ListenerHandle {
+  public:
+    ListenerHandle() = default;
+    ListenerHandle(ListenerHandle&& other) noexcept { *this = std::move(other); }
+    ListenerHandle& operator=(ListenerHandle&& other) noexcept;
+    ~ListenerHandle() { reset(); }
+    void reset();
+
+  private:
+    friend class ChangeLog;
+    ListenerHandle(std::weak_ptr<ChangeLog*> log, uint64_t id) : log_(std::move(log)), id_(id) {}
+    std::weak_ptr<ChangeLog*> log_;
+    uint64_t id_ = 0;
+  };
+  [[nodiscard]] ListenerHandle addListener(Listener listener);
 
 private:
   class Recorder;
@@ -121,6 +139,8 @@ private:
   std::vector<ChangeRecord> records_;
   uint32_t safeMode_ = kNoSafeMode;
   Listener listener_;
+  std::vector<std::pair<uint64_t, Listener>> listeners_;
+  uint64_t lastListener_ = 0;
   std::shared_ptr<ChangeLog*> self_; // recorders reach the log through it while it lives
 };
 

@@ -119,12 +119,12 @@ void UndoRedo::send(uint32_t command) {
 
 void UndoRedo::onReply(uint32_t command, const nv::message& reply) {
   --waiting_;
-  if (isError(reply)) {
+  if (isError(reply))
     showError(command == CMD_UNDO ? kUndoFailedText : kRedoFailedText, reply);
-    return;
-  }
-  if (log_)
+  else if (log_)
     command == CMD_UNDO ? log_->markUndone() : log_->markRedone();
+  if (answered_)
+    answered_();
 }
 
 } // namespace kestel

@@ -83,12 +83,15 @@ public:
   void redo();
   // Requests sent and not answered yet.
   size_t waiting() const { return waiting_; }
+  // Told after each answer, refusals included (the Changes window enables its buttons again).
+  void setAnswered(std::function<void()> answered) { answered_ = std::move(answered); }
 
 private:
   void send(uint32_t command);
   void onReply(uint32_t command, const nv::message& reply);
 
   ChangeLog* log_;
+  std::function<void()> answered_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   size_t waiting_ = 0;
 };

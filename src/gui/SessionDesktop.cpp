@@ -27,7 +27,7 @@ private:
   std::string key_;
 };
 
-class SessionDesktop::Provider final : public IObjectProvider {
+class SessionDesktop::Provider final : public IObjectLookup {
 public:
   explicit Provider(SessionDesktop& owner) : owner_(owner) {}
   void lookupObject(const std::string& subtype, uint32_t, ObjectConsumer consumer) override {

@@ -279,7 +279,7 @@ void WindowManager::shutdown() {
   records_.clear();
 }
 
-void WindowManager::registerProvider(const std::string& type, IObjectProvider* provider) {
+void WindowManager::registerProvider(const std::string& type, IObjectLookup* provider) {
   providers_[type] = provider;
 }
 

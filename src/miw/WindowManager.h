@@ -81,9 +81,9 @@ public:
 
 // Turns a (type, subtype, id) triple back into a producer, delivering it (or null) later.
 using ObjectConsumer = std::function<void(Reference<IWindowProducer>)>;
-class IObjectProvider {
+class IObjectLookup {
 public:
-  virtual ~IObjectProvider() = default;
+  virtual ~IObjectLookup() = default;
   virtual void lookupObject(const std::string& subtype, uint32_t id, ObjectConsumer consumer) = 0;
 };
 
@@ -134,7 +134,7 @@ public:
   // From now on destroyed windows leave their placements alone; drops every record.
   void shutdown();
 
-  void registerProvider(const std::string& type, IObjectProvider* provider);
+  void registerProvider(const std::string& type, IObjectLookup* provider);
   void unregisterProvider(const std::string& type);
   // Asks the provider of `type`; a type without one delivers null at once.
   void lookupObject(const std::string& type, const std::string& subtype, uint32_t id,
@@ -170,7 +170,7 @@ private:
   IDesktop& desktop_;
   std::vector<Record> records_;
   std::map<std::string, uint32_t> placementIndex_; // type + "\n" + subtype → settings id
-  std::map<std::string, IObjectProvider*> providers_;
+  std::map<std::string, IObjectLookup*> providers_;
   size_t pending_ = 0;
   std::vector<Slot> slots_;
   uint64_t generation_ = 0; // of the restore in progress; late deliveries of older ones drop

@@ -5,6 +5,7 @@
 #include "api/container/DescriptorContainers.h"
 #include "api/container/MapFactories.h"
 #include "api/net/Looper.h"
+#include "app/ChangeList.h"
 #include "app/ChangeScript.h"
 #include "app/FieldText.h"
 #include "app/MenuCatalog.h"
@@ -13,6 +14,7 @@
 #include "gen/ModelContext.h"
 #include "miw/SlotConvertors.h"
 #include "sim/MenuTestSupport.h"
+#include "support/ChangeReplay.h"
 #include "support/Programs.h"
 #include "support/TempFolder.h"
 
@@ -347,10 +349,7 @@ TEST_F(ChangeLogTest, ExportedScriptReplaysTheChangesOnAnotherRouter) {
   std::ofstream(folder.file("changes.sh")) << script;
   SimProcess other(KESTEL_SIM_PATH, {"--user", "admin:pw"});
   ASSERT_NE(other.port, 0);
-  std::string ran =
-      runCommand("ADDRESS=127.0.0.1:" + std::to_string(other.port) +
-                 " LOGIN=admin KESTEL_PASSWORD=pw KESTEL_CLI=" KESTEL_CLI_PATH " sh " +
-                 folder.file("changes.sh"));
+  std::string ran = replayChangeScript(folder.file("changes.sh"), other.port, KESTEL_CLI_PATH);
   EXPECT_NE(ran.find("exit 0"), std::string::npos) << ran << "\n" << script;
   EXPECT_EQ(fetchAll(reactor, static_cast<uint16_t>(other.port), {21, 4}), routerObjects())
       << script;
@@ -378,6 +377,115 @@ TEST(ChangeScriptTest, QuotesForTheShell) {
     std::string out = runCommand("printf %s " + shellQuoted(text));
     EXPECT_EQ(out, text + "exit 0");
   }
+}
+
+} // namespace
+} // namespace kestel::test
+
+namespace kestel::test {
+namespace {
+
+// What the Changes window shows and offers as the log goes through a safe-mode session, an
+// undo, a redo and a revert.
+TEST_F(ChangeLogTest, ChangeListRowsAndCommands) {
+  start();
+  normalize(*firstObject());
+  auto time = [](int64_t ms) { return "t" + std::to_string(ms); };
+  EXPECT_TRUE(changeRows(log, time).empty());
+  EXPECT_FALSE(changeCommands(log, 0, false).undo);
+  EXPECT_FALSE(changeCommands(log, 0, false).exportScript);
+
+  size_t told = 0;
+  ChangeLog::ListenerHandle listening = log.addListener([&](const ChangeRecord&) { ++told; });
+  std::string was = fieldText(*firstObject(), *comment);
+  size_t a = setComment(*firstObject(), "one");
+  SafeMode safe(nullptr, &log);
+  safe.enable();
+  ASSERT_TRUE(runUntil(reactor, [&] { return safe.id() != kNoSafeMode; }));
+  size_t b = setComment(*firstObject(), "two");
+  wall += 1000;
+  size_t c = setComment(*firstObject(), "three");
+  EXPECT_EQ(told, 6u); // recorded, then answered
+  listening.reset();
+
+  std::string title = comment->titleText().empty() ? comment->name() : comment->titleText();
+  EXPECT_FALSE(title.empty());
+  struct Expect {
+    bool header, inGroup;
+    size_t number;
+    std::vector<std::string> texts;
+  };
+  auto check = [&](const std::vector<Expect>& expected) {
+    std::vector<ChangeRow> rows = changeRows(log, time);
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(rows[i].header, expected[i].header);
+      EXPECT_EQ(rows[i].inGroup, expected[i].inGroup);
+      EXPECT_EQ(rows[i].number, expected[i].number);
+      for (size_t t = 0; t < expected[i].texts.size(); ++t)
+        EXPECT_EQ(rows[i].texts[t], expected[i].texts[t]) << t;
+    }
+  };
+  std::string object = firstObject()->getName() + " changed";
+  std::string t0 = "t" + std::to_string(wall - 1000), t1 = "t" + std::to_string(wall);
+  check({{false, false, a, {t0, menuName_, object, title + ": " + was + " -> one", "done"}},
+         {true, false, 0, {t0, "Safe Mode session (2 changes)", "", "", ""}},
+         {false, true, b, {t0, menuName_, object, title + ": one -> two", "done"}},
+         {false, true, c, {t1, menuName_, object, title + ": two -> three", "done"}}});
+  ChangeCommands can = changeCommands(log, b, false);
+  EXPECT_TRUE(can.undo && can.revert && can.exportScript);
+  EXPECT_FALSE(can.redo);
+  EXPECT_FALSE(changeCommands(log, 0, false).revert);
+  EXPECT_FALSE(changeCommands(log, b, true).undo); // an answer is awaited
+
+  UndoRedo history(&log);
+  size_t answers = 0;
+  history.setAnswered([&] { ++answers; });
+  history.undo();
+  ASSERT_TRUE(runUntil(reactor, [&] { return answers == 1; }));
+  EXPECT_EQ(changeRows(log, time).back().texts[int(ChangeColumn::Result)], "undone");
+  EXPECT_TRUE(changeCommands(log, 0, false).redo);
+  EXPECT_FALSE(changeCommands(log, c, false).revert);
+  history.redo();
+  ASSERT_TRUE(runUntil(reactor, [&] { return answers == 2; }));
+  EXPECT_FALSE(changeCommands(log, 0, false).redo);
+
+  auto d = log.revert(b);
+  ASSERT_TRUE(d.ok()) << d.error().text;
+  waitFor(*d);
+  std::vector<ChangeRow> rows = changeRows(log, time);
+  EXPECT_EQ(rows[2].texts[int(ChangeColumn::Result)], "reverted by #" + std::to_string(*d));
+  EXPECT_EQ(rows.back().texts[int(ChangeColumn::Fields)],
+            "reverts #" + std::to_string(b) + "; " + title + ": three -> one");
+  EXPECT_EQ(rows[1].texts[int(ChangeColumn::Menu)], "Safe Mode session (3 changes)");
+  EXPECT_FALSE(changeCommands(log, b, false).revert);
+  EXPECT_EQ(told, 6u); // the reset handle heard nothing more
+}
+
+TEST_F(ChangeLogTest, ListenersComeAndGoWhileTheLogTells) {
+  start();
+  std::vector<std::string> heard;
+  ChangeLog::ListenerHandle second;
+  ChangeLog::ListenerHandle first = log.addListener([&](const ChangeRecord&) {
+    heard.push_back("first");
+    second.reset(); // removing another listener while telling
+  });
+  second = log.addListener([&](const ChangeRecord&) { heard.push_back("second"); });
+  ChangeLog::ListenerHandle third = log.addListener([&](const ChangeRecord&) {
+    heard.push_back("third");
+    third.reset(); // and itself
+  });
+  log.setListener([&](const ChangeRecord&) { heard.push_back("session"); });
+  setComment(*firstObject(), "told");
+  EXPECT_EQ(heard, (std::vector<std::string>{"session", "first", "third", "session", "first"}));
+
+  // A handle may outlive its log.
+  auto other = std::make_unique<ChangeLog>();
+  ChangeLog::ListenerHandle moved = std::move(first);
+  moved = other->addListener([](const ChangeRecord&) {});
+  other.reset();
+  moved.reset();
 }
 
 } // namespace

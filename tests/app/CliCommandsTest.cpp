@@ -127,3 +127,15 @@ TEST(CliCommandHelp, EveryCommandHasHelpWithoutARouter) {
 
 } // namespace
 } // namespace kestel
+
+namespace kestel {
+namespace {
+
+// Bool 38 of the login reply: the router asks the user to change the password.
+TEST_F(CliCommands, PasswordChangeFlag) {
+  runTable({}, {{"", 0, {"password change required: no"}}});
+  runTable({"--change-password"}, {{"", 0, {"password change required: yes"}}});
+}
+
+} // namespace
+} // namespace kestel

@@ -45,7 +45,7 @@ private:
 };
 
 // Delivers looked-up producers later, through the reactor (as containers would).
-class PostingProvider final : public IObjectProvider {
+class PostingProvider final : public IObjectLookup {
 public:
   explicit PostingProvider(Desktop& d) : desktop_(d) {}
   void lookupObject(const std::string& subtype, uint32_t id, ObjectConsumer consumer) override {

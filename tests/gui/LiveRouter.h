@@ -1,9 +1,7 @@
 // The GUI tests' router: the simulator's login and menus served in-process over loopback on the
 // test's manual-clock reactor, the sample descriptors loaded into a model context of the test's
 // own, and the looper's session logged in to it, so windows built from the sample
-// menus talk to a real router side. Message boxes of the core are recorded. (The descriptor
-// model's service header stays out of here: its IObjectProvider clashes with the window
-// manager's, which the desktop tests include.)
+// menus talk to a real router side. Message boxes of the core are recorded.
 #pragma once
 
 #include "api/net/Connection.h"

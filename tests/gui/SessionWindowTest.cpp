@@ -23,6 +23,9 @@
 #include "util/Log.h"
 
 #include "GuiTest.h"
+#include "gui/ActionWindow.h"
+#include "gui/Desktop.h"
+#include "gui/SessionOpeners.h"
 #include "gui/SessionWindow.h"
 #include "gui/TableWindow.h"
 #include "gui/Toolkit.h"
@@ -30,6 +33,7 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QLabel>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -396,6 +400,28 @@ private slots:
              QString("Ping"));
     QCOMPARE(seen.changes, &window->changeLog());
     QCOMPARE(seen.desktop, &window->desktop());
+  }
+
+  void installedOpenersGiveEachWindowOneFrame() {
+    openWindow();
+    installWindowOpeners(*window);
+    QTreeWidgetItem* ping = nullptr;
+    for (const char* group : {"Tools", ""})
+      if (!ping)
+        ping = launcherItem(*window->launcherTree(), group, "Ping");
+    QVERIFY(ping);
+    window->launcherTree()->itemClicked(ping, 0);
+    QCOMPARE(window->sessionDesktop().windowCount(), size_t(1));
+    auto* action = qobject_cast<ActionWindow*>(window->sessionDesktop().contents().front());
+    QVERIFY(action);
+    auto* frame = qobject_cast<QMdiSubWindow*>(action->parentWidget());
+    QVERIFY(frame);
+    QCOMPARE(frame->mdiArea(), &window->desktop());
+    // Its Close button takes the desktop's frame with it.
+    for (QPushButton* button : action->findChildren<QPushButton*>())
+      if (button->text() == "Close")
+        button->click();
+    QVERIFY(drive([&] { return window->sessionDesktop().windowCount() == 0; }));
   }
 
   void safeModeRollsBackWhenTheSessionEnds() {

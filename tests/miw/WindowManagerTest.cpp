@@ -114,7 +114,7 @@ private:
 };
 
 // Keeps the lookups it is asked for until the test delivers them.
-class HeldProvider final : public IObjectProvider {
+class HeldProvider final : public IObjectLookup {
 public:
   void lookupObject(const std::string& subtype, uint32_t id, ObjectConsumer consumer) override {
     asked.push_back({subtype, id, std::move(consumer)});

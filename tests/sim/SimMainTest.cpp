@@ -36,8 +36,9 @@ TEST(SimMain, PrintsItsPortAndEchoesChunks) {
 
 TEST(SimMain, HelpNamesTheMenuSwitchesAndBadValuesAreRefused) {
   std::string help = test::runCommand(std::string(KESTEL_SIM_PATH) + " --help");
-  for (const char* option : {"--rows", "--table", "--page-size", "--churn", "--user-policy",
-                             "--fail-commits", "--slow-pages", "--drop-subscription"})
+  for (const char* option :
+       {"--rows", "--table", "--page-size", "--churn", "--user-policy", "--fail-commits",
+        "--slow-pages", "--drop-subscription", "--default-config"})
     EXPECT_NE(std::string::npos, help.find(option)) << option;
   EXPECT_NE(std::string::npos, help.find("exit 0"));
   for (const char* bad : {"--rows -1", "--page-size 0", "--churn x", "--user-policy admin",

@@ -40,6 +40,8 @@ public:
   SimClient& operator=(const SimClient&) = delete;
 
   bool started() const { return sim_.port != 0; }
+  // The port the simulator listens on (loopback).
+  int port() const { return sim_.port; }
   // The simulator's process id (for its CPU time).
   pid_t routerPid() const { return sim_.pid(); }
   // Runs the reactor until `done()` holds; false when `maxTurns` turns of at most 100 ms passed
