@@ -27,7 +27,8 @@ void DefaultConfig::remove(std::function<void(bool)> done) {
     if (done)
       done(!failed);
   });
-  getGlobalHandler()->request(CMD_RESET, kPath, nv::message(), reply.get(), kTimeoutMs);
+  getGlobalHandler()->request(status::kRemoveCommand, kPath, nv::message(), reply.get(),
+                              kTimeoutMs);
 }
 
 } // namespace kestel

@@ -1,11 +1,13 @@
 // The router's default-configuration note: a router still running the configuration it was
 // shipped with says so, and the session window shows the note once at the start. The note is
-// read with CMD_GET from (22, 10): string 1 is the note (empty or an error reply: nothing to
-// show), string 2 the script that made the configuration. "Remove Configuration" sends CMD_RESET
-// to the same handler; the router answers once it has cleared the configuration.
+// read with CMD_GET from the handler of api/wire/StatusVocabulary.h: its note (empty or an error
+// reply: nothing to show) and the script that made the configuration. "Remove Configuration"
+// sends the removal command to the same handler; the router answers once it has cleared the
+// configuration.
 #pragma once
 
 #include "api/net/Looper.h"
+#include "api/wire/StatusVocabulary.h"
 
 #include <functional>
 #include <memory>
@@ -29,9 +31,9 @@ struct DefaultConfigNote {
 
 class DefaultConfig {
 public:
-  static inline const Path kPath{22, 10};
-  static constexpr nv::string_id kNote{1};
-  static constexpr nv::string_id kScript{2};
+  static inline const Path kPath{status::kDefaultConfigPath[0], status::kDefaultConfigPath[1]};
+  static constexpr nv::string_id kNote = status::kNote;
+  static constexpr nv::string_id kScript = status::kScript;
   static constexpr uint32_t kTimeoutMs = 10000;
 
   DefaultConfig();

@@ -7,6 +7,7 @@
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "api/net/SecureSession.h"
+#include "api/wire/StatusVocabulary.h"
 #include "app/ChangeLog.h"
 #include "app/CommandLine.h"
 #include "app/DefaultConfig.h"
@@ -47,17 +48,6 @@ namespace kestel::gui {
 namespace {
 
 // Status items at (24, 0) and (24, 2) as a router's descriptors give them.
-constexpr const char* kStatusDocument = R"([
- {"name": "Status", "title": "Status", "c": [
-  {"type": "item", "title": "Clock Status", "path": [24, 0], "c": [
-   {"type": "clocktime", "name": "time", "id": "u1", "title": "Time"},
-   {"type": "clockdate", "name": "date", "id": "u2", "title": "Date"}]},
-  {"type": "item", "title": "Resource Status", "path": [24, 2], "c": [
-   {"type": "decimal", "name": "cpu", "id": "u1", "title": "CPU"},
-   {"type": "bytes", "name": "memory", "id": "u2", "title": "Memory"},
-   {"type": "age", "name": "uptime", "id": "u3", "title": "Uptime"}]}]}
-])";
-
 struct Boxes final : MessageBoxSink {
   void showMessageBox(const std::string& title, const std::string& text) override {
     shown.push_back(title + ": " + text);
@@ -135,22 +125,23 @@ class SessionWindowTest : public QObject {
     catalogue = std::make_unique<sim::MenuCatalogue>(*reactor, sim::CatalogueOptions{});
     std::string error;
     QVERIFY2(catalogue->install(*login, error), error.c_str());
+    // The router's status objects with values the test sets.
     login->addHandler({24, 0}, [](const sim::RouterRequest&) {
       nv::message m;
-      m.set(nv::u32_id{1}, 13u * 3600 + 4 * 60 + 5);
-      m.set(nv::u32_id{2}, 1704412800u); // Jan/05/2024
+      m.set(status::kDate, 1704412800u); // Jan/05/2024
+      m.set(status::kTime, 13u * 3600 + 4 * 60 + 5);
       return std::optional<nv::message>(m);
     });
     login->addHandler({24, 2}, [this](const sim::RouterRequest&) {
       nv::message m;
-      m.set(nv::u32_id{1}, 7u);
-      m.set(nv::u32_id{2}, 64u * 1024 * 1024);
-      m.set(nv::u32_id{3}, uptime);
+      m.set(status::kCpu, 7u);
+      m.set(status::kMemory, uint64_t(64) * 1024 * 1024);
+      m.set(status::kUptime, uptime);
       return std::optional<nv::message>(m);
     });
-    login->addHandler({22, 10}, [this](const sim::RouterRequest& r) {
+    login->addHandler({24, 3}, [this](const sim::RouterRequest& r) {
       nv::message m;
-      if (r.message.get(SYS_CMD) == CMD_RESET) {
+      if (r.message.get(SYS_CMD) == status::kRemoveCommand) {
         ++removals;
       } else if (offerNote) {
         m.set(DefaultConfig::kNote, "This router runs its factory setup.");
@@ -165,13 +156,11 @@ class SessionWindowTest : public QObject {
 
   // Logs in as the loader does and makes the window.
   void openWindow(nv::message extra = {}) {
-    std::ofstream(ss(home->path()) + "/status.jg") << kStatusDocument;
     ReadyRequest request;
     request.connect = ConnectRequest{"127.0.0.1", port, "admin", "pw", false, false};
     request.appData = ss(home->path());
     for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
       request.explicitFiles.push_back(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name);
-    request.explicitFiles.push_back(ss(home->path()) + "/status.jg");
     std::optional<ReadyOutcome> outcome;
     auto step = makeRef<ReadyStep>(
         *reactor, request, [](const std::string&) {}, [&](const ReadyOutcome& o) { outcome = o; });
@@ -406,10 +395,12 @@ private slots:
     openWindow();
     installWindowOpeners(*window);
     QTreeWidgetItem* ping = nullptr;
-    for (const char* group : {"Tools", ""})
-      if (!ping)
-        ping = launcherItem(*window->launcherTree(), group, "Ping");
-    QVERIFY(ping);
+    QVERIFY(drive([&] {
+      for (const char* group : {"Tools", ""})
+        if (!ping)
+          ping = launcherItem(*window->launcherTree(), group, "Ping");
+      return ping != nullptr;
+    }));
     window->launcherTree()->itemClicked(ping, 0);
     QCOMPARE(window->sessionDesktop().windowCount(), size_t(1));
     auto* action = qobject_cast<ActionWindow*>(window->sessionDesktop().contents().front());
