@@ -2,6 +2,7 @@
 
 #include "api/net/IConnection.h"
 #include "api/wire/Vocabulary.h"
+#include "app/AddressBookFile.h"
 #include "app/CommandLine.h"
 #include "app/ConnectAddress.h"
 #include "miw/ConvertorTime.h"
@@ -10,19 +11,6 @@
 namespace kestel {
 
 namespace {
-
-// The keys of an address-book entry.
-namespace entry {
-inline constexpr nv::string_id kAddress{1};
-inline constexpr nv::string_id kLogin{2};
-inline constexpr nv::string_id kPassword{3};
-inline constexpr nv::string_id kNote{4};
-inline constexpr nv::bool_id kSecure{5};
-inline constexpr nv::string_id kSession{6};
-inline constexpr nv::bool_id kKeepPassword{7};
-inline constexpr nv::string_id kGroup{8};
-inline constexpr nv::string_id kAgent{11};
-} // namespace entry
 
 constexpr const char* kHttp = "http://";
 
