@@ -516,6 +516,7 @@ void LoaderWindow::showDisconnected(const nv::message& parameters) {
 void LoaderWindow::phaseChanged(LoaderPhase phase) {
   bool waiting = phase != LoaderPhase::Idle;
   panels_->setCurrentIndex(waiting ? 1 : 0);
+  status_->setVisible(!waiting); // the waiting panel shows the text itself
   busy_->setVisible(phase == LoaderPhase::Connecting || phase == LoaderPhase::LoggingIn ||
                     phase == LoaderPhase::Downloading || phase == LoaderPhase::Starting);
   bool stopped = phase == LoaderPhase::Countdown || phase == LoaderPhase::Disconnected;
