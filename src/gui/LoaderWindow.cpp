@@ -7,6 +7,7 @@
 #include "app/AppPaths.h"
 #include "app/CacheFolders.h"
 #include "app/CommandLine.h"
+#include "app/LoaderSettings.h"
 #include "app/ReplyCall.h"
 #include "gen/DescriptorLoader.h"
 #include "gen/Service.h"
@@ -41,6 +42,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -167,6 +169,42 @@ LoaderWindow::LoaderWindow(Reactor& reactor, std::string appData, AddressBookSto
   buildMenus();
   updateTitle();
   resize(760, 560);
+  // The loader is the main window of its process: its state is record 0 of the settings.
+  registerPersistent(this, &saver_);
+  settingsRegistry().setMainWindow(this);
+}
+
+void LoaderWindow::Saver::loadState(const StringMap& settings) {
+  LoaderSettings s = readLoaderSettings(settings);
+  LoaderWindow& w = window_;
+  if (w.address_->text().isEmpty())
+    w.address_->setText(qs(s.form.address));
+  w.login_->setText(qs(s.form.login));
+  w.password_->setText(qs(s.form.password));
+  w.keepPassword_->setChecked(s.form.keepPassword);
+  w.note_->setText(qs(s.form.note));
+  w.group_->setText(qs(s.form.group));
+  w.agent_->setText(qs(s.form.agent));
+  if (!s.form.session.empty())
+    w.session_->setCurrentText(qs(s.form.session));
+  w.autosave_->setChecked(s.form.autosave);
+  w.newWindow_->setChecked(s.form.newWindow);
+  w.autoReconnect_->setChecked(s.form.autoReconnect);
+  w.commandAction(loadercmd::kAdvancedMode)->setChecked(s.advanced);
+  w.commandAction(loadercmd::kLegacyMode)->setChecked(s.legacy);
+  w.legacyMode_ = s.legacy;
+  w.flow_->setLegacyMode(s.legacy);
+  if (s.zoomStep != 0)
+    setZoom(std::clamp(100 + 10 * s.zoomStep, 50, 400));
+}
+
+void LoaderWindow::Saver::saveState(StringMap& settings, uint32_t) {
+  LoaderSettings s;
+  s.form = window_.form();
+  s.advanced = window_.commandAction(loadercmd::kAdvancedMode)->isChecked();
+  s.legacy = window_.legacyMode_;
+  s.zoomStep = (zoom() - 100) / 10;
+  storeLoaderSettings(s, settings);
 }
 
 LoaderWindow::~LoaderWindow() {

@@ -9,6 +9,7 @@
 
 #include "app/LoaderFlow.h"
 #include "app/SessionLink.h"
+#include "miw/Settings.h"
 
 #include <QMainWindow>
 
@@ -104,6 +105,17 @@ public:
   QAction* commandAction(int command) const;
 
 private:
+  // The form and the modes in the loader's settings record.
+  class Saver final : public IPersistent {
+  public:
+    explicit Saver(LoaderWindow& window) : window_(window) {}
+    void loadState(const StringMap& settings) override;
+    void saveState(StringMap& settings, uint32_t flags) override;
+
+  private:
+    LoaderWindow& window_;
+  };
+
   void buildMenus();
   QWidget* buildForm();
   QWidget* buildWaitingPanel();
@@ -148,6 +160,7 @@ private:
   QTableWidget* neighbours_;
   QTableWidget* hoplinkNeighbours_;
   std::vector<std::pair<int, QAction*>> actions_;
+  Saver saver_{*this};
 };
 
 } // namespace kestel::gui

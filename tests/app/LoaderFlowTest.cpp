@@ -6,6 +6,7 @@
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
 #include "app/CommandLine.h"
+#include "app/LoaderSettings.h"
 #include "gen/ModelContext.h"
 #include "miw/SlotConvertors.h"
 #include "sim/RouterLogin.h"
@@ -253,6 +254,46 @@ TEST(LoaderEntry, KeepPasswordDecidesWhatTheBookGets) {
   EXPECT_FALSE(e.get(nv::bool_id{7}));
   f.keepPassword = true;
   EXPECT_EQ(LoaderFlow::entryFrom(f).get(nv::string_id{3}), "secret");
+}
+
+TEST(LoaderSettingsRecord, KeepsThePasswordOnlyWhenAskedAndLeavesOtherKeys) {
+  StringMap record;
+  record.set("man", packData(7u));
+  record.set("pwd", packData(std::string("old secret")));
+  LoaderSettings s;
+  s.form.address = "192.0.2.1:8291";
+  s.form.login = "bob";
+  s.form.password = "secret";
+  s.form.keepPassword = false;
+  s.form.newWindow = true;
+  s.form.autoReconnect = false;
+  s.legacy = true;
+  s.zoomStep = -2;
+  storeLoaderSettings(s, record);
+  EXPECT_FALSE(record.has("pwd")) << "a password the user did not keep stays off the disk";
+  EXPECT_EQ(record.get("man"), packData(7u));
+  LoaderSettings back = readLoaderSettings(record);
+  EXPECT_EQ(back.form.address, s.form.address);
+  EXPECT_EQ(back.form.login, "bob");
+  EXPECT_EQ(back.form.password, "");
+  EXPECT_TRUE(back.form.newWindow);
+  EXPECT_FALSE(back.form.autoReconnect);
+  EXPECT_TRUE(back.legacy);
+  EXPECT_EQ(back.zoomStep, -2);
+
+  s.form.keepPassword = true;
+  storeLoaderSettings(s, record);
+  EXPECT_EQ(readLoaderSettings(record).form.password, "secret");
+
+  // Nothing stored, or values of the wrong size: the defaults.
+  StringMap odd;
+  odd.set("keeppwd", "xx");
+  odd.set("zoom", "abc");
+  LoaderSettings d = readLoaderSettings(odd);
+  EXPECT_EQ(d.form.login, "admin");
+  EXPECT_TRUE(d.form.keepPassword && d.form.autosave && d.form.autoReconnect);
+  EXPECT_FALSE(d.form.newWindow || d.advanced || d.legacy);
+  EXPECT_EQ(d.zoomStep, 0);
 }
 
 } // namespace
