@@ -55,6 +55,13 @@ protected:
       children.push_back(p);
       return Expected<void>();
     };
+    hooks.handOff = [this](const nv::message& p, const HandOffSource& source) -> Expected<void> {
+      handedOver = p;
+      handedSecure = source.connection && source.secure;
+      if (!handOffError.empty())
+        return Error{handOffError};
+      return {};
+    };
     hooks.openUrl = [this](const std::string& url) { opened = url; };
     hooks.exit = [this](int code) { exitCode = code; };
     hooks.findEntry = [](const std::string& a) {
@@ -100,6 +107,9 @@ protected:
   std::vector<nv::message> children;
   std::string opened;
   int exitCode = -1;
+  std::optional<nv::message> handedOver;
+  bool handedSecure = false;
+  std::string handOffError;
 };
 
 TEST_F(LoaderFlowTest, ConnectsLogsInLoadsAndStartsTheSession) {
@@ -118,6 +128,24 @@ TEST_F(LoaderFlowTest, ConnectsLogsInLoadsAndStartsTheSession) {
   EXPECT_EQ(texts[2], "Downloading descriptors...");
   EXPECT_TRUE(started->connectStep()->connection());
   EXPECT_EQ(startedWith.get(param::kLogin), "admin");
+}
+
+TEST_F(LoaderFlowTest, OpenInNewWindowHandsTheSessionOverAndReturnsToTheForm) {
+  for (std::string error : {std::string(), std::string("could not start process")}) {
+    handOffError = error;
+    handedOver.reset();
+    LoaderForm f = form(port);
+    f.newWindow = true;
+    flow->connect(flow->parametersFrom(f));
+    ASSERT_TRUE(drive([&] { return handedOver.has_value(); }));
+    EXPECT_TRUE(handedOver->get(param::kNewProcess));
+    EXPECT_TRUE(handedSecure);
+    EXPECT_FALSE(started) << "the session is not started here as well";
+    EXPECT_EQ(flow->phase(), LoaderPhase::Idle);
+    EXPECT_EQ(flow->status(), error);
+    // Nothing of the attempt stays here: the router sees the connection go.
+    EXPECT_TRUE(drive([&] { return server.connectionCount() == 0; }));
+  }
 }
 
 TEST_F(LoaderFlowTest, CountdownRetriesEveryFiveSecondsUntilCancel) {

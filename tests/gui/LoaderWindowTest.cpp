@@ -202,6 +202,7 @@ private slots:
     QCOMPARE(loader.window->statusLabel()->text(),
              QString("Router 192.0.2.1 has been disconnected 00:00:00 ago"));
     QVERIFY(loader.window->button("Reconnect")->isVisibleTo(loader.window.get()));
+    QCoreApplication::processEvents(); // the panel's layout follows the buttons shown
     test::saveShot(*loader.window, "loader-disconnected");
     loader.window->button("Cancel")->click();
     QCOMPARE(loader.window->panels()->currentIndex(), 0);
