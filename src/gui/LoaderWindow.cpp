@@ -54,11 +54,11 @@ namespace {
 // "Don't Save Session" are hidden fields.
 constexpr const char* kManagedDescriptor = R"([{"name": "Managed", "title": "Managed",
   "c": [{"type": "map", "title": "Managed", "path": [0, 1], "c": [
-    {"type": "string", "name": "address", "id": "s1", "title": "Address"},
+    {"type": "string", "name": "address", "id": "s1", "title": "Address", "width": 130},
     {"type": "string", "name": "user", "id": "s2", "title": "User"},
     {"type": "string", "name": "session", "id": "s6", "title": "Session"},
     {"type": "string", "name": "group", "id": "s8", "title": "Group"},
-    {"type": "string", "name": "hoplink", "id": "s11", "title": "Hoplink Agent"},
+    {"type": "string", "name": "hoplink", "id": "s11", "title": "Hoplink Agent", "width": 110},
     {"type": "string", "name": "note", "id": "s4", "title": "Note"},
     {"type": "number", "name": "groupicon", "id": "u9", "title": "Group Icon", "hide": 1},
     {"type": "bool", "name": "nosave", "id": "b10", "title": "Don't Save Session", "hide": 1}

@@ -36,8 +36,8 @@ void keepSession(nv::message parameters, std::unique_ptr<kestel::SessionLink> li
   static std::unique_ptr<kestel::SessionLink> kept;
   kept = std::move(link);
   kestel::logf("session started with ", parameters.get(nv::string_id{1000}));
-  kestel::gui::showMessageBox(
-      nullptr, "Kestel", "Logged in to " + parameters.get(nv::string_id{1000}), nullptr);
+  kestel::gui::showMessageBox(nullptr, "Kestel",
+                              "Logged in to " + parameters.get(nv::string_id{1000}), nullptr);
 }
 
 } // namespace

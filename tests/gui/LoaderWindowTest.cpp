@@ -177,6 +177,8 @@ private slots:
     QAbstractItemView* view = loader.window->managedPane()->view();
     QVERIFY(loader.turnUntil([&] { return view->model()->rowCount() == 3; }));
     view->selectAll();
+    QCoreApplication::processEvents();
+    test::saveShot(*loader.window, "loader-managed");
     loader.fill(sim.port);
     QCOMPARE(loader.window->connectToAll(), size_t(2));
     QCOMPARE(loader.children.size(), size_t(2));
