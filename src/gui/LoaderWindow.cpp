@@ -279,7 +279,6 @@ QWidget* LoaderWindow::buildForm() {
     p.set(param::kHoplink, agent);
     flow_->connect(p);
   });
-  add(tr("Disconnect From Hoplink"), [] {})->hide(); // shown while an agent session stands
   add(tr("Connect To All"), [this] { connectToAll(); });
   buttons->addStretch();
   grid->addLayout(buttons, 0, 1);

@@ -21,12 +21,15 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QDialog>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 namespace kestel::gui {
 namespace {
@@ -188,6 +191,40 @@ private slots:
     }
     QVERIFY(loader.turnUntil([&] { return loader.link != nullptr; }));
     QCOMPARE(loader.parameters.get(param::kAddress), here);
+  }
+
+  // The master password enciphers the book on disk; confirming with another text is refused.
+  void masterPasswordEnciphersTheBook() {
+    PollReactor reactor;
+    ReactorScope scope(reactor);
+    Loader loader(reactor);
+    loader.window->addressEdit()->setText("192.0.2.1");
+    loader.window->button("Add/Set")->click();
+    QVERIFY(loader.turnUntil([&] { return loader.book->size() == 1; }));
+    loader.book->flush();
+    auto firstWord = [&] {
+      QFile file(qs(loader.book->path()));
+      QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(4) : QByteArray();
+      return head.size() == 4 ? qFromLittleEndian<quint32>(head.constData()) : 0u;
+    };
+    QCOMPARE(firstWord(), 0xC01DF00Du);
+    loader.window->button("Set Master Password")->click();
+    auto* dialog = loader.window->findChild<QDialog*>();
+    QVERIFY(dialog && dialog->windowTitle() == "Master Password");
+    QList<QLineEdit*> edits = dialog->findChildren<QLineEdit*>();
+    QCOMPARE(edits.size(), 2);
+    edits[0]->setText("master");
+    edits[1]->setText("mastex");
+    QPushButton* ok = nullptr;
+    for (QPushButton* b : dialog->findChildren<QPushButton*>())
+      if (b->text() == "OK")
+        ok = b;
+    QVERIFY(ok && !ok->isEnabled());
+    edits[1]->setText("master");
+    QVERIFY(ok->isEnabled());
+    ok->click();
+    QVERIFY(loader.turnUntil([&] { return loader.window->statusLabel()->text() == "Encrypted"; }));
+    QCOMPARE(firstWord(), 0x4011F00Du);
   }
 
   void disconnectedPanel() {
