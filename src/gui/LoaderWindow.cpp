@@ -551,7 +551,9 @@ void LoaderWindow::showDisconnected(const nv::message& parameters) {
 }
 
 void LoaderWindow::phaseChanged(LoaderPhase phase) {
-  bool waiting = phase != LoaderPhase::Idle;
+  // A router that needs a newer client keeps the panel up with the way out.
+  bool upgrade = phase == LoaderPhase::Idle && flow_->status() == kNeedsNewerClient;
+  bool waiting = phase != LoaderPhase::Idle || upgrade;
   panels_->setCurrentIndex(waiting ? 1 : 0);
   status_->setVisible(!waiting); // the waiting panel shows the text itself
   busy_->setVisible(phase == LoaderPhase::Connecting || phase == LoaderPhase::LoggingIn ||
@@ -560,18 +562,12 @@ void LoaderWindow::phaseChanged(LoaderPhase phase) {
   if (QPushButton* b = button(tr("Reconnect")))
     b->setVisible(stopped);
   if (QPushButton* b = button(tr("Upgrade")))
-    b->setVisible(false);
+    b->setVisible(upgrade);
 }
 
 void LoaderWindow::statusChanged(const std::string& text) {
   status_->setText(qs(text));
   waitingText_->setText(qs(text));
-  if (text == kNeedsNewerClient) { // the panel stays up with the way out
-    panels_->setCurrentIndex(1);
-    busy_->hide();
-    if (QPushButton* b = button(tr("Upgrade")))
-      b->show();
-  }
 }
 
 void LoaderWindow::startSession(Reference<ReadyStep> step, nv::message parameters) {

@@ -165,6 +165,28 @@ private slots:
     QVERIFY(failed > 10 && started > 0);
   }
 
+  // A router that needs a newer client: its text, no countdown, and the way out is "Upgrade".
+  void newerClientOffersTheUpgrade() {
+    PollReactor reactor;
+    ReactorScope scope(reactor);
+    test::SimProcess sim(KESTEL_SIM_PATH, withUser({"--required-client", "9.99"}));
+    QVERIFY(sim.port != 0);
+    Loader loader(reactor);
+    int upgrades = 0;
+    loader.window->setUpgrade([&] { ++upgrades; });
+    loader.fill(sim.port);
+    loader.window->button("Connect")->click();
+    QVERIFY(loader.turnUntil([&] { return loader.window->flow().phase() == LoaderPhase::Idle; }));
+    QCOMPARE(loader.window->statusLabel()->text(),
+             QString("router requires newer kestel, please upgrade"));
+    QCOMPARE(loader.window->panels()->currentIndex(), 1);
+    QPushButton* upgrade = loader.window->button("Upgrade");
+    QVERIFY(upgrade->isVisibleTo(loader.window.get()));
+    upgrade->click();
+    QCOMPARE(upgrades, 1);
+    QVERIFY(!loader.link);
+  }
+
   void connectToAllStartsChildren() {
     PollReactor reactor;
     ReactorScope scope(reactor);
