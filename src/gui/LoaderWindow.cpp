@@ -208,6 +208,8 @@ void LoaderWindow::Saver::saveState(StringMap& settings, uint32_t) {
 }
 
 LoaderWindow::~LoaderWindow() {
+  if (settingsRegistry().mainWindow() == this)
+    settingsRegistry().setMainWindow(nullptr);
   flow_.reset();
   caller_->detach();
 }

@@ -32,9 +32,15 @@ void usage() {
 }
 
 // Until the session window is part of this program: the logged-in session is kept and said so.
+// It goes while the event loop still runs (its connection lives on the loop's reactor).
 void keepSession(nv::message parameters, std::unique_ptr<kestel::SessionLink> link) {
-  static std::unique_ptr<kestel::SessionLink> kept;
-  kept = std::move(link);
+  auto* kept = new QObject(qApp);
+  std::shared_ptr<kestel::SessionLink> session(std::move(link));
+  QObject::connect(qApp, &QCoreApplication::aboutToQuit, kept, [session, kept]() mutable {
+    session->close();
+    session.reset();
+    kept->deleteLater();
+  });
   kestel::logf("session started with ", parameters.get(nv::string_id{1000}));
   kestel::gui::showMessageBox(nullptr, "Kestel",
                               "Logged in to " + parameters.get(nv::string_id{1000}), nullptr);
