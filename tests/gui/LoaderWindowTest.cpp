@@ -60,14 +60,18 @@ struct Loader {
     book.reset();
     resetLooper();
   }
-  // Turns the reactor (and Qt's events) until `done`, at most 60 s.
+  // Turns the reactor (and Qt's events) until `done`, at most 60 s; a manual clock moves on
+  // 100 ms per turn.
   template <typename F> bool turnUntil(F done) {
     for (int i = 0; i < 600 && !done(); ++i) {
-      reactor.runOnce(100);
+      reactor.runOnce(manual ? 10 : 100);
+      if (manual)
+        reactor.advance(100);
       QCoreApplication::processEvents();
     }
     return done();
   }
+  bool manual = false;
   void fill(int port) {
     window->addressEdit()->setText(QString("127.0.0.1:%1").arg(port));
     window->loginEdit()->setText("admin");
@@ -185,6 +189,26 @@ private slots:
     upgrade->click();
     QCOMPARE(upgrades, 1);
     QVERIFY(!loader.link);
+  }
+
+  // "Legacy Mode" decides what a router without the secure login gets.
+  void legacyModeAllowsTheOldLogin() {
+    PollReactor reactor(PollReactor::Clock::Manual);
+    ReactorScope scope(reactor);
+    test::SimProcess sim(KESTEL_SIM_PATH, withUser({"--refuse-secure"}));
+    QVERIFY(sim.port != 0);
+    Loader loader(reactor);
+    loader.manual = true;
+    loader.fill(sim.port);
+    loader.window->button("Connect")->click();
+    QVERIFY(loader.turnUntil([&] { return loader.window->flow().phase() == LoaderPhase::Idle; }));
+    QCOMPARE(loader.window->statusLabel()->text(),
+             QString("router does not support secure connection, please enable Legacy Mode if "
+                     "you want to connect anyway"));
+    loader.window->commandAction(loadercmd::kLegacyMode)->trigger();
+    loader.window->button("Connect")->click();
+    QVERIFY(loader.turnUntil([&] { return loader.link != nullptr; }));
+    QVERIFY(loader.link->legacy());
   }
 
   void connectToAllStartsChildren() {
