@@ -505,8 +505,21 @@ void LoaderWindow::bookOpened(const nv::message& reply) {
   if (book_)
     flow_->setBook(book_->path(), masterPassword_);
   updateTitle();
+  refreshSessions();
   if (reply.get(bookcmd::kNeedsPassword))
     askMasterPassword();
+}
+
+void LoaderWindow::refreshSessions() {
+  nv::message request;
+  request.set(bookcmd::kFile, sessionsFolder(appData_));
+  bookRequest(bookcmd::kSessions, request, [this](const nv::message& reply) {
+    QString current = session_->currentText();
+    session_->clear();
+    for (const std::string& name : reply.get(bookcmd::kNames))
+      session_->addItem(qs(name));
+    session_->setCurrentText(current.isEmpty() ? QString("<own>") : current);
+  });
 }
 
 void LoaderWindow::updateTitle() {

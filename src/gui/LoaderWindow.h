@@ -133,6 +133,8 @@ private:
                    std::function<void(const nv::message&)> reply = nullptr);
   void switchManagedLayout(bool advanced);
   void updateTitle();
+  // The "Session:" list from the sessions folder (the store's command 6).
+  void refreshSessions();
 
   Reactor& reactor_;
   std::string appData_;

@@ -21,7 +21,9 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -254,6 +256,16 @@ private slots:
       return head.size() == 4 ? qFromLittleEndian<quint32>(head.constData()) : 0u;
     };
     QCOMPARE(firstWord(), 0xC01DF00Du);
+    // The session list comes from the sessions folder, with "<none>" and "<own>".
+    QVERIFY(QDir().mkpath(loader.home.path() + "/sessions"));
+    QFile session(loader.home.path() + "/sessions/a%b.viw");
+    QVERIFY(session.open(QIODevice::WriteOnly));
+    session.close();
+    loader.window->bookOpened({});
+    auto* sessions = loader.window->findChild<QComboBox*>();
+    QVERIFY(loader.turnUntil([&] { return sessions->findText("a:b") >= 0; }));
+    QVERIFY(sessions->findText("<none>") >= 0 && sessions->findText("<own>") >= 0);
+
     loader.window->button("Set Master Password")->click();
     auto* dialog = loader.window->findChild<QDialog*>();
     QVERIFY(dialog && dialog->windowTitle() == "Master Password");
