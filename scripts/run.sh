@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the optimised configuration, starts the router simulator on
-# loopback, logs in to it with kestel-cli and stops the simulator again.
+# loopback and the desktop program connected to it (address, login and password filled in, so it
+# connects by itself; neighbour discovery off), and stops the simulator when the program ends.
+# Without a display (neither DISPLAY nor WAYLAND_DISPLAY set) it logs in with kestel-cli instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target kestel-cli nimbalux-sim -j "${KESTEL_JOBS:-$(nproc)}"
+display=${DISPLAY:-}${WAYLAND_DISPLAY:-}
+targets=(kestel-cli nimbalux-sim)
+[ -n "$display" ] && targets+=(kestel)
+cmake --build --preset default --target "${targets[@]}" -j "${KESTEL_JOBS:-$(nproc)}"
 ./build/default/src/kestel-cli --version
 
 work=$(mktemp -d)
@@ -24,4 +29,11 @@ if ! [[ $port =~ ^[0-9]+$ ]]; then
   cat "$work/log" >&2
   exit 1
 fi
-KESTEL_PASSWORD=admin ./build/default/src/kestel-cli "127.0.0.1:$port" admin
+if [ -z "$display" ]; then
+  echo "run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the desktop program" \
+    "cannot open its window; logging in with kestel-cli instead." >&2
+  KESTEL_PASSWORD=admin ./build/default/src/kestel-cli "127.0.0.1:$port" admin
+  exit
+fi
+# The simulator's demonstration password; the program wipes it from its argument list.
+KESTEL_DISCOVERY=0 ./build/default/src/kestel "127.0.0.1:$port" admin admin

@@ -3,8 +3,8 @@
 # log in and bring the router's descriptor files (icon sheets included) into a private cache, then
 # starts kestel off screen (QT_QPA_PLATFORM=offscreen) with those sheets and writes a PNG of every
 # window it can open into build/screenshots (SHOTS_DIR to change), then runs the GUI tests, which
-# add shots of the windows they open against the simulator. Until the loader exists the
-# program shows its demonstration window. KESTEL_PRESET picks the build (default: asan).
+# add shots of the windows they open against the simulator. The program's own shot is the
+# loader; `--demo` adds the demonstration window's. KESTEL_PRESET picks the build (default: asan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${KESTEL_PRESET:-asan}
@@ -36,7 +36,8 @@ icons=$(find "$KESTEL_HOME" -name icons.png -printf '%h\n' | head -n1)
 [ -n "$icons" ] || echo "screenshots: the router sent no icon sheets" >&2
 
 mkdir -p "$shots"
-QT_QPA_PLATFORM=offscreen "$bin/src/kestel" ${icons:+--icons "$icons"} --screenshots "$shots"
+QT_QPA_PLATFORM=offscreen "$bin/src/kestel" --demo ${icons:+--icons "$icons"} --screenshots "$shots"
+QT_QPA_PLATFORM=offscreen KESTEL_DISCOVERY=0 "$bin/src/kestel" --screenshots "$shots"
 # The windows that need a router: the GUI tests write their shots while they run against the
 # simulator.
 KESTEL_SHOTS_DIR=$(realpath "$shots") QT_QPA_PLATFORM=offscreen \

@@ -290,6 +290,18 @@ bool AddressBookStore::shows(const nv::message& e) const {
   return agentFilter_.empty() || e.get(entry::kAgent) == agentFilter_;
 }
 
+const nv::message* AddressBookStore::entry(uint32_t id) const {
+  auto it = entries_.find(id);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+const nv::message* AddressBookStore::findAddress(const std::string& address) const {
+  for (const auto& [id, e] : entries_)
+    if (e.get(entry::kAddress) == address)
+      return &e;
+  return nullptr;
+}
+
 std::vector<nv::message> AddressBookStore::shown() const {
   std::vector<nv::message> out;
   for (const auto& [id, e] : entries_)

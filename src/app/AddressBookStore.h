@@ -95,6 +95,10 @@ public:
   const std::string& errorText() const { return errorText_; }
   const std::string& path() const { return path_; }
   size_t size() const { return entries_.size(); }
+  // The entry with this STD_ID; null when there is none.
+  const nv::message* entry(uint32_t id) const;
+  // The first entry whose address (key 1) is `address`; null when there is none.
+  const nv::message* findAddress(const std::string& address) const;
 
 private:
   nv::message handle(const nv::message& request, bool& failed);

@@ -76,6 +76,11 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
   port_ = std::make_unique<SessionRequestPort>(reactor_,
                                                [this](const nv::message& m) { connect_->post(m); });
   connect_->setDeliver([this](const nv::message& m) { port_->deliver(m); });
+  if (loggedIn_) {
+    loggedIn_();
+    if (finished_)
+      return;
+  }
   cache_ = makeRef<DescriptorCache>(request_.appData);
   if (!request_.explicitFiles.empty())
     return startSkin();

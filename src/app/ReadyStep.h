@@ -43,6 +43,9 @@ public:
   // Drops everything (connection closed); `done` is not called.
   void cancel();
 
+  // Heard once the router has accepted the login, before the descriptors are brought up to date.
+  void setOnLoggedIn(std::function<void()> loggedIn) { loggedIn_ = std::move(loggedIn); }
+
   ConnectStep* connectStep() const { return connect_.get(); }
   RequestPort* port() const { return port_.get(); }
   DescriptorCache* cache() const { return cache_.get(); }
@@ -69,6 +72,7 @@ private:
   ReadyRequest request_;
   Progress progress_;
   Done done_;
+  std::function<void()> loggedIn_;
   Reference<ConnectStep> connect_;
   Reference<CloseWatch> watch_;
   std::unique_ptr<SessionRequestPort> port_;

@@ -1,40 +1,49 @@
-// kestel: the desktop program. Until the loader window exists it opens the demonstration
-// window, which shows every value view, the icon sheets and the session desktop.
-#include "api/net/ReactorScope.h"
+// kestel: the desktop program. The loader comes up (or a session handed over by another
+// instance); `--demo` shows the demonstration window of every value view, the icon sheets and
+// the session desktop instead.
+#include "api/wire/Message.h"
 #include "app/CrashReport.h"
+#include "app/SessionLink.h"
 #include "app/UpgradeHandOff.h"
-#include "gui/Art.h"
-#include "gui/ColourScheme.h"
-#include "gui/DemoWindow.h"
-#include "gui/QtReactor.h"
-#include "gui/Toolkit.h"
 #include "util/Log.h"
 
+#include "gui/Art.h"
+#include "gui/ColourScheme.h"
+#include "gui/ProgramStart.h"
+#include "gui/Toolkit.h"
+
 #include <QApplication>
-#include <QEvent>
-#include <QTimer>
 
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <vector>
 
 namespace {
 
-// Quits the program after the first paint of the window it watches.
-class FirstPaint final : public QObject {
-public:
-  using QObject::QObject;
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint)
-      QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
-    return false;
-  }
-};
-
 void usage() {
-  std::cout << "usage: kestel [--icons <folder>] [--screenshots <folder>] [--quit-when-shown]\n"
-               "  --icons        icon sheets: icons16/24/32.png, or the router's icons.png,\n"
-               "                 icons24.png, icons32.png as the descriptor cache keeps them\n"
-               "  --screenshots  write PNGs of every window into the folder and quit\n";
+  std::cout << "usage: kestel [--hoplink <hoplink>] [<connect-to> [<login> [<password> "
+               "[<session>]]]]\n"
+               "       kestel --demo [--icons <folder>]\n"
+               "  --icons           the demonstration's icon sheets: icons16/24/32.png, or the\n"
+               "                    router's icons.png, icons24.png, icons32.png\n"
+               "  --screenshots <folder>  write PNGs of the first window into the folder and quit\n"
+               "  --quit-when-shown quit once the first window has been painted\n";
+}
+
+// Until the session window is part of this program: the logged-in session is kept and said so.
+// It goes while the event loop still runs (its connection lives on the loop's reactor).
+void keepSession(nv::message parameters, std::unique_ptr<kestel::SessionLink> link) {
+  auto* kept = new QObject(qApp);
+  std::shared_ptr<kestel::SessionLink> session(std::move(link));
+  QObject::connect(qApp, &QCoreApplication::aboutToQuit, kept, [session, kept]() mutable {
+    session->close();
+    session.reset();
+    kept->deleteLater();
+  });
+  kestel::logf("session started with ", parameters.get(nv::string_id{1000}));
+  kestel::gui::showMessageBox(nullptr, "Kestel",
+                              "Logged in to " + parameters.get(nv::string_id{1000}), nullptr);
 }
 
 } // namespace
@@ -43,7 +52,8 @@ int main(int argc, char** argv) {
   kestel::installCrashHandler();
   // Before Qt starts: the usage needs no display.
   for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
+        std::strcmp(argv[i], "-?") == 0) {
       usage();
       return 0;
     }
@@ -58,43 +68,18 @@ int main(int argc, char** argv) {
   case kestel::HandOffStep::None:
     break;
   }
+  std::vector<char*> args(argv, argv + argc);
+  kestel::gui::ProgramSwitches switches;
+  std::string error;
+  if (!kestel::gui::takeProgramSwitches(args, switches, error)) {
+    std::cerr << "kestel: " << error << "\n";
+    return 2;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kestel");
   QApplication::setOrganizationName("Halvorne");
   QApplication::setDesktopFileName("kestel");
   QApplication::setWindowIcon(kestel::gui::applicationIcon());
   kestel::gui::ColourSchemeFollower colourScheme; // light or dark as the desktop switches
-
-  kestel::gui::QtReactor reactor;
-  kestel::ReactorScope scope(reactor);
-
-  std::string iconFolder;
-  bool quitWhenShown = false;
-  QString screenshots;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--icons") == 0 && i + 1 < argc)
-      iconFolder = argv[++i];
-    else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
-      screenshots = QString::fromLocal8Bit(argv[++i]);
-    else if (std::strcmp(argv[i], "--quit-when-shown") == 0)
-      quitWhenShown = true;
-    else {
-      std::cerr << "kestel: unknown argument " << argv[i] << "\n";
-      return 2;
-    }
-  }
-
-  kestel::gui::DemoWindow window(iconFolder);
-  window.show();
-  if (!screenshots.isEmpty()) {
-    QTimer::singleShot(0, &window, [&window, screenshots] {
-      for (const QString& path : window.saveScreenshots(screenshots))
-        std::cout << path.toStdString() << "\n";
-      QApplication::quit();
-    });
-  } else if (quitWhenShown) { // start-up measurement: leave once the window has been painted
-    auto* painted = new FirstPaint(&window);
-    window.installEventFilter(painted);
-  }
-  return QApplication::exec();
+  return kestel::gui::runProgram(args, switches, keepSession);
 }

@@ -61,6 +61,7 @@ public:
   IPersistent* getPersistent(const void* window) const;
   // The window whose state lives in id 0; its saver also writes "winsize" and "pos".
   void setMainWindow(const void* window) { mainWindow_ = window; }
+  const void* mainWindow() const { return mainWindow_; }
 
   // Saves the main window's state into id 0.
   void storeAllSettings();
