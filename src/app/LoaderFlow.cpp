@@ -183,6 +183,9 @@ void LoaderFlow::onUp() {
 }
 
 void LoaderFlow::onLoggedIn() {
+  // The session window asks for a new password when the router wants one.
+  if (step_->loginReply().get(kLoginReplyChangePassword))
+    parameters_.set(kLoginReplyChangePassword, true);
   setStatus("Downloading descriptors...");
   setPhase(LoaderPhase::Downloading);
 }

@@ -65,6 +65,7 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
     return fail(kNeedsNewerClient);
   }
   skinName_ = outcome.reply.get(kLoginReplySkin);
+  loginReply_ = outcome.reply;
   // What the session knows of its user from here on: the containers' permissions and refresh
   // timers read the policy bits, the defaults of "current user" fields the name.
   setUserPolicy(outcome.reply.get(kLoginReplyPolicy));

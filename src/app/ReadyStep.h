@@ -45,6 +45,8 @@ public:
 
   // Heard once the router has accepted the login, before the descriptors are brought up to date.
   void setOnLoggedIn(std::function<void()> loggedIn) { loggedIn_ = std::move(loggedIn); }
+  // The router's login reply; empty before the login is over.
+  const nv::message& loginReply() const { return loginReply_; }
 
   ConnectStep* connectStep() const { return connect_.get(); }
   RequestPort* port() const { return port_.get(); }
@@ -79,6 +81,7 @@ private:
   Reference<DescriptorCache> cache_;
   DownloadProgress meter_;
   std::string skinName_;
+  nv::message loginReply_;
   std::unique_ptr<MessageFileFetcher> skinFetcher_;
   std::unique_ptr<MemorySink> skinBuffer_;
   Reactor::TimerId timer_ = 0;

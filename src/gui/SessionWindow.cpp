@@ -18,12 +18,17 @@
 #include "app/ConnectAddress.h"
 #include "app/HandOff.h"
 #include "app/Launcher.h"
+#include "app/LauncherSearch.h"
+#include "app/OpenTableValues.h"
 #include "app/SessionServices.h"
 #include "app/TerminalSession.h"
 #include "miw/SessionFiles.h"
 #include "util/Log.h"
 
+#include "gui/ChangesWindow.h"
+#include "gui/LauncherSearchBox.h"
 #include "gui/SessionWindow.h"
+#include "gui/TableWidget.h"
 #include "gui/TableWidgetPane.h"
 #include "gui/TableWindow.h"
 #include "gui/TerminalPane.h"
@@ -46,10 +51,14 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kestel::gui {
 namespace {
+
+// The Changes window's key on the desktop: no service key starts with "*".
+const std::string kChangesKey = "*changes";
 
 constexpr const char* kSessionTitle = "Kestel";
 constexpr const char* kDefaultConfigDialogName = "nimbalux_defconf";
@@ -113,6 +122,7 @@ SessionWindow::SessionWindow(nv::message parameters, std::unique_ptr<SessionLink
       icons_(iconSources(link_.get())) {
   logLine("MainWindow::start");
   setObjectName(kMainWindowName);
+  tableValues_ = std::make_unique<OpenTableValues>();
   safeMode_ = std::make_unique<SafeMode>(
       [this](bool on) {
         if (QAction* a = action(session_cmd::kSafeMode)) {
@@ -204,6 +214,7 @@ void SessionWindow::buildMenus() {
   autosave->setChecked(autosave_);
   sessionMenu_->addSeparator();
   addCommand(sessionMenu_, kCloseAll, "Close All Windows");
+  addCommand(sessionMenu_, kChanges, "Changes...");
   sessionMenu_->addSeparator();
   addCommand(sessionMenu_, kDisconnect, "Disconnect");
   addCommand(sessionMenu_, kExit, "Exit");
@@ -238,6 +249,7 @@ void SessionWindow::buildMenus() {
   connect(action(kSaveAs), &QAction::triggered, this, [this] { saveSessionAsDialog(); });
   connect(autosave, &QAction::toggled, this, [this](bool on) { autosave_ = on; });
   connect(action(kCloseAll), &QAction::triggered, this, [this] { desktop_->closeAll(); });
+  connect(action(kChanges), &QAction::triggered, this, [this] { desktop_->open(kChangesKey); });
   connect(action(kDisconnect), &QAction::triggered, this, [this] { disconnectSession(); });
   connect(action(kExit), &QAction::triggered, this, [this] { close(); });
   connect(action(kInlineComments), &QAction::toggled, this, [this](bool on) {
@@ -309,6 +321,11 @@ void SessionWindow::buildStatusBar() {
 void SessionWindow::rebuildLauncher() {
   launcher_->clear();
   launcherEntries_.clear();
+  std::vector<LauncherItem> items = kestel::buildLauncher();
+  delete searchBox_;
+  searchBox_ = new LauncherSearchBox(std::make_unique<LauncherSearch>(items, tableValues_.get()),
+                                     [this](const SearchHit& hit) { onSearchHit(hit); });
+  launcherArea_->insertWidget(0, searchBox_);
   auto add = [this](QTreeWidgetItem* item, const LauncherEntry& entry) {
     item->setText(0, qs(entry.text));
     if (entry.icon)
@@ -316,7 +333,7 @@ void SessionWindow::rebuildLauncher() {
     item->setData(0, Qt::UserRole, qulonglong(launcherEntries_.size()));
     launcherEntries_.push_back(entry);
   };
-  for (const LauncherItem& line : kestel::buildLauncher()) {
+  for (const LauncherItem& line : items) {
     auto* item = new QTreeWidgetItem(launcher_);
     if (!line.isGroup()) {
       add(item, line.entry);
@@ -489,6 +506,10 @@ QWidget* SessionWindow::openService(CService& service, size_t pane) {
 }
 
 QWidget* SessionWindow::makeServiceContent(const std::string& key, QString& title) {
+  if (key == kChangesKey) {
+    title = "Changes";
+    return new ChangesWindow(*changes_, *undoRedo_);
+  }
   CService* service = serviceByKey(key);
   if (!service)
     return nullptr;
@@ -503,6 +524,7 @@ QWidget* SessionWindow::makeServiceContent(const std::string& key, QString& titl
       live->open();
       TablePane* pane = createTablePane(live, map);
       pane->setOpener(editors_);
+      searchTable(*pane, key, size_t(window->paneCount()), ss(title) + "/" + map->title());
       window->addPane(pane, map->title());
     }
     if (int(pendingPane_) < window->paneCount())
@@ -530,6 +552,58 @@ QWidget* SessionWindow::makeServiceContent(const std::string& key, QString& titl
     return nullptr;
   }
   return it->second(type, context());
+}
+
+// ---- the search box
+
+void SessionWindow::searchTable(TablePane& pane, const std::string& key, size_t index,
+                                const std::string& menu) {
+  auto* table = pane.findChild<TableWidget*>();
+  if (!table)
+    return;
+  const TableIndex* rows = &table->tableModel().rows();
+  const void* map = &pane.map();
+  tableValues_->add(*rows, menu);
+  openTables_[map] = {key, index};
+  if (searchBox_)
+    searchBox_->tablesChanged();
+  std::weak_ptr<bool> alive = alive_;
+  connect(table, &QObject::destroyed, this, [this, alive, rows, map] {
+    std::shared_ptr<bool> live = alive.lock();
+    if (!live || !*live)
+      return;
+    tableValues_->remove(*rows); // compares the address only: the rows are gone
+    openTables_.erase(map);
+    if (searchBox_)
+      searchBox_->tablesChanged();
+  });
+}
+
+void SessionWindow::onSearchHit(const SearchHit& hit) {
+  switch (hit.kind) {
+  case SearchHit::Kind::Launcher:
+    openEntry(hit.entry);
+    return;
+  case SearchHit::Kind::Field:
+    if (hit.menu.service) {
+      const std::vector<CMap*> maps = serviceContents(*hit.menu.service).maps;
+      auto at = std::find(maps.begin(), maps.end(), hit.menu.type);
+      openService(*hit.menu.service, at == maps.end() ? 0 : size_t(at - maps.begin()));
+    }
+    return;
+  case SearchHit::Kind::Value: {
+    auto it = openTables_.find(hit.value.map);
+    if (it == openTables_.end())
+      return;
+    OpenTable table = it->second;
+    auto* window = qobject_cast<TableWindow*>(desktop_->open(table.key));
+    if (!window || int(table.pane) >= window->paneCount())
+      return;
+    window->setActivePane(int(table.pane));
+    window->pane(int(table.pane))->selectObject(hit.value.id);
+    return;
+  }
+  }
 }
 
 // ---- session files

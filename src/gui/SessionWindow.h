@@ -52,12 +52,16 @@ enum class ConnectionLoss;
 enum class TypeKind;
 struct DefaultConfigNote;
 struct LauncherEntry;
+struct SearchHit;
 struct SessionTitle;
+class OpenTableValues;
 } // namespace kestel
 
 namespace kestel::gui {
 
 class Desktop;
+class LauncherSearchBox;
+class TablePane;
 
 // Command numbers of the session window's menus and toolbar.
 namespace session_cmd {
@@ -65,6 +69,7 @@ inline constexpr int kOpen = 100, kSave = 101, kSaveAs = 102, kAutosave = 104;
 inline constexpr int kInlineComments = 105, kHidePasswords = 106, kZoomIn = 108, kZoomOut = 109;
 inline constexpr int kExit = 111, kDisconnect = 112, kSession = 113, kCloseAll = 115;
 inline constexpr int kSafeMode = 416, kUndo = 417, kRedo = 418;
+inline constexpr int kChanges = 116; // the session's change list
 } // namespace session_cmd
 
 // The login reply's flag that asks the user to change the password; the loader copies it into
@@ -92,6 +97,8 @@ public:
   // The layout above and around the launcher tree: a search box goes in with insertWidget(0,…).
   QVBoxLayout* launcherArea() const { return launcherArea_; }
   QTreeWidget* launcherTree() const { return launcher_; }
+  // Above the launcher: finds menus, fields and the values of open tables.
+  LauncherSearchBox* searchBox() const { return searchBox_; }
   QMenu* sessionMenu() const { return sessionMenu_; }
   QMenu* settingsMenu() const { return settingsMenu_; }
   // The action of a command number (session_cmd); null for an unknown number.
@@ -157,6 +164,9 @@ private:
   void refreshSessionChoice();
   void chooseSession(int index);
   QWidget* makeServiceContent(const std::string& key, QString& title);
+  void onSearchHit(const SearchHit& hit);
+  // A table pane's rows join the values the search box finds until the pane goes.
+  void searchTable(TablePane& pane, const std::string& key, size_t index, const std::string& menu);
   void onConnectionLost(const std::string& reason);
   void endSession(ConnectionLoss loss);
   // The session is over: the holders, the timer, the windows and the link go.
@@ -182,6 +192,13 @@ private:
   QMenu* windowsMenu_ = nullptr;
   QVBoxLayout* launcherArea_ = nullptr;
   QTreeWidget* launcher_ = nullptr;
+  LauncherSearchBox* searchBox_ = nullptr;
+  std::unique_ptr<OpenTableValues> tableValues_;
+  struct OpenTable {
+    std::string key; // the service window's key
+    size_t pane = 0;
+  };
+  std::map<const void*, OpenTable> openTables_; // by the pane's map
   QComboBox* sessionChoice_ = nullptr;
   std::vector<LauncherEntry> launcherEntries_; // item data indexes into it (complete in .cpp)
   std::map<int, QAction*> actions_;

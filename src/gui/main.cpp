@@ -10,6 +10,8 @@
 #include "gui/Art.h"
 #include "gui/ColourScheme.h"
 #include "gui/ProgramStart.h"
+#include "gui/SessionOpeners.h"
+#include "gui/SessionWindow.h"
 #include "gui/Toolkit.h"
 
 #include <QApplication>
@@ -31,19 +33,13 @@ void usage() {
                "  --quit-when-shown quit once the first window has been painted\n";
 }
 
-// Until the session window is part of this program: the logged-in session is kept and said so.
-// It goes while the event loop still runs (its connection lives on the loop's reactor).
-void keepSession(nv::message parameters, std::unique_ptr<kestel::SessionLink> link) {
-  auto* kept = new QObject(qApp);
-  std::shared_ptr<kestel::SessionLink> session(std::move(link));
-  QObject::connect(qApp, &QCoreApplication::aboutToQuit, kept, [session, kept]() mutable {
-    session->close();
-    session.reset();
-    kept->deleteLater();
-  });
-  kestel::logf("session started with ", parameters.get(nv::string_id{1000}));
-  kestel::gui::showMessageBox(nullptr, "Kestel",
-                              "Logged in to " + parameters.get(nv::string_id{1000}), nullptr);
+// The logged-in session's window, with the windows of every kind of menu it offers; it goes
+// when it closes (the program ends with its last window).
+void startSessionWindow(nv::message parameters, std::unique_ptr<kestel::SessionLink> link) {
+  auto* window = new kestel::gui::SessionWindow(std::move(parameters), std::move(link));
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  kestel::gui::installWindowOpeners(*window);
+  window->show();
 }
 
 } // namespace
@@ -81,5 +77,5 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName("kestel");
   QApplication::setWindowIcon(kestel::gui::applicationIcon());
   kestel::gui::ColourSchemeFollower colourScheme; // light or dark as the desktop switches
-  return kestel::gui::runProgram(args, switches, keepSession);
+  return kestel::gui::runProgram(args, switches, startSessionWindow);
 }

@@ -128,6 +128,13 @@ TEST_F(LoaderFlowTest, ConnectsLogsInLoadsAndStartsTheSession) {
   EXPECT_EQ(texts[2], "Downloading descriptors...");
   EXPECT_TRUE(started->connectStep()->connection());
   EXPECT_EQ(startedWith.get(param::kLogin), "admin");
+  // The session learns from the parameters whether the router wants a new password.
+  EXPECT_FALSE(startedWith.has(kLoginReplyChangePassword));
+  started = nullptr;
+  login.changePasswordForAll();
+  flow->connect(flow->parametersFrom(form(port)));
+  ASSERT_TRUE(drive([&] { return bool(started); }));
+  EXPECT_TRUE(startedWith.get(kLoginReplyChangePassword));
 }
 
 TEST_F(LoaderFlowTest, OpenInNewWindowHandsTheSessionOverAndReturnsToTheForm) {
