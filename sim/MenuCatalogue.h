@@ -7,6 +7,7 @@
 #include "sim/Churn.h"
 #include "sim/EditHistory.h"
 #include "sim/ItemHandler.h"
+#include "sim/LiveValues.h"
 #include "sim/MenuHandler.h"
 #include "sim/MenuSamples.h"
 #include "sim/PingAction.h"
@@ -26,6 +27,7 @@ struct CatalogueOptions {
   bool fill = false;         // --rows given: the table holds exactly `rows` generated objects
   uint32_t rows = 0;
   double churn = 0; // changes per second
+  LiveOptions live; // --live-values, --live-seed: the interfaces' traffic and the CPU load
   // --user-policy: policy bits given to a login user.
   std::vector<std::pair<std::string, uint32_t>> policies;
 };
@@ -64,6 +66,7 @@ public:
   SetupWizard& setup() { return setup_; }
   unsigned reboots() const { return reboots_; }
   EditHistory& history() { return history_; }
+  LiveValues& live() { return *live_; }
 
 private:
   struct Menu {
@@ -83,6 +86,7 @@ private:
   SetupWizard setup_;
   EditHistory history_;
   std::unique_ptr<Churn> churn_;
+  std::unique_ptr<LiveValues> live_;
   unsigned reboots_ = 0;
 };
 
