@@ -79,6 +79,12 @@ DataRateGraphModel::DataRateGraphModel(uint32_t scale, CounterWidth width, size_
                                        uint32_t intervalMs, uint32_t staleMs)
     : scale_(std::max<uint32_t>(scale, 1)), width_(width), graph_(capacity, intervalMs, staleMs) {}
 
+void DataRateGraphModel::forget() {
+  last_.reset();
+  rate_.reset();
+  graph_.clearValue();
+}
+
 void DataRateGraphModel::setCounter(int64_t nowMs, uint64_t counter) {
   bool narrow = width_ == CounterWidth::Bits32;
   if (!last_ || (narrow && counter > 0xFFFFFFFFull)) {

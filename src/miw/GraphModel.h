@@ -84,6 +84,8 @@ public:
   // the counter's range, otherwise it was reset and there is no rate until the next reading.
   // A reading at the same or an earlier time than the previous one only replaces it.
   void setCounter(int64_t nowMs, uint64_t counter);
+  // Forgets the readings (the object went away): gaps until two new readings give a rate.
+  void forget();
   void sample(int64_t nowMs) { graph_.sample(nowMs); }
   // The rate of the last two readings; empty before two or after a reset.
   std::optional<double> rate() const { return rate_; }
