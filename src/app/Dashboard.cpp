@@ -105,8 +105,10 @@ size_t Dashboard::append(Applet applet) {
 void Dashboard::remove(size_t index) {
   if (index >= applets_.size())
     return;
-  if (applets_[index].record != kNoSettingsId)
-    settings_.removeSettings(applets_[index].record);
+  // The applet's feed lives until the listeners have let go of it.
+  Applet gone = std::move(applets_[index]);
+  if (gone.record != kNoSettingsId)
+    settings_.removeSettings(gone.record);
   applets_.erase(applets_.begin() + std::ptrdiff_t(index));
   store();
   tell(Change::Applets);
@@ -137,6 +139,8 @@ void Dashboard::store() {
 }
 
 void Dashboard::restore() {
+  // The old feeds live until the listeners have let go of them.
+  std::vector<Applet> old = std::move(applets_);
   applets_.clear();
   const StringMap* main = settings_.getSettings(0, nullptr, settings_.flagsOf(0));
   for (uint32_t id : unpackIds(main ? main->get(kDashboardKey) : std::nullopt)) {

@@ -166,7 +166,7 @@ void MonitorFeed::read() {
   if (kind_ != MonitorKind::CounterRate) {
     if (std::optional<uint64_t> n = numberOf(field->value(*o)); n && sliding_)
       sliding_->setValue(now, double(*n));
-    return show(field->text(*o));
+    return show(withPostfix(field->text(*o)));
   }
   const TableField* counter = fieldFor(*o, *counter_, counterField_);
   std::optional<uint64_t> n = counter ? numberOf(counter->value(*o)) : std::nullopt;
@@ -188,6 +188,13 @@ std::string MonitorFeed::axisText(double value) const {
   FieldValue v = wide ? FieldValue(n) : FieldValue(uint32_t(std::min<uint64_t>(n, 0xFFFFFFFF)));
   std::string text = convertor->format(v);
   return text.empty() ? std::to_string(n) : text;
+}
+
+std::string MonitorFeed::withPostfix(std::string text) const {
+  const std::string& postfix = slot_.postfixText();
+  if (text.empty() || postfix.empty())
+    return text;
+  return text + (slot_.option("inlinepostfix") ? "" : " ") + postfix;
 }
 
 void MonitorFeed::sample(int64_t nowMs) {

@@ -75,6 +75,8 @@ private:
   // The field reading `slot_`'s counterpart in the object's own type (inheriting types).
   const TableField* fieldFor(const IObject& object, const Slot& slot, FieldCache& cache) const;
   void show(std::string text);
+  // The text followed by the member's unit ("MHz", "%"), as the editors show it.
+  std::string withPostfix(std::string text) const;
 
   const Slot& slot_;
   const Slot* counter_ = nullptr; // the counter of a change rate

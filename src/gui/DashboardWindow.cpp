@@ -76,13 +76,14 @@ void MonitorApplet::sampled() {
 }
 
 void MonitorApplet::contextMenuEvent(QContextMenuEvent* event) {
-  QMenu menu(this);
-  QAction* remove = menu.addAction("Remove");
-  // The dashboard rebuilds the window when the applet goes, deleting this widget: do it after
-  // the menu has returned, through the event loop.
-  if (menu.exec(event->globalPos()) == remove)
-    QMetaObject::invokeMethod(
-        parentWidget(), [&d = dashboard_, i = index_] { d.remove(i); }, Qt::QueuedConnection);
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  // Removing rebuilds the window, deleting this widget and the menu: it runs once the menu's
+  // signal has returned, through the event loop.
+  connect(
+      menu->addAction("Remove"), &QAction::triggered, parentWidget(),
+      [&d = dashboard_, i = index_] { d.remove(i); }, Qt::QueuedConnection);
+  menu->popup(event->globalPos());
 }
 
 DashboardWindow::DashboardWindow(Dashboard& dashboard, QWidget* parent)
