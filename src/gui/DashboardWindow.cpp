@@ -43,15 +43,20 @@ MonitorApplet::MonitorApplet(Dashboard& dashboard, size_t index, QWidget* parent
   auto* top = new QHBoxLayout;
   top->addWidget(name);
   top->addStretch(1);
-  top->addWidget(value_);
   layout->addLayout(top);
   if (feed_ && feed_->graph()) {
+    top->addWidget(value_);
     graph_ = new GraphWidget(
         *feed_->graph(), [feed = feed_](double v) { return qs(feed->axisText(v)); }, this);
     graph_->setMinimumHeight(fontMetrics().height() * kGraphLines);
     layout->addWidget(graph_, 1);
   } else {
-    layout->addStretch(1);
+    // Without a graph the value is the applet: larger, under the name.
+    QFont large = value_->font();
+    large.setPointSizeF(large.pointSizeF() * 1.6);
+    value_->setFont(large);
+    value_->setWordWrap(true);
+    layout->addWidget(value_, 1, Qt::AlignLeft | Qt::AlignVCenter);
   }
   if (feed_)
     feed_->setOnChange([this] { showValue(); });

@@ -20,7 +20,11 @@ void GraphWidget::paintEvent(QPaintEvent*) {
   const QPalette& pal = palette();
   QRectF area = QRectF(rect()).adjusted(1, 1, -1, -1);
   p.fillRect(rect(), pal.color(QPalette::Base));
-  QColor grid = pal.color(QPalette::Mid);
+  // A third of the way from the background to the text: visible on light and dark palettes.
+  QColor base = pal.color(QPalette::Base), text = pal.color(QPalette::Text);
+  QColor grid = QColor::fromRgbF(base.redF() + (text.redF() - base.redF()) / 3,
+                                 base.greenF() + (text.greenF() - base.greenF()) / 3,
+                                 base.blueF() + (text.blueF() - base.blueF()) / 3);
   p.setPen(QPen(grid, 1, Qt::DotLine));
   for (double f : {0.0, 0.5})
     p.drawLine(QPointF(area.left(), area.top() + area.height() * f),

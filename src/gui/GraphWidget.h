@@ -1,7 +1,8 @@
 // A graph widget: draws a graph model's samples as a line over a filled area, newest at the
 // right edge, broken where a sample is a gap, under three grid lines and the axis top written
-// in the corner. Colours come from the palette (the highlight for the line, mid for the grid),
-// so it follows light and dark palettes; it repaints when asked (update()) after samples.
+// in the corner. Colours come from the palette (the highlight for the line, a blend of base and
+// text for the grid), so it follows light and dark palettes; it repaints when asked (update())
+// after samples.
 #pragma once
 
 #include "miw/GraphModel.h"
