@@ -94,6 +94,12 @@ void DataRateGraphModel::setCounter(int64_t nowMs, uint64_t counter) {
     return;
   }
   auto [then, previous] = *last_;
+  if (counter == previous && nowMs > then && nowMs - then < int64_t(graph_.intervalMs())) {
+    // The same reading again (the object was read twice): a repeat, not an idle link.
+    if (rate_)
+      graph_.setValue(nowMs, *rate_);
+    return;
+  }
   last_ = {nowMs, counter};
   if (nowMs <= then)
     return;

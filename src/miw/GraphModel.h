@@ -82,7 +82,9 @@ public:
   // A reading of the counter. The rate since the previous reading becomes the value sampled:
   // a counter below the previous reading has wrapped when that makes a step of less than half
   // the counter's range, otherwise it was reset and there is no rate until the next reading.
-  // A reading at the same or an earlier time than the previous one only replaces it.
+  // A reading at the same or an earlier time than the previous one only replaces it; the same
+  // counter again within one interval is a repeated read and changes nothing (a full interval
+  // without growth is an idle link: rate 0).
   void setCounter(int64_t nowMs, uint64_t counter);
   // Forgets the readings (the object went away): gaps until two new readings give a rate.
   void forget();
