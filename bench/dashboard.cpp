@@ -71,7 +71,9 @@ struct Fixture {
   // Turns the loop for the run's time; the CPU share of one core it took.
   double turn() {
     double cpu = cpuSeconds();
-    auto start = Clock::now(), end = start + std::chrono::duration<double>(runSeconds());
+    Clock::time_point start = Clock::now();
+    auto end = start + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(runSeconds()));
     while (Clock::now() < end) {
       reactor.runOnce(50);
       QCoreApplication::processEvents();
