@@ -151,14 +151,20 @@ const TableField* MonitorFeed::fieldFor(const IObject& object, const Slot& slot,
 
 void MonitorFeed::read() {
   IObject* o = object();
-  if (!o) {
+  // A holder whose read failed keeps its old values: they are not current any more.
+  bool failed = holder_ && !holder_->statusText().empty();
+  if (!o || failed) {
     if (sliding_)
       sliding_->clearValue();
     if (rate_)
       rate_->forget();
-    show(map_ ? kGoneText : "");
+    if (failed)
+      return show(holder_->statusText());
+    // Before the map first held the object it is not gone, only not there yet.
+    show(map_ && seen_ ? kGoneText : "");
     return;
   }
+  seen_ = true;
   const TableField* field = fieldFor(*o, slot_, valueField_);
   if (!field)
     return show("");

@@ -47,7 +47,8 @@ public:
   const std::string& fieldTitle() const { return fieldTitle_; }
   // The object's name when it has one ("ether1"), else empty.
   std::string objectName() const;
-  // The value as text; kGoneText while the map does not hold the object, "" before a value.
+  // The value as text; kGoneText once the map no longer holds the object, the holder's status
+  // text while its reads fail, "" before a value.
   const std::string& text() const { return text_; }
   // The graph, or null for text members.
   const IGraphModel* graph() const;
@@ -87,6 +88,7 @@ private:
   std::unique_ptr<DataRateGraphModel> rate_;
   Reference<ObjectMap> map_;
   uint32_t id_ = kNoId;
+  bool seen_ = false; // the map has held the object
   Reference<ObjectHolder> holder_;
   Reference<MapWatch> mapWatch_;
   Reference<HolderWatch> holderWatch_;

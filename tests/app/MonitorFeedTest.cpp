@@ -21,6 +21,11 @@ namespace {
 
 using sim::LiveValues;
 
+// The text of a bit rate, by the convertor the member's column uses.
+std::string bits(uint64_t rate) {
+  return changeRateConvertor(NumberWidth::Bits64, RateOf::Bits)->format(FieldValue(rate));
+}
+
 class MonitorFeedTest : public ::testing::Test {
 protected:
   MonitorFeedTest() {
@@ -108,23 +113,30 @@ TEST_F(MonitorFeedTest, AnObjectThatGoesShowsItAndLeavesGaps) {
   uint32_t id = rules->idAt(0);
   ASSERT_TRUE(dashboard->addMonitor({"Firewall", id, "chain"}).ok());
   ASSERT_TRUE(dashboard->addMonitor({"Interfaces", 1, "txrate"}).ok());
+  EXPECT_EQ(feed(0).text(), "") << "not there yet is not gone";
   ASSERT_TRUE(runUntil(reactor, [&] { return !feed(0).text().empty(); }));
   EXPECT_NE(feed(0).text(), MonitorFeed::kGoneText);
   ASSERT_TRUE(rules->remove(id).ok());
   ASSERT_TRUE(runUntil(reactor, [&] { return feed(0).text() == MonitorFeed::kGoneText; }));
 
-  // A rate whose reads stop (the connection is gone) keeps its last value while it is fresh,
-  // then its samples are gaps.
-  ASSERT_TRUE(runUntil(reactor, [&] { return !feed(1).text().empty(); }));
-  second([] { return true; });
+  // A rate whose reads stop (the connection is gone) ends in gaps.
+  auto* map = dynamic_cast<ObjectMap*>(getObjectMap(Path{20, 1}));
+  ASSERT_NE(map, nullptr);
+  for (int s = 0; s < 2; ++s) {
+    uint64_t rate = 0;
+    second([&] {
+      rate = interfaces->get(1).get(LiveValues::kTxRate);
+      return map->find(1) && feed(1).text() == bits(rate);
+    });
+  }
   connection->close(CloseMode::Now);
   for (int s = 0; s < 5; ++s)
     second([] { return true; });
   const std::vector<std::optional<double>>& samples = feed(1).graph()->samples();
-  ASSERT_GE(samples.size(), 5u);
-  EXPECT_TRUE(samples[samples.size() - 5].has_value());
-  EXPECT_FALSE(samples.back().has_value());
-  EXPECT_FALSE(samples[samples.size() - 2].has_value());
+  ASSERT_EQ(samples.size(), 7u);
+  EXPECT_TRUE(samples[1].has_value()) << "a sample while the values came";
+  EXPECT_FALSE(samples[5].has_value());
+  EXPECT_FALSE(samples[6].has_value());
 }
 
 } // namespace
