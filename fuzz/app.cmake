@@ -8,3 +8,5 @@ kestel_fuzz(session_parameters LIBS kestel_app)
 kestel_fuzz(discovery_packet LIBS kestel_app)
 # File transfer: a hostile router's file list and its answers to a download.
 kestel_fuzz(file_transfer LIBS kestel_app)
+# The dashboard's records in a session file.
+kestel_fuzz(dashboard_records LIBS kestel_app)

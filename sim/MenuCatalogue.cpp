@@ -36,8 +36,10 @@ MenuCatalogue::MenuCatalogue(Reactor& reactor, CatalogueOptions options)
     menu.definition = std::move(definition);
     menus_.emplace(menu.definition.name, std::move(menu));
   }
+  live_ = std::make_unique<LiveValues>(reactor_, *menus_.at("interfaces").store, options_.live);
   auto uptime = [this] { return static_cast<uint32_t>((reactor_.now() - bootedAt_) / 1000); };
-  for (ItemDefinition& definition : sampleItems(uptime))
+  auto load = [this] { return live_->cpuLoad(); };
+  for (ItemDefinition& definition : sampleItems(uptime, load))
     items_[definition.name] =
         std::make_unique<ItemHandler>(std::move(definition.shape), std::move(definition.object),
                                       options_.menus, std::move(definition.live));
@@ -149,6 +151,8 @@ bool parseUnsigned(const char* text, unsigned long max, unsigned long& out, int 
 } // namespace
 
 int applyMenuOption(CatalogueOptions& options, int argc, char** argv, int i) {
+  if (int used = applyLiveOption(options.live, argc, argv, i); used != 0)
+    return used;
   std::string arg = argv[i];
   if (arg == "--fail-commits") {
     options.menus.failCommits = true;

@@ -7,6 +7,7 @@
 #include "sim/Churn.h"
 #include "sim/EditHistory.h"
 #include "sim/ItemHandler.h"
+#include "sim/LiveValues.h"
 #include "sim/MenuHandler.h"
 #include "sim/MenuSamples.h"
 #include "sim/PingAction.h"
@@ -29,6 +30,7 @@ struct CatalogueOptions {
   double churn = 0; // changes per second
   // --default-config: the router offers the note on the configuration it was shipped with.
   bool defaultConfig = false;
+  LiveOptions live; // --live-values, --live-seed: the interfaces' traffic and the CPU load
   // --user-policy: policy bits given to a login user.
   std::vector<std::pair<std::string, uint32_t>> policies;
 };
@@ -68,6 +70,7 @@ public:
   unsigned reboots() const { return reboots_; }
   EditHistory& history() { return history_; }
   RouterStatus& status() { return status_; }
+  LiveValues& live() { return *live_; }
 
 private:
   struct Menu {
@@ -88,6 +91,7 @@ private:
   EditHistory history_;
   RouterStatus status_;
   std::unique_ptr<Churn> churn_;
+  std::unique_ptr<LiveValues> live_;
   unsigned reboots_ = 0;
 };
 

@@ -508,7 +508,8 @@ std::vector<MenuDefinition> sampleMenus() {
           groups(),     log(),       files(),  ipv6Addresses(), ipv6Neighbors()};
 }
 
-std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds) {
+std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds,
+                                        std::function<uint32_t()> cpuLoad) {
   std::vector<ItemDefinition> items;
   {
     ItemDefinition dns;
@@ -563,10 +564,10 @@ std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds)
     resources.object.set(string_id(0x7), "hex-s");
     resources.object.set(u64_id(0x8), 134217728ull);
     resources.object.set(u32_id(0x9), 2u);
-    resources.live = [uptimeSeconds](nv::message& o) {
+    resources.live = [uptimeSeconds, cpuLoad](nv::message& o) {
       uint32_t up = uptimeSeconds();
       o.set(u32_id(0x1), up);
-      o.set(u32_id(0x4), 3 + up * 7 % 23); // percent
+      o.set(u32_id(0x4), cpuLoad ? cpuLoad() : 3 + up * 7 % 23); // percent
     };
     items.push_back(std::move(resources));
   }

@@ -28,7 +28,9 @@ struct ItemDefinition {
 };
 
 std::vector<MenuDefinition> sampleMenus();
-// `uptimeSeconds` tells how long the router has been up.
-std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds);
+// `uptimeSeconds` tells how long the router has been up; `cpuLoad` (when given) its CPU load in
+// percent, else the load follows the uptime.
+std::vector<ItemDefinition> sampleItems(std::function<uint32_t()> uptimeSeconds,
+                                        std::function<uint32_t()> cpuLoad = {});
 
 } // namespace kestel::sim

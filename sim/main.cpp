@@ -41,6 +41,7 @@ void usage(FILE* out = stderr) {
   std::fprintf(out, "%s", kestel::sim::macOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::hoplinkOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::menuOptionsUsage());
+  std::fprintf(out, "%s", kestel::sim::liveOptionsUsage());
   std::fprintf(out, "%s", kestel::sim::consoleOptionsUsage());
 }
 

@@ -98,7 +98,7 @@ void ManagedWindow::resizeEvent(QResizeEvent* event) {
 
 Desktop::Desktop(QWidget* parent, QMenu* windowsMenu, std::function<QIcon(unsigned)> icons,
                  SettingsRegistry& settings)
-    : QMdiArea(parent), windowsMenu_(windowsMenu), icons_(std::move(icons)),
+    : QMdiArea(parent), windowsMenu_(windowsMenu), icons_(std::move(icons)), settings_(settings),
       manager_(settings, *this) {
   setObjectName(kPaneName);
   setBackground(palette().brush(QPalette::Dark));

@@ -62,6 +62,8 @@ public:
   ~Desktop() override;
 
   WindowManager& manager() { return manager_; }
+  // Where the desktop's windows keep their records: the session's registry.
+  SettingsRegistry& settings() const { return settings_; }
   // A frame around `content` (which it takes), not yet opened.
   ManagedWindow* makeWindow(QWidget* content, const QString& title);
   void windowGone(ManagedWindow* window);
@@ -88,6 +90,7 @@ private:
   std::function<QIcon(unsigned)> icons_;
   std::map<uint32_t, QPointer<QAction>> entries_; // the menu owns the actions
   uint32_t nextEntry_ = 0;
+  SettingsRegistry& settings_;
   WindowManager manager_;
 };
 

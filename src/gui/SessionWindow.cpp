@@ -26,6 +26,7 @@
 #include "util/Log.h"
 
 #include "gui/ChangesWindow.h"
+#include "gui/DashboardWindow.h"
 #include "gui/LauncherSearchBox.h"
 #include "gui/SessionWindow.h"
 #include "gui/TableWidget.h"
@@ -59,6 +60,7 @@ namespace {
 
 // The Changes window's key on the desktop: no service key starts with "*".
 const std::string kChangesKey = "*changes";
+const std::string kDashboardKey = "*dashboard";
 
 constexpr const char* kSessionTitle = "Kestel";
 constexpr const char* kDefaultConfigDialogName = "nimbalux_defconf";
@@ -215,6 +217,7 @@ void SessionWindow::buildMenus() {
   sessionMenu_->addSeparator();
   addCommand(sessionMenu_, kCloseAll, "Close All Windows");
   addCommand(sessionMenu_, kChanges, "Changes...");
+  addCommand(sessionMenu_, kDashboard, "Dashboard");
   sessionMenu_->addSeparator();
   addCommand(sessionMenu_, kDisconnect, "Disconnect");
   addCommand(sessionMenu_, kExit, "Exit");
@@ -250,6 +253,7 @@ void SessionWindow::buildMenus() {
   connect(autosave, &QAction::toggled, this, [this](bool on) { autosave_ = on; });
   connect(action(kCloseAll), &QAction::triggered, this, [this] { desktop_->closeAll(); });
   connect(action(kChanges), &QAction::triggered, this, [this] { desktop_->open(kChangesKey); });
+  connect(action(kDashboard), &QAction::triggered, this, [this] { desktop_->open(kDashboardKey); });
   connect(action(kDisconnect), &QAction::triggered, this, [this] { disconnectSession(); });
   connect(action(kExit), &QAction::triggered, this, [this] { close(); });
   connect(action(kInlineComments), &QAction::toggled, this, [this](bool on) {
@@ -510,6 +514,10 @@ QWidget* SessionWindow::makeServiceContent(const std::string& key, QString& titl
     title = "Changes";
     return new ChangesWindow(*changes_, *undoRedo_);
   }
+  if (key == kDashboardKey) {
+    title = kDashboardTitle;
+    return createDashboardWindow(context());
+  }
   CService* service = serviceByKey(key);
   if (!service)
     return nullptr;
@@ -613,6 +621,7 @@ bool SessionWindow::loadSession(const std::string& path) {
   bool read = settings_.loadSettings(path);
   sessionPath_ = path;
   settings_.loadAllSettings();
+  dashboardOf(desktop()).restore(); // the applets this session file lists
   // The restore has taken the records of the windows it reopens.
   if (StringMap* main = settings_.getSettings(0, nullptr, kMainWindowSettingsFlags))
     main->remove("open");

@@ -69,7 +69,8 @@ inline constexpr int kOpen = 100, kSave = 101, kSaveAs = 102, kAutosave = 104;
 inline constexpr int kInlineComments = 105, kHidePasswords = 106, kZoomIn = 108, kZoomOut = 109;
 inline constexpr int kExit = 111, kDisconnect = 112, kSession = 113, kCloseAll = 115;
 inline constexpr int kSafeMode = 416, kUndo = 417, kRedo = 418;
-inline constexpr int kChanges = 116; // the session's change list
+inline constexpr int kChanges = 116;   // the session's change list
+inline constexpr int kDashboard = 117; // the monitor applets
 } // namespace session_cmd
 
 // The login reply's flag that asks the user to change the password; the loader copies it into
