@@ -2,6 +2,7 @@
 // object provider): this file uses the model and reaches the desktop through SessionDesktop.
 // The core's headers first: Qt's keyword macros must not meet them.
 #include "app/ChangeLog.h"
+#include "app/Dashboard.h"
 #include "app/DefaultConfig.h"
 #include "app/RouterIdentity.h"
 #include "app/SafeMode.h"

@@ -94,8 +94,9 @@ TEST_F(MonitorFeedTest, FollowsTheRoutersValuesSecondBySecond) {
     EXPECT_FALSE(feed(0).text().empty());
     // The rate computed from the counter: the bytes the router sent during the second before,
     // as bits per second.
-    if (step > 0)
+    if (step > 0) {
       EXPECT_EQ(feed(2).text(), bits->format(FieldValue(rateBefore / 8 * 8))) << step;
+    }
   }
   // Every graph took a sample each second, as the second began: the reported rate's last
   // sample is the rate the map held then, the store's rate before the last step.
