@@ -44,8 +44,13 @@ int registerGuiTest(const char* name, std::function<QObject*()> make) {
 } // namespace kestel::test
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
   auto& tests = kestel::test::registry();
+  if (argc == 2 && std::string(argv[1]) == "--list-classes") { // before Qt: no display needed
+    for (const auto& [name, make] : tests)
+      std::cout << name << "\n";
+    return 0;
+  }
+  QApplication app(argc, argv);
   std::vector<std::string> names;
   std::vector<char*> rest = {argv[0]};
   if (argc > 1 && tests.count(argv[1])) {
