@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace kestel {
 
@@ -47,7 +48,11 @@ void StatusBar::setResources(std::string cpu, std::string memory, uint32_t uptim
   cpu_ = std::move(cpu);
   memory_ = std::move(memory);
   int64_t boot = nowSeconds - int64_t(uptimeSeconds);
-  if (bootTime_ && *bootTime_ != boot)
+  // Both clocks count whole seconds, each from its own start: a boot time one second off is the
+  // two clocks ticking out of step, not a reboot.
+  if (bootTime_ && std::abs(boot - *bootTime_) <= 1)
+    return;
+  if (bootTime_)
     logLine("INF: updating bootTime " + std::to_string(*bootTime_) + " -> " + std::to_string(boot) +
             " diff:" + std::to_string(boot - *bootTime_));
   bootTime_ = boot;
