@@ -247,6 +247,15 @@ void ObjectEditor::build() {
     type_->copyRecord(work_->record().data(), object_->record().data());
     const SkinEntry* skin = &activeSkin().lookupTop(type_->title());
     layout_ = layoutObject(*type_, skin, readOnly_);
+    // The slot that picks a generic map's type is fixed once the object exists: another value
+    // would make it an object of another type.
+    if (type_->kind() == TypeKind::Map && object_->hasID()) {
+      const auto* m = static_cast<const CMap*>(type_);
+      const std::string& typeOn =
+          m->typeOn.empty() && m->genericParent ? m->genericParent->typeOn : m->typeOn;
+      for (LayoutField& f : layout_.fields)
+        f.readOnly = f.readOnly || (!typeOn.empty() && f.slot->name() == typeOn);
+    }
   }
   fields_.resize(layout_.fields.size());
   if (layout_.pages.size() == 1) {
