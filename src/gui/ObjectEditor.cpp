@@ -503,11 +503,13 @@ void ObjectEditor::commit(After after) {
   const bool added = object_->hasID() || !map();
   if (readOnly_ || !work_ || (!isModified() && added))
     return then(after); // nothing to send
-  std::vector<ValueView*> shown;
-  for (size_t i = 0; i < fields_.size(); ++i)
-    if (fields_[i].view && fieldShown(i) && fields_[i].view->isEnabled())
-      shown.push_back(fields_[i].view);
-  if (!checkViews(shown, this))
+  // Only what the user typed is checked: the other fields hold the router's own values, which
+  // a convertor may show in a form it does not read back.
+  std::vector<ValueView*> typed;
+  for (size_t i : touched_)
+    if (fieldShown(i) && fields_[i].view->isEnabled())
+      typed.push_back(fields_[i].view);
+  if (!checkViews(typed, this))
     return; // the box names the field; what the user typed stays
   for (size_t i : touched_)
     fields_[i].view->apply();

@@ -20,6 +20,7 @@
 
 #include "GuiTest.h"
 
+#include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -31,9 +32,9 @@ class CommentEditorTest : public QObject {
   Q_OBJECT
 private slots:
   void oneWindowPerObjectAndTheCommentIsSaved() {
-    installSlotConvertors();
     ModelContext context;
     ModelScope modelScope(context);
+    installSlotConvertors();
     for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
       QVERIFY(loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok());
     QVERIFY(completeAllTypes().ok());
@@ -41,7 +42,7 @@ private slots:
     ReactorScope scope(reactor);
     test::SimClient client(reactor, KESTEL_SIM_PATH, {});
     QVERIFY(client.started());
-    Expected<MenuRef> menu = findMenu("Interfaces");
+    Expected<MenuRef> menu = findMenu("IP/Firewall");
     QVERIFY(menu);
     auto open = [&] {
       Reference<ObjectMap> map = createContainer(*static_cast<CMap*>(menu->type));
@@ -76,30 +77,36 @@ private slots:
     other->commit(theirs);
     QVERIFY(client.turnUntil([&] { return comment->editor()->toPlainText() == "from elsewhere"; }));
     comment->editor()->selectAll();
-    QTest::keyClicks(comment->editor(), "uplink to the core\nsecond line");
+    QTest::keyClicks(comment->editor(), "uplink to the core");
     QVERIFY(setFieldText(*theirs, *slot, "again from elsewhere").ok());
     other->commit(theirs);
     QVERIFY(client.turnUntil([&] { return fieldText(object, *slot) == "again from elsewhere"; }));
-    QCOMPARE(comment->editor()->toPlainText(), QString("uplink to the core\nsecond line"));
+    QCOMPARE(comment->editor()->toPlainText(), QString("uplink to the core"));
     comment->resize(380, 180);
     test::saveShot(*comment, "comment-editor");
 
     QTest::mouseClick(comment->okButton(), Qt::LeftButton);
-    QVERIFY(client.turnUntil([&] { return !comment; })); // closed once the router took it
+    QVERIFY(client.turnUntil([&] { // closed once the router took it
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      return !comment;
+    }));
     QCOMPARE(opener.openCommentEditors(), size_t(0));
     QCOMPARE(log.records().size(), size_t(1));
     QCOMPARE(log.records()[0].state, ChangeState::Succeeded);
     Reference<ObjectMap> fresh = open();
     QCOMPARE(QString::fromStdString(fieldText(*fresh->find(id), *slot)),
-             QString("uplink to the core\nsecond line"));
+             QString("uplink to the core"));
 
     // Closed, it opens as a new window with the stored text.
     opener.openCommentEditor(*map, object);
     QVERIFY(opener.commentEditorOf(object));
     QCOMPARE(opener.commentEditorOf(object)->editor()->toPlainText(),
-             QString("uplink to the core\nsecond line"));
+             QString("uplink to the core"));
     QTest::mouseClick(opener.commentEditorOf(object)->cancelButton(), Qt::LeftButton);
-    QVERIFY(client.turnUntil([&] { return opener.openCommentEditors() == 0; }));
+    QVERIFY(client.turnUntil([&] {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      return opener.openCommentEditors() == 0;
+    }));
     QCOMPARE(log.records().size(), size_t(1)); // Cancel sends nothing
   }
 };

@@ -119,7 +119,9 @@ const char* kTabbedType = R"([{"name": "Rules", "c": [{"type": "map", "title": "
 class Router {
 public:
   explicit Router(std::vector<std::string> args = {})
-      : client(reactor, KESTEL_SIM_PATH, std::move(args)) {}
+      : client(reactor, KESTEL_SIM_PATH, std::move(args)) {
+    setUserPolicy(0xFFFFFFFF); // what the login reply gives admin: maps may add and remove
+  }
   Reference<ObjectMap> open(const char* menu) {
     Expected<MenuRef> found = findMenu(menu);
     if (!found)
@@ -299,7 +301,8 @@ private slots:
     answer(box, QMessageBox::No);
     QVERIFY(router.turnUntil([&] { return !editor.isCommitting(); }));
     QCOMPARE(text->editor()->text(), before);
-    IObject* stored = router.open("IP/Firewall")->find(id);
+    Reference<ObjectMap> fresh = router.open("IP/Firewall");
+    IObject* stored = fresh->find(id);
     QCOMPARE(isDisabled(*stored), was);
     const Slot& slot = *editor.layout().fields[firstTextIndex(editor)].slot;
     QCOMPARE(QString::fromStdString(fieldText(*stored, slot)), before);
@@ -348,7 +351,8 @@ private slots:
       ids = router.open("IP/Firewall")->ids();
       return ids.size() > 2 && ids[0] == id && ids[2] == next;
     }));
-    IObject* added = router.open("IP/Firewall")->find(ids[1]);
+    Reference<ObjectMap> fresh = router.open("IP/Firewall");
+    IObject* added = fresh->find(ids[1]);
     const Slot& slot = *editor->layout().fields[firstTextIndex(*editor)].slot;
     QCOMPARE(QString::fromStdString(fieldText(*added, slot)), QString("copied rule"));
   }
@@ -369,7 +373,10 @@ private slots:
     QSignalSpy finished(editor.data(), &ObjectEditor::finished);
     other->remove(other->find(id));
     QVERIFY(router.turnUntil([&] { return finished.size() == 1; }));
-    QVERIFY(router.turnUntil([&] { return !editor; })); // its window is gone
+    QVERIFY(router.turnUntil([&] {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      return !editor;
+    })); // its window is gone
 
     // With changes it offers a copy of what was typed.
     id = map->ids().front();
@@ -377,13 +384,19 @@ private slots:
     editor = opener.editorOf(*map->find(id));
     const std::string name = map->find(id)->getName();
     typeInto(firstTextField(*editor)->editor(), "keep me");
+    QVERIFY(editor->isModified());
+    QVERIFY(editor->action(EditorCommand::Copy));
     other->remove(other->find(id));
     QMessageBox* box = nullptr;
-    QVERIFY(router.turnUntil([&] { return (box = boxOf(editor)) != nullptr; }));
+    QVERIFY(router.turnUntil([&] { return !editor || (box = boxOf(editor)) != nullptr; }));
+    QVERIFY(editor);
     QCOMPARE(box->windowTitle(), QString::fromStdString(name + " was removed"));
     QCOMPARE(box->text(), QString("Object was removed. Do you want to make a copy of it?"));
     answer(box, QMessageBox::Yes);
-    QVERIFY(router.turnUntil([&] { return !editor; }));
+    QVERIFY(router.turnUntil([&] {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      return !editor;
+    }));
     QCOMPARE(opener.openEditors(), size_t(1));
     ObjectEditor* copy = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -466,7 +479,7 @@ private slots:
     for (QAction* a : editor.findChild<QToolBar*>("objedit_toolbar")->actions())
       if (!a->isSeparator())
         numbers.push_back(a->data().toInt());
-    QCOMPARE(numbers, (std::vector<int>{1, 2, 3, 5, 6, 8}));
+    QCOMPARE(numbers, (std::vector<int>{1, 2, 3, 5, 6})); // no router: adding not permitted
 
     // Choosing "jump" shows the jump target while the user edits (a dynamic condition).
     ValueView* target = editor.viewLabelled("Jump Target");
