@@ -280,6 +280,7 @@ QWidget* ObjectEditor::buildPage(const std::vector<LayoutItem>& items) {
   auto* scroll = new QScrollArea(this);
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // fields narrow, rows scroll
   auto* page = new QWidget(scroll);
   auto* form = new QFormLayout(page);
   form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
