@@ -19,3 +19,8 @@ if(KESTEL_GUI)
   target_compile_definitions(bench_table PRIVATE KESTEL_SIM_PATH="$<TARGET_FILE:nimbalux-sim>"
                                                  KESTEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 endif()
+
+# Opening an object editor of 60 fields against a form of 60 line edits holding the same values.
+if(KESTEL_GUI)
+  kestel_bench(object_editor LIBS kestel_gui)
+endif()
