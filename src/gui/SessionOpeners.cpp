@@ -1,10 +1,13 @@
 #include "gui/SessionOpeners.h"
 
-// Before Qt's headers: Qt's "slots" keyword would rename CType::slots().
+// Before Qt's headers: Qt's "slots" and "emit" keywords would rename CType::slots() and the
+// maps' emit().
+#include "api/container/DescriptorContainers.h"
 #include "gen/CType.h"
 
 #include "gui/ActionWindow.h"
 #include "gui/DoitWindow.h"
+#include "gui/ObjectEditorOpener.h"
 #include "gui/QueryWindow.h"
 #include "gui/SessionWindow.h"
 #include "gui/SetupWindow.h"
@@ -25,6 +28,9 @@ SessionWindow::TypeOpener unframed(QWidget* (*create)(CType&, const WindowContex
 } // namespace
 
 void installWindowOpeners(SessionWindow& window) {
+  // Object and comment editors open in frames of the session desktop, one per object.
+  window.setEditorOpener(new ObjectEditorOpener(window.context(), &window));
+  window.setTypeOpener(TypeKind::Item, unframed(createItemWindow));
   window.setTypeOpener(TypeKind::Action, unframed(createActionWindow));
   window.setTypeOpener(TypeKind::Query, unframed(createQueryWindow));
   window.setTypeOpener(TypeKind::Doit, unframed(createDoitWindow));

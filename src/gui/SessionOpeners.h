@@ -1,5 +1,6 @@
 // The windows a session window opens for the kinds of descriptor types it does not draw itself
-// (tables and terminals it does): actions, queries, one-command windows and setup wizards.
+// (tables and terminals it does): settings items, actions, queries, one-command windows and setup
+// wizards; and the object and comment editors its tables open.
 #pragma once
 
 namespace kestel::gui {

@@ -18,6 +18,7 @@
 #include "app/SessionLink.h"
 #include "gen/ModelContext.h"
 #include "miw/SlotConvertors.h"
+#include "miw/TablePaneActions.h"
 #include "sim/MenuCatalogue.h"
 #include "sim/RouterLogin.h"
 #include "sim/SimServer.h"
@@ -413,6 +414,21 @@ private slots:
       if (button->text() == "Close")
         button->click();
     QVERIFY(drive([&] { return window->sessionDesktop().windowCount() == 0; }));
+
+    // A table's object opens in an editor on the same desktop; the window goes with it open.
+    TableWindow* table = openTable("IP", "Addresses");
+    QVERIFY(table && drive([&] { return table->pane(0)->map().size() > 0; }));
+    ObjectMap& map = table->pane(0)->map();
+    IObject* first = nullptr;
+    map.store().forEach([&](uint32_t, IObject& o) {
+      if (!first)
+        first = &o;
+    });
+    QVERIFY(window->context().editors);
+    int frames = int(window->desktop().subWindowList().size());
+    window->context().editors->openObjectEditor(map, *first, false);
+    QCOMPARE(int(window->desktop().subWindowList().size()), frames + 1);
+    test::saveShot(*window, "session-window-editor");
   }
 
   void safeModeRollsBackWhenTheSessionEnds() {
