@@ -290,7 +290,7 @@ void SessionWindow::buildLauncherPanel() {
   launcher_->setRootIsDecorated(true);
   launcher_->setIndentation(14);
   launcher_->setIconSize(QSize(16, 16));
-  launcherArea_->addWidget(launcher_);
+  launcherArea_->addWidget(launcher_, 1);
   auto open = [this](QTreeWidgetItem* item) {
     bool ok = false;
     size_t index = item->data(0, Qt::UserRole).toULongLong(&ok);
@@ -330,7 +330,7 @@ void SessionWindow::rebuildLauncher() {
   delete searchBox_;
   searchBox_ = new LauncherSearchBox(std::make_unique<LauncherSearch>(items, tableValues_.get()),
                                      [this](const SearchHit& hit) { onSearchHit(hit); });
-  launcherArea_->insertWidget(0, searchBox_);
+  launcherArea_->insertWidget(0, searchBox_); // its own height; the launcher takes the rest
   auto add = [this](QTreeWidgetItem* item, const LauncherEntry& entry) {
     item->setText(0, qs(entry.text));
     if (entry.icon)
