@@ -16,6 +16,7 @@
 #include "gui/ChangesWindow.h"
 
 #include "GuiTest.h"
+#include "SampleModel.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -25,17 +26,7 @@
 namespace kestel::gui {
 namespace {
 
-struct SampleModel {
-  SampleModel() {
-    installSlotConvertors();
-    for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
-      ok = ok && loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok();
-    ok = ok && completeAllTypes().ok();
-  }
-  ModelContext context;
-  ModelScope scope{context};
-  bool ok = true;
-};
+using test::SampleModel;
 
 // The router's firewall as kestel-cli lists it (every field, as JSON).
 std::string listing(int port) {

@@ -16,6 +16,7 @@
 #include "support/SimClient.h"
 
 #include "GuiTest.h"
+#include "SampleModel.h"
 #include "gui/ColourScheme.h"
 #include "gui/DashboardWindow.h"
 #include "gui/GraphWidget.h"
@@ -30,17 +31,7 @@
 namespace kestel::gui {
 namespace {
 
-struct SampleModel {
-  SampleModel() {
-    installSlotConvertors();
-    for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
-      ok = ok && loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok();
-    ok = ok && completeAllTypes().ok();
-  }
-  ModelContext context;
-  ModelScope scope{context};
-  bool ok = true;
-};
+using test::SampleModel;
 
 size_t shownSamples(const IGraphModel& graph) {
   size_t n = 0;

@@ -21,6 +21,7 @@
 #include "gui/ObjectEditorOpener.h"
 
 #include "GuiTest.h"
+#include "SampleModel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,17 +42,7 @@
 namespace kestel::gui {
 namespace {
 
-struct SampleModel {
-  SampleModel() {
-    installSlotConvertors();
-    for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
-      ok = ok && loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok();
-    ok = ok && completeAllTypes().ok();
-  }
-  ModelContext context;
-  ModelScope scope{context};
-  bool ok = true;
-};
+using test::SampleModel;
 
 struct Boxes final : MessageBoxSink {
   void showMessageBox(const std::string& title, const std::string& text) override {

@@ -55,6 +55,7 @@ public:
 #include "gui/TableWindow.h"
 
 #include "GuiTest.h"
+#include "SampleModel.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -72,17 +73,7 @@ public:
 namespace kestel::gui {
 namespace {
 
-struct SampleModel {
-  SampleModel() {
-    installSlotConvertors();
-    for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
-      ok = ok && loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok();
-    ok = ok && completeAllTypes().ok();
-  }
-  ModelContext context;
-  ModelScope scope{context};
-  bool ok = true;
-};
+using test::SampleModel;
 
 // The firewall's filter rules from a simulator holding `rows` of them.
 struct Rules {

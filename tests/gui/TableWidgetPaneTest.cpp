@@ -17,6 +17,7 @@
 #include "gui/TableWidgetPane.h"
 
 #include "GuiTest.h"
+#include "SampleModel.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -32,17 +33,7 @@
 namespace kestel::gui {
 namespace {
 
-struct SampleModel {
-  SampleModel() {
-    installSlotConvertors();
-    for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
-      ok = ok && loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok();
-    ok = ok && completeAllTypes().ok();
-  }
-  ModelContext context;
-  ModelScope scope{context};
-  bool ok = true;
-};
+using test::SampleModel;
 
 // Counts the map's events (a reset that lists its batch counts its objects).
 class EventCounter final : public IMapListener {

@@ -20,6 +20,7 @@
 #include "gui/TableWidget.h"
 
 #include "GuiTest.h"
+#include "SampleModel.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -35,21 +36,7 @@ namespace kestel::gui {
 namespace {
 
 // The sample descriptors, loaded into a model of the test's own.
-struct SampleModel {
-  SampleModel() {
-    installSlotConvertors();
-    for (const char* name : {"nimblux.jg", "ipv6.jg", "tools.jg"})
-      ok = ok && loadDescriptors(std::string(KESTEL_SOURCE_DIR) + "/sim/sample/" + name).ok();
-    ok = ok && completeAllTypes().ok();
-  }
-  CMap* menu(const char* name) {
-    Expected<MenuRef> found = findMenu(name);
-    return found ? static_cast<CMap*>(found->type) : nullptr;
-  }
-  ModelContext context;
-  ModelScope scope{context};
-  bool ok = true;
-};
+using test::SampleModel;
 
 // Counts the objects the map's events name (a reset that lists its batch counts its ids).
 class ChangeCounter final : public IMapListener {
