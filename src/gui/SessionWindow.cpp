@@ -9,6 +9,7 @@
 #include "app/SessionEnd.h"
 #include "app/SessionLink.h"
 #include "app/StatusFeed.h"
+#include "gen/Slot.h"
 
 #include "api/container/MapFactories.h"
 #include "api/net/ReactorScope.h"
@@ -23,6 +24,7 @@
 #include "app/OpenTableValues.h"
 #include "app/SessionServices.h"
 #include "app/TerminalSession.h"
+#include "miw/FormSlots.h"
 #include "miw/SessionFiles.h"
 #include "util/Log.h"
 
@@ -43,6 +45,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -62,6 +65,7 @@ namespace {
 // The Changes window's key on the desktop: no service key starts with "*".
 const std::string kChangesKey = "*changes";
 const std::string kDashboardKey = "*dashboard";
+const char* const kAddToDashboardText = "Add to Dashboard...";
 
 constexpr const char* kSessionTitle = "Kestel";
 constexpr const char* kDefaultConfigDialogName = "nimbalux_defconf";
@@ -534,6 +538,8 @@ QWidget* SessionWindow::makeServiceContent(const std::string& key, QString& titl
       TablePane* pane = createTablePane(live, map);
       pane->setOpener(editors_);
       searchTable(*pane, key, size_t(window->paneCount()), ss(title) + "/" + map->title());
+      pane->setExtraCommands(
+          {ExtraCommand{kAddToDashboardText, [this, pane, map] { addToDashboard(*pane, *map); }}});
       window->addPane(pane, map->title());
     }
     if (int(pendingPane_) < window->paneCount())
@@ -561,6 +567,39 @@ QWidget* SessionWindow::makeServiceContent(const std::string& key, QString& titl
     return nullptr;
   }
   return it->second(type, context());
+}
+
+// ---- the dashboard
+
+void SessionWindow::addToDashboard(TablePane& pane, const CMap& type) {
+  std::vector<uint32_t> ids = pane.selectedIds();
+  if (ids.empty()) {
+    showMessageBox(this, kDashboardTitle, "Select the object to monitor first.", nullptr);
+    return;
+  }
+  std::vector<const Slot*> fields = formSlots(type);
+  QStringList names;
+  for (const Slot* slot : fields)
+    names << qs(slot->titleText().empty() ? slot->name() : slot->titleText());
+  auto* dialog = new QInputDialog(this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle(kAddToDashboardText);
+  dialog->setLabelText("Value to monitor:");
+  dialog->setComboBoxItems(names);
+  Reference<ObjectMap> map(&pane.map());
+  uint32_t id = ids.front();
+  connect(dialog, &QInputDialog::textValueSelected, this,
+          [this, fields, names, map, id, &type](const QString& chosen) {
+            qsizetype i = names.indexOf(chosen);
+            if (i < 0)
+              return;
+            Expected<size_t> added = addMonitor(context(), map, type, id, *fields[size_t(i)]);
+            if (!added)
+              showMessageBox(this, kDashboardTitle, added.error().text, nullptr);
+            else
+              desktop_->open(kDashboardKey);
+          });
+  dialog->open();
 }
 
 // ---- the search box

@@ -40,6 +40,7 @@ class QVBoxLayout;
 namespace kestel {
 class CService;
 class CType;
+class CMap;
 class ChangeLog;
 class DefaultConfig;
 class RouterIdentity;
@@ -168,6 +169,9 @@ private:
   void onSearchHit(const SearchHit& hit);
   // A table pane's rows join the values the search box finds until the pane goes.
   void searchTable(TablePane& pane, const std::string& key, size_t index, const std::string& menu);
+  // Asks which value of the pane's selected object to follow, then adds its monitor to the
+  // dashboard.
+  void addToDashboard(TablePane& pane, const CMap& type);
   void onConnectionLost(const std::string& reason);
   void endSession(ConnectionLoss loss);
   // The session is over: the holders, the timer, the windows and the link go.

@@ -14,16 +14,4 @@ std::vector<const Slot*> formSlots(const CType& type) {
   return out;
 }
 
-void* slotPart(IObject& object, const Slot& slot) {
-  const CType* type = object.getCType();
-  SlotFieldInfo first;
-  if (!type || !holdsValue(slot) || !type->slotField(&slot, first))
-    return nullptr;
-  std::span<std::byte> record = object.record();
-  size_t base = first.offset - slot.fields()[0].offset;
-  if (base + slot.partSize() > record.size())
-    return nullptr;
-  return record.data() + base;
-}
-
 } // namespace kestel

@@ -1,5 +1,5 @@
 // The fields of an object window, decided without a screen: which slots of a type hold a value
-// (and so get a field), and where a slot's part lies in an object's record.
+// and so get a field (where a field's value lies: slotPart in miw/ValueCell.h).
 #pragma once
 
 #include <vector>
@@ -7,15 +7,11 @@
 namespace kestel {
 
 class CType;
-class IObject;
 class Slot;
 
 // Whether the slot holds a value (its first field is bound to a message member).
 bool holdsValue(const Slot& slot);
 // The top-level slots of `type` that hold a value, in order.
 std::vector<const Slot*> formSlots(const CType& type);
-// The slot's part in the object's record; null when the object's type does not know the slot or
-// the record has no room for the whole part.
-void* slotPart(IObject& object, const Slot& slot);
 
 } // namespace kestel

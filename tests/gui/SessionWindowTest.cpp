@@ -10,6 +10,7 @@
 #include "api/wire/StatusVocabulary.h"
 #include "app/ChangeLog.h"
 #include "app/CommandLine.h"
+#include "app/Dashboard.h"
 #include "app/DefaultConfig.h"
 #include "app/FieldText.h"
 #include "app/MenuCatalog.h"
@@ -26,6 +27,7 @@
 
 #include "GuiTest.h"
 #include "gui/ActionWindow.h"
+#include "gui/DashboardWindow.h"
 #include "gui/Desktop.h"
 #include "gui/SessionOpeners.h"
 #include "gui/SessionWindow.h"
@@ -34,7 +36,9 @@
 
 #include <QAbstractButton>
 #include <QDialog>
+#include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
@@ -429,6 +433,24 @@ private slots:
     window->context().editors->openObjectEditor(map, *first, false);
     QCOMPARE(int(window->desktop().subWindowList().size()), frames + 1);
     test::saveShot(*window, "session-window-editor");
+
+    // A row's value goes to the dashboard, which opens with its monitor.
+    TablePane* pane = table->pane(0);
+    pane->selectObject(first->getID());
+    QAction* monitor = nullptr;
+    std::unique_ptr<QMenu> menu(pane->contextMenu());
+    for (QAction* a : menu->actions())
+      if (a->text() == "Add to Dashboard...")
+        monitor = a;
+    QVERIFY(monitor);
+    monitor->trigger();
+    auto* ask = window->findChild<QInputDialog*>();
+    QVERIFY(ask);
+    ask->setTextValue("Address");
+    ask->accept();
+    QCOMPARE(dashboardOf(window->desktop()).applets().size(), size_t(1));
+    QVERIFY(
+        drive([&] { return !dashboardOf(window->desktop()).applets()[0].feed->text().empty(); }));
   }
 
   void safeModeRollsBackWhenTheSessionEnds() {
