@@ -144,7 +144,8 @@ private slots:
     Boxes boxes;
     MessageBoxScope boxScope(boxes);
     std::set<std::string> covered;
-    for (const char* menu : {"Interfaces", "IP/Addresses", "IP/Routes", "IP/Firewall"}) {
+    for (const char* menu : {"Interfaces", "IP/Addresses", "IP/Routes", "IP/Firewall",
+                             "IP/DHCP Server", "System/Users"}) {
       Reference<ObjectMap> map = router.open(menu);
       QVERIFY2(map && map->size() >= 2, menu);
       std::vector<uint32_t> ids = map->ids();
@@ -233,9 +234,11 @@ private slots:
       }
     }
     QVERIFY(boxes.shown.empty());
-    // Text, number, address, network, MAC, enumeration, bit set and more.
-    QVERIFY2(covered.size() >= 6, std::to_string(covered.size()).c_str());
-    for (const char* kind : {"string", "number", "ipaddr", "enm"})
+    // Text, numbers, sizes, rates, times, dates, addresses, networks, MACs, enumerations, bit
+    // sets and flags: twenty kinds of the sample menus.
+    QVERIFY2(covered.size() >= 20, std::to_string(covered.size()).c_str());
+    for (const char* kind : {"string", "number", "ipaddr", "network", "macaddr", "enm", "set",
+                             "flag", "interval", "dateandtime"})
       QVERIFY2(covered.count(kind), kind);
   }
 
