@@ -5,6 +5,7 @@
 #include "miw/ValueCell.h"
 
 #include <algorithm>
+#include <map>
 
 namespace kestel {
 namespace {
@@ -210,6 +211,21 @@ std::shared_ptr<TableField> commentField(const CType& type) {
   return nullptr;
 }
 
+namespace {
+
+// A column without a width of its own is as wide as its kind's usual text: an address with its
+// prefix, a MAC address, a date with its time; 80 for short values.
+uint32_t defaultWidth(const std::string& kind) {
+  static const std::map<std::string, uint32_t, std::less<>> widths = {
+      {"ipaddr", 130},     {"network", 130},       {"ip6addr", 200},
+      {"network6", 200},   {"ipaddrandport", 150}, {"macaddr", 125},
+      {"macnetwork", 125}, {"dateandtime", 140},   {"string", 120}};
+  auto it = widths.find(kind);
+  return it == widths.end() ? 80 : it->second;
+}
+
+} // namespace
+
 std::vector<TableColumn> typeColumns(const CType& type) {
   std::vector<TableColumn> columns;
   for (const Slot* slot : type.slots()) {
@@ -217,7 +233,7 @@ std::vector<TableColumn> typeColumns(const CType& type) {
         slot->has(SLOT_NONPUBLIC))
       continue;
     std::shared_ptr<TableField> field = slotField(*slot);
-    uint32_t width = slot->widthValue() != 0 ? slot->widthValue() : 80;
+    uint32_t width = slot->widthValue() != 0 ? slot->widthValue() : defaultWidth(slot->kind());
     columns.push_back({ColumnShape{field->title(), width, !slot->has(SLOT_HIDEBYDEFAULT)}, field});
   }
   return columns;

@@ -66,7 +66,8 @@ struct TableColumn {
 };
 
 // The columns of a descriptor type: every slot that binds a field, is public and not hidden, in
-// slot order; "hidebydefault" slots start hidden, widths come from "width" (80 when unset).
+// slot order; "hidebydefault" slots start hidden, widths come from "width" (when unset, a width
+// that fits the kind's usual text: 130 for addresses and networks, 80 for short values).
 std::vector<TableColumn> typeColumns(const CType& type);
 
 // The field of the type's comment (its first slot of kind "comment"); null when it has none.
