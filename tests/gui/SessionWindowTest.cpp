@@ -38,8 +38,8 @@
 #include <QDialog>
 #include <QInputDialog>
 #include <QLabel>
-#include <QMenu>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
