@@ -29,6 +29,19 @@ std::vector<nv::message> fetchAll(MenuClient& c, const Path& path, nv::message f
 
 class MenuPagingTest : public MenuRouterTest {};
 
+// A client whose session ends while it sits idle (the router's keep-alive gives up on it) goes
+// cleanly afterwards.
+TEST_F(MenuPagingTest, AClientLeftIdleUntilItsSessionEndsGoesCleanly) {
+  startRouter();
+  auto idle = client();
+  idle->sync();
+  for (int second = 0; second < 900; ++second) {
+    reactor.runOnce(0);
+    reactor.advance(1000);
+  }
+  idle.reset();
+}
+
 TEST_F(MenuPagingTest, PagesEndWhereTheTableEnds) {
   struct Case {
     uint32_t rows, pageSize;

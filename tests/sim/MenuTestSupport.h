@@ -26,7 +26,7 @@ public:
     SessionHooks hooks;
     hooks.deliver = [this](const nv::message& m) { onMessage(m); };
     hooks.probe = [] {};
-    session_ = std::make_unique<SecureSession>(reactor, *connection_, hooks);
+    session_ = makeRef<SecureSession>(reactor, *connection_, hooks);
     connection_->connect(kLoopback, port);
     session_->start(user, "pw", nullptr);
   }
@@ -104,7 +104,7 @@ private:
 
   PollReactor& reactor_;
   Reference<Connection> connection_;
-  std::unique_ptr<SecureSession> session_;
+  Reference<SecureSession> session_; // counted: the session holds itself while it fails
   uint32_t lastRequest_ = 0;
 };
 
