@@ -10,20 +10,6 @@
 
 namespace kestel {
 
-class ChildSession::CloseWatch final : public EventListener {
-public:
-  explicit CloseWatch(ChildSession* owner) : owner_(owner) {}
-  void detach() { owner_ = nullptr; }
-  void onEvent(Event& event) override {
-    auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface));
-    if (owner_ && c && c->state() == IConnectionEvent::Closed)
-      owner_->fail(c->reason().empty() ? "connection closed" : c->reason());
-  }
-
-private:
-  ChildSession* owner_;
-};
-
 ChildSession::ChildSession(Reactor& reactor, nv::message parameters, std::string appData, Done done)
     : reactor_(reactor), parameters_(std::move(parameters)), appData_(std::move(appData)),
       done_(std::move(done)) {}
@@ -96,7 +82,8 @@ bool ChildSession::adopt() {
     fail("the handed-over session is not usable");
     return false;
   }
-  watch_ = makeRef<CloseWatch>(this);
+  watch_ = makeRef<CloseWatch>(
+      [this](const std::string& reason) { fail(reason.empty() ? "connection closed" : reason); });
   connection_->addListener(watch_.get());
   port_ = std::make_unique<SessionRequestPort>(reactor_, [this](const nv::message& m) { post(m); });
   logLine("session handed over");

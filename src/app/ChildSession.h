@@ -45,8 +45,6 @@ public:
   void post(const nv::message& message);
 
 private:
-  class CloseWatch;
-
   ~ChildSession() override;
   bool adopt();
   void onMessage(const nv::message& message);

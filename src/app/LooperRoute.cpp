@@ -4,22 +4,8 @@
 
 namespace kestel {
 
-class LooperRoute::Watch final : public EventListener {
-public:
-  explicit Watch(Closed closed) : closed_(std::move(closed)) {}
-  void detach() { closed_ = nullptr; }
-  void onEvent(Event& event) override {
-    auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface));
-    if (closed_ && c && c->state() == IConnectionEvent::Closed)
-      closed_(c->reason());
-  }
-
-private:
-  Closed closed_;
-};
-
 LooperRoute::LooperRoute(ConnectStep& step, Closed closed)
-    : step_(&step), watch_(makeRef<Watch>(std::move(closed))) {
+    : step_(&step), watch_(makeRef<CloseWatch>(std::move(closed))) {
   ISession* session = step.secureSession();
   if (!session)
     session = step.legacySession();

@@ -4,6 +4,7 @@
 // empty for a normal close). Everything is undone when the route goes.
 #pragma once
 
+#include "api/net/CloseWatch.h"
 #include "app/ConnectStep.h"
 
 #include <functional>
@@ -21,10 +22,8 @@ public:
   LooperRoute& operator=(const LooperRoute&) = delete;
 
 private:
-  class Watch;
-
   Reference<ConnectStep> step_;
-  Reference<Watch> watch_;
+  Reference<CloseWatch> watch_;
 };
 
 } // namespace kestel

@@ -11,20 +11,6 @@
 
 namespace kestel {
 
-class ReadyStep::CloseWatch final : public EventListener {
-public:
-  explicit CloseWatch(ReadyStep* owner) : owner_(owner) {}
-  void detach() { owner_ = nullptr; }
-  void onEvent(Event& event) override {
-    auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface));
-    if (owner_ && c && c->state() == IConnectionEvent::Closed)
-      owner_->onConnectionClosed(c->reason());
-  }
-
-private:
-  ReadyStep* owner_;
-};
-
 ReadyStep::ReadyStep(Reactor& reactor, ReadyRequest request, Progress progress, Done done)
     : reactor_(reactor), request_(std::move(request)), progress_(std::move(progress)),
       done_(std::move(done)) {}
@@ -71,7 +57,7 @@ void ReadyStep::onLoggedIn(const ConnectOutcome& outcome) {
   setUserPolicy(outcome.reply.get(kLoginReplyPolicy));
   setLoggedInUser(request_.connect.login);
   if (connect_->connection()) {
-    watch_ = makeRef<CloseWatch>(this);
+    watch_ = makeRef<CloseWatch>([this](const std::string& reason) { onConnectionClosed(reason); });
     connect_->connection()->addListener(watch_.get());
   }
   port_ = std::make_unique<SessionRequestPort>(reactor_,

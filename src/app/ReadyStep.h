@@ -5,6 +5,7 @@
 // its reason. Runs on the reactor's thread; owned through Reference.
 #pragma once
 
+#include "api/net/CloseWatch.h"
 #include "app/ConnectStep.h"
 #include "app/DescriptorCache.h"
 #include "app/DownloadProgress.h"
@@ -55,11 +56,6 @@ public:
   Bytes skinBytes() const { return skinBuffer_ ? skinBuffer_->bytes() : Bytes(); }
 
 private:
-  // Watches the connection after the login on the step's behalf: the connection holds its
-  // listeners counted, and holding the step itself would keep the step and the connection
-  // alive through each other.
-  class CloseWatch;
-
   ~ReadyStep() override;
   void onConnectionClosed(const std::string& reason);
   void onLoggedIn(const ConnectOutcome& outcome);
@@ -76,7 +72,7 @@ private:
   Done done_;
   std::function<void()> loggedIn_;
   Reference<ConnectStep> connect_;
-  Reference<CloseWatch> watch_;
+  Reference<CloseWatch> watch_; // the connection after the login, on the step's behalf
   std::unique_ptr<SessionRequestPort> port_;
   Reference<DescriptorCache> cache_;
   DownloadProgress meter_;

@@ -5,20 +5,6 @@
 
 namespace kestel {
 
-class SessionLink::CloseWatch final : public EventListener {
-public:
-  explicit CloseWatch(SessionLink* owner) : owner_(owner) {}
-  void detach() { owner_ = nullptr; }
-  void onEvent(Event& event) override {
-    auto* c = static_cast<IConnectionEvent*>(event.cast(kConnectionEventInterface));
-    if (owner_ && c && c->state() == IConnectionEvent::Closed)
-      owner_->onConnectionClosed(c->reason());
-  }
-
-private:
-  SessionLink* owner_;
-};
-
 std::unique_ptr<SessionLink> SessionLink::fromReady(Reference<ReadyStep> step) {
   std::unique_ptr<SessionLink> link(new SessionLink);
   ConnectStep* connect = step->connectStep();
@@ -51,7 +37,7 @@ void SessionLink::adopt(IConnection* connection, ISession* session) {
   connection_ = connection;
   setRouterConnection(connection);
   getLooper()->setSession(session);
-  watch_ = makeRef<CloseWatch>(this);
+  watch_ = makeRef<CloseWatch>([this](const std::string& reason) { onConnectionClosed(reason); });
   connection->addListener(watch_.get());
 }
 

@@ -41,8 +41,6 @@ public:
   void close();
 
 private:
-  class CloseWatch;
-
   SessionLink() = default;
   void adopt(IConnection* connection, ISession* session);
   void onConnectionClosed(const std::string& reason);
