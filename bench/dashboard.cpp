@@ -35,6 +35,9 @@
 #include <cstdlib>
 #include <sys/resource.h>
 
+// After the core's headers: Qt's "emit" and "slots" keywords would rename their members.
+#include "QtBenchMain.h"
+
 namespace {
 
 using namespace kestel;
@@ -140,12 +143,5 @@ BENCHMARK(SessionOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations
 } // namespace
 
 int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  theFixture.reset();
-  return 0;
+  return kestel::bench::runQtBenchmarks(argc, argv, [] { theFixture.reset(); });
 }

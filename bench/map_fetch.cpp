@@ -14,6 +14,7 @@
 //
 // Run: bench_map_fetch --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true
 // (KESTEL_BENCH_ROWS overrides the 1,000,000 rows.)
+#include "BenchSupport.h"
 #include "api/container/MapFactories.h"
 #include "api/net/PollReactor.h"
 #include "api/net/ReactorScope.h"
@@ -36,17 +37,6 @@
 namespace {
 
 using namespace kestel;
-
-uint32_t rows() {
-  const char* n = std::getenv("KESTEL_BENCH_ROWS");
-  return n ? uint32_t(std::strtoul(n, nullptr, 10)) : 1000000u;
-}
-
-double peakRssMb() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_maxrss) / 1024.0;
-}
 
 // CPU seconds (user and system) a process has used so far, from /proc; 0 when unreadable.
 double processCpuSeconds(pid_t pid) {
@@ -105,7 +95,7 @@ struct Client {
 
 void FetchOverLoopback(benchmark::State& state) {
   Model model;
-  uint32_t n = rows();
+  uint32_t n = bench::rows();
   Client client({"--rows", std::to_string(n)});
   double routerCpu = 0;
   for (auto _ : state) {
@@ -124,7 +114,7 @@ void FetchOverLoopback(benchmark::State& state) {
     state.ResumeTiming();
   }
   state.counters["rows"] = n;
-  state.counters["peak_rss_MB"] = peakRssMb();
+  state.counters["peak_rss_MB"] = bench::peakRssMb();
   // The simulator's CPU time per fetch (10 ms ticks): it answers each page request in turn.
   state.counters["router_cpu_ms"] =
       benchmark::Counter(routerCpu * 1000, benchmark::Counter::kAvgIterations);
@@ -132,7 +122,7 @@ void FetchOverLoopback(benchmark::State& state) {
 
 void DecodeAndUnpackFloor(benchmark::State& state) {
   Model model;
-  uint32_t n = rows();
+  uint32_t n = bench::rows();
   nv::message (*row)(uint32_t) = nullptr;
   for (const sim::MenuDefinition& d : sim::sampleMenus())
     if (d.name == "log")

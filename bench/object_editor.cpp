@@ -32,6 +32,9 @@
 #include <string>
 #include <vector>
 
+// After the core's headers: Qt's "emit" and "slots" keywords would rename their members.
+#include "QtBenchMain.h"
+
 namespace {
 
 using namespace kestel;
@@ -137,14 +140,4 @@ BENCHMARK(formOfLineEdits)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kestel::bench::runQtBenchmarks(argc, argv); }

@@ -36,6 +36,7 @@
 // Run: bench_table --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true
 // (KESTEL_BENCH_ROWS overrides the 1,000,000 rows.) The scroll pair runs on a simulator of its
 // own (the other figures' router does not churn): run it with --benchmark_filter=Scroll.
+#include "BenchSupport.h"
 #include "api/container/MapFactories.h"
 #include "api/net/ReactorScope.h"
 #include "app/MenuCatalog.h"
@@ -60,21 +61,13 @@
 #include <sys/resource.h>
 #include <unordered_map>
 
+// After the core's headers: Qt's "emit" and "slots" keywords would rename their members.
+#include "QtBenchMain.h"
+
 namespace {
 
 using namespace kestel;
 using Clock = std::chrono::steady_clock;
-
-uint32_t rows() {
-  const char* n = std::getenv("KESTEL_BENCH_ROWS");
-  return n ? uint32_t(std::strtoul(n, nullptr, 10)) : 1000000u;
-}
-
-double peakRssMb() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_maxrss) / 1024.0;
-}
 
 double seconds(Clock::time_point from) {
   return std::chrono::duration<double>(Clock::now() - from).count();
@@ -146,7 +139,7 @@ struct Fixture {
   }
 
   unsigned churn;
-  uint32_t n = rows();
+  uint32_t n = bench::rows();
   ModelContext context;
   ModelScope modelScope{context};
   PollReactor reactor;
@@ -193,7 +186,7 @@ void FetchShown(benchmark::State& state, bool firstOnly) {
   state.counters["rows"] = f.n;
   state.counters["first_rows_s"] = first;
   state.counters["all_rows_s"] = full;
-  state.counters["peak_rss_MB"] = peakRssMb();
+  state.counters["peak_rss_MB"] = bench::peakRssMb();
 }
 
 void FirstRowsShown(benchmark::State& state) { FetchShown(state, true); }
@@ -453,12 +446,5 @@ BENCHMARK(ScrollUnderChurn_peer)->Unit(benchmark::kMillisecond)->UseManualTime()
 } // namespace
 
 int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  theFixture.reset();
-  return 0;
+  return kestel::bench::runQtBenchmarks(argc, argv, [] { theFixture.reset(); });
 }

@@ -19,6 +19,9 @@
 #include <memory>
 #include <string>
 
+// After the core's headers: Qt's "emit" and "slots" keywords would rename their members.
+#include "QtBenchMain.h"
+
 namespace {
 
 using namespace kestel;
@@ -113,14 +116,4 @@ BENCHMARK_CAPTURE(plainTextEditFullScreen, 200x60, 200, 60)->Unit(benchmark::kMi
 
 } // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kestel::bench::runQtBenchmarks(argc, argv); }
