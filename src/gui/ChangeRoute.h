@@ -1,7 +1,7 @@
 // Where an object window's commits and removals go: through the session's change list when the
 // window has one (so the change list, safe mode and revert know them), else straight to the
 // object map. The values from before the user's edit travel as an opaque snapshot, so windows
-// need not see the change list's types (which share names with the value views').
+// need not know the change list's types.
 #pragma once
 
 #include <memory>

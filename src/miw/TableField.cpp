@@ -2,6 +2,7 @@
 
 #include "gen/CType.h"
 #include "gen/Slot.h"
+#include "miw/FormSlots.h"
 #include "miw/ValueCell.h"
 
 #include <algorithm>
@@ -229,8 +230,7 @@ uint32_t defaultWidth(const std::string& kind) {
 std::vector<TableColumn> typeColumns(const CType& type) {
   std::vector<TableColumn> columns;
   for (const Slot* slot : type.slots()) {
-    if (slot->fields().empty() || slot->fields()[0].letter == 0 || slot->has(SLOT_HIDE) ||
-        slot->has(SLOT_NONPUBLIC))
+    if (!holdsValue(*slot) || slot->has(SLOT_HIDE) || slot->has(SLOT_NONPUBLIC))
       continue;
     std::shared_ptr<TableField> field = slotField(*slot);
     uint32_t width = slot->widthValue() != 0 ? slot->widthValue() : defaultWidth(slot->kind());
